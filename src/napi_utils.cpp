@@ -1,0 +1,57 @@
+#include "napi_utils.h"
+
+#include <memory>
+
+// The text ends at the first zero character, as a C string would.
+napi_status GetStringValue(napi_env env, napi_value value, std::string& result) {
+  size_t length = 0;
+  napi_status status = napi_get_value_string_utf8(env, value, nullptr, 0, &length);
+  if (status != napi_ok) return status;
+  std::unique_ptr<char[]> scratch(new char[length + 1]());
+  status = napi_get_value_string_utf8(env, value, scratch.get(), length + 1, nullptr);
+  if (status != napi_ok) return status;
+  result = std::string(scratch.get());
+  return napi_ok;
+}
+
+napi_status GetStringProperty(napi_env env, napi_value object, const char* name,
+                              std::string& result) {
+  napi_value value;
+  napi_status status = napi_get_named_property(env, object, name, &value);
+  if (status != napi_ok) return status;
+  return GetStringValue(env, value, result);
+}
+
+napi_status GetBufferProperty(napi_env env, napi_value object, const char* name,
+                              std::vector<uint8_t>& result) {
+  napi_value value;
+  napi_status status = napi_get_named_property(env, object, name, &value);
+  if (status != napi_ok) return status;
+  bool isBuffer = false;
+  if (napi_is_buffer(env, value, &isBuffer) != napi_ok || !isBuffer) return napi_invalid_arg;
+  void* data = nullptr;
+  size_t length = 0;
+  status = napi_get_buffer_info(env, value, &data, &length);
+  if (status != napi_ok) return status;
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  result.assign(bytes, bytes + length);
+  return napi_ok;
+}
+
+napi_status GetInt32Property(napi_env env, napi_value object, const char* name, int32_t& result) {
+  napi_value value;
+  napi_status status = napi_get_named_property(env, object, name, &value);
+  if (status != napi_ok) return status;
+  return napi_get_value_int32(env, value, &result);
+}
+
+napi_status GetBoolProperty(napi_env env, napi_value object, const char* name, bool& result) {
+  napi_value value;
+  napi_status status = napi_get_named_property(env, object, name, &value);
+  if (status != napi_ok) return status;
+  return napi_get_value_bool(env, value, &result);
+}
+
+napi_status HasProperty(napi_env env, napi_value object, const char* name, bool& result) {
+  return napi_has_named_property(env, object, name, &result);
+}

@@ -1,0 +1,48 @@
+'use strict';
+// Runs a snippet against the add-on in a child process. The add-on logs to
+// standard output through C stdio, so the log is read from a child that exits
+// normally; the snippet's answer comes back on a separate pipe (fd 3).
+
+const { spawn } = require('child_process');
+const path = require('path');
+
+const ROOT = path.resolve(__dirname, '..', '..');
+
+const PRELUDE = `
+const fs = require('fs');
+const addon = require(${JSON.stringify(path.join(ROOT, 'index.js'))});
+const describe = (v) => v === undefined ? { kind: 'undefined' } : { kind: 'value', value: v };
+Promise.resolve().then(async () => {
+  let out;
+  try { out = describe(await (async () => { __BODY__ })()); }
+  catch (e) { out = { kind: 'threw', name: e && e.name, message: e && e.message }; }
+  fs.writeSync(3, JSON.stringify(out));
+});
+`;
+
+// body: the text of an async function body that sees `addon` and returns the answer.
+function runInChild(body, { env = process.env, timeoutMs = 60000 } = {}) {
+  const script = PRELUDE.replace('__BODY__', body);
+  return new Promise((resolve, reject) => {
+    const child = spawn(process.execPath, ['-e', script], { env, stdio: ['ignore', 'pipe', 'pipe', 'pipe'] });
+    const chunks = { out: [], err: [], ret: [] };
+    child.stdout.on('data', (c) => chunks.out.push(c));
+    child.stderr.on('data', (c) => chunks.err.push(c));
+    child.stdio[3].on('data', (c) => chunks.ret.push(c));
+    const timer = setTimeout(() => child.kill('SIGKILL'), timeoutMs);
+    child.on('error', reject);
+    child.on('close', (status, signal) => {
+      clearTimeout(timer);
+      const ret = Buffer.concat(chunks.ret).toString();
+      resolve({
+        status,
+        signal,
+        stdout: Buffer.concat(chunks.out).toString(),
+        stderr: Buffer.concat(chunks.err).toString(),
+        answer: ret ? JSON.parse(ret) : null,
+      });
+    });
+  });
+}
+
+module.exports = { runInChild, ROOT };

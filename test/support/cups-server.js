@@ -1,0 +1,306 @@
+'use strict';
+// A private, throw-away CUPS scheduler with a "capture" backend: a virtual
+// label printer that stores every job it receives as a file. The C++ tests,
+// the JS tests and the demo all print through it; nothing fakes libcups.
+//
+// As a library:   const cups = await PrivateCups.start({ queues: ['lab'] });
+//                 ... cups.env ... await cups.waitForJobs('lab', 1); cups.stop();
+// As a wrapper:   node test/support/cups-server.js [--queue NAME]... -- CMD ARGS
+//                 runs CMD with CUPS_SERVER and CUPS_CAPTURE_DIR set, then stops.
+
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const { spawn, spawnSync, execFileSync } = require('child_process');
+
+const REQUIRED = [
+  { file: 'cupsd', dirs: ['/usr/sbin', '/usr/bin'], pkg: 'cups-daemon' },
+  { file: 'lpadmin', dirs: ['/usr/sbin', '/usr/bin'], pkg: 'cups-client' },
+];
+
+// The backend announces itself when run without arguments (device discovery)
+// and otherwise copies the job next to its title, options and content type.
+// The job file is renamed into place last, so a reader never sees half a job.
+const BACKEND = `#!/bin/sh
+if [ $# -eq 0 ]; then
+  echo 'direct capture "Unknown" "Capture"'
+  exit 0
+fi
+queue=\${DEVICE_URI#capture:/}
+base="@CAPTURE@/$queue-$1"
+if [ -n "$6" ]; then cp "$6" "$base.part" || exit 1; else cat > "$base.part" || exit 1; fi
+printf '%s' "$3" > "$base.title"
+printf '%s' "$5" > "$base.options"
+printf '%s' "$CONTENT_TYPE" > "$base.type"
+mv "$base.part" "$base.job"
+exit 0
+`;
+
+function findTool(tool) {
+  for (const dir of tool.dirs) {
+    const candidate = path.join(dir, tool.file);
+    if (fs.existsSync(candidate)) return candidate;
+  }
+  return null;
+}
+
+function requireTools() {
+  const missing = REQUIRED.filter((t) => !findTool(t));
+  if (missing.length) {
+    const pkgs = [...new Set(missing.map((t) => t.pkg))].join(' ');
+    throw new Error(
+      `CUPS is not installed (${missing.map((t) => t.file).join(', ')} missing). ` +
+        `Install it with: apt-get install ${pkgs}`,
+    );
+  }
+  return Object.fromEntries(REQUIRED.map((t) => [t.file, findTool(t)]));
+}
+
+const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+const sleepSync = (ms) => Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, ms);
+
+class PrivateCups {
+  constructor(dir, tools) {
+    this.dir = dir;
+    this.tools = tools;
+    this.socket = path.join(dir, 'cups.sock');
+    this.captureDir = path.join(dir, 'capture');
+    this.home = path.join(dir, 'home');
+    this.proc = null;
+    this.env = {
+      ...process.env,
+      CUPS_SERVER: this.socket,
+      CUPS_CAPTURE_DIR: this.captureDir,
+      HOME: this.home,
+    };
+    delete this.env.CUPS_USER;
+  }
+
+  static async start({ queues = [] } = {}) {
+    const tools = requireTools();
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'label-cups-'));
+    const cups = new PrivateCups(dir, tools);
+    try {
+      cups.writeConfig();
+      await cups.launch();
+      for (const q of queues) cups.addQueue(q);
+    } catch (err) {
+      cups.stop();
+      throw err;
+    }
+    return cups;
+  }
+
+  writeConfig() {
+    const d = this.dir;
+    // Backends run as "lp" when cupsd runs as root: the folders on the way
+    // to the capture folder must be traversable and the folder writable.
+    fs.chmodSync(d, 0o755);
+    for (const sub of ['bin', 'bin/backend', 'spool', 'cache', 'state', 'log', 'tmp', 'home', 'home/.cups']) {
+      fs.mkdirSync(path.join(d, sub), { recursive: true, mode: 0o755 });
+    }
+    fs.mkdirSync(this.captureDir, { mode: 0o777 });
+    fs.chmodSync(this.captureDir, 0o777);
+    fs.chmodSync(path.join(d, 'tmp'), 0o1777);
+    fs.symlinkSync('/usr/lib/cups/daemon', path.join(d, 'bin/daemon'));
+    fs.symlinkSync('/usr/lib/cups/notifier', path.join(d, 'bin/notifier'));
+    const backend = path.join(d, 'bin/backend/capture');
+    fs.writeFileSync(backend, BACKEND.replace('@CAPTURE@', this.captureDir), { mode: 0o755 });
+    fs.chmodSync(backend, 0o755);
+
+    fs.writeFileSync(
+      path.join(d, 'cupsd.conf'),
+      [
+        'LogLevel warn',
+        `Listen ${this.socket}`,
+        'Browsing No',
+        'WebInterface No',
+        'DefaultAuthType None',
+        'JobRetryLimit 0',
+        'MaxJobs 0',
+        'PreserveJobHistory Off',
+        '<Location />',
+        '  Order allow,deny',
+        '  Allow all',
+        '</Location>',
+        '<Policy default>',
+        '  <Limit All>',
+        '    Order allow,deny',
+        '    Allow all',
+        '  </Limit>',
+        '</Policy>',
+        '',
+      ].join('\n'),
+    );
+    fs.writeFileSync(
+      path.join(d, 'cups-files.conf'),
+      [
+        `ServerRoot ${d}`,
+        `ServerBin ${path.join(d, 'bin')}`,
+        `RequestRoot ${path.join(d, 'spool')}`,
+        `CacheDir ${path.join(d, 'cache')}`,
+        `StateDir ${path.join(d, 'state')}`,
+        `TempDir ${path.join(d, 'tmp')}`,
+        `AccessLog ${path.join(d, 'log/access_log')}`,
+        `ErrorLog ${path.join(d, 'log/error_log')}`,
+        `PageLog ${path.join(d, 'log/page_log')}`,
+        'FileDevice No',
+        'Sandboxing Relaxed',
+        '',
+      ].join('\n'),
+    );
+  }
+
+  async launch() {
+    const conf = path.join(this.dir, 'cupsd.conf');
+    const files = path.join(this.dir, 'cups-files.conf');
+    this.proc = spawn(this.tools.cupsd, ['-f', '-c', conf, '-s', files], {
+      stdio: ['ignore', 'ignore', 'pipe'],
+      detached: false,
+    });
+    let stderr = '';
+    this.proc.stderr.on('data', (c) => (stderr += c));
+    let exited = null;
+    this.proc.on('exit', (code, sig) => (exited = { code, sig }));
+    for (let i = 0; i < 200; i++) {
+      if (exited) break;
+      if (fs.existsSync(this.socket) && this.run('lpstat', ['-r']).status === 0) return;
+      await sleep(50);
+    }
+    const log = this.readLog();
+    throw new Error(`private cupsd did not start${exited ? ` (exit ${exited.code})` : ''}: ${stderr}${log}`);
+  }
+
+  readLog() {
+    try {
+      return fs.readFileSync(path.join(this.dir, 'log/error_log'), 'utf8');
+    } catch {
+      return '';
+    }
+  }
+
+  run(cmd, args) {
+    return spawnSync(cmd, args, { env: this.env, encoding: 'utf8' });
+  }
+
+  admin(cmd, args) {
+    const r = this.run(cmd, args);
+    if (r.status !== 0) throw new Error(`${cmd} ${args.join(' ')} failed: ${r.stderr}`);
+    return r.stdout;
+  }
+
+  // A raw queue whose device is the capture backend.
+  addQueue(name) {
+    this.admin('lpadmin', ['-p', name, '-E', '-v', `capture:/${name}`]);
+  }
+  removeQueue(name) {
+    this.admin('lpadmin', ['-x', name]);
+  }
+  disable(name) {
+    this.admin('cupsdisable', [name]);
+  }
+  reject(name) {
+    this.admin('cupsreject', [name]);
+  }
+
+  // lpoptions for this scheduler's clients; returns the HOME that holds them.
+  writeLpoptions(lines, home = this.home) {
+    fs.mkdirSync(path.join(home, '.cups'), { recursive: true });
+    fs.writeFileSync(path.join(home, '.cups', 'lpoptions'), lines.join('\n') + '\n');
+    return home;
+  }
+
+  // Completed jobs of a queue, oldest first.
+  jobs(queue) {
+    const prefix = `${queue}-`;
+    return fs
+      .readdirSync(this.captureDir)
+      .filter((f) => f.startsWith(prefix) && f.endsWith('.job') && /^\d+$/.test(f.slice(prefix.length, -4)))
+      .map((f) => Number(f.slice(prefix.length, -4)))
+      .sort((a, b) => a - b)
+      .map((id) => this.job(queue, id));
+  }
+
+  job(queue, id) {
+    const base = path.join(this.captureDir, `${queue}-${id}`);
+    const text = (ext) => fs.readFileSync(`${base}.${ext}`, 'utf8');
+    return { id, data: fs.readFileSync(`${base}.job`), title: text('title'), options: text('options'), type: text('type') };
+  }
+
+  // Jobs reach the backend asynchronously: poll, bounded.
+  async waitForJobs(queue, count, timeoutMs = 10000) {
+    const deadline = Date.now() + timeoutMs;
+    for (;;) {
+      const jobs = this.jobs(queue);
+      if (jobs.length >= count) return jobs;
+      if (Date.now() > deadline) {
+        throw new Error(`timed out waiting for ${count} job(s) on ${queue}, have ${jobs.length}\n${this.readLog()}`);
+      }
+      await sleep(25);
+    }
+  }
+
+  stop() {
+    if (this.proc && this.proc.exitCode === null && this.proc.signalCode === null) {
+      this.proc.kill('SIGTERM');
+      for (let i = 0; i < 100 && this.proc.exitCode === null && !processGone(this.proc.pid); i++) sleepSync(20);
+      if (!processGone(this.proc.pid)) this.proc.kill('SIGKILL');
+    }
+    this.proc = null;
+    fs.rmSync(this.dir, { recursive: true, force: true });
+  }
+}
+
+function processGone(pid) {
+  try {
+    process.kill(pid, 0);
+    const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
+    return stat.split(') ')[1].startsWith('Z');
+  } catch {
+    return true;
+  }
+}
+
+// Wrapper mode: run one command against a fresh scheduler and always stop it.
+async function main(argv) {
+  const sep = argv.indexOf('--');
+  if (sep < 0 || sep === argv.length - 1) {
+    console.error('usage: cups-server.js [--queue NAME]... -- COMMAND [ARGS...]');
+    return 2;
+  }
+  const queues = [];
+  for (let i = 0; i < sep; i++) {
+    if (argv[i] === '--queue' && i + 1 < sep) queues.push(argv[++i]);
+  }
+  let cups;
+  try {
+    cups = await PrivateCups.start({ queues });
+  } catch (err) {
+    console.error(err.message);
+    return 1;
+  }
+  const stopAndExit = (code) => {
+    cups.stop();
+    process.exit(code);
+  };
+  for (const sig of ['SIGINT', 'SIGTERM', 'SIGHUP']) process.on(sig, () => stopAndExit(130));
+  const [cmd, ...args] = argv.slice(sep + 1);
+  const child = spawn(cmd, args, { env: cups.env, stdio: 'inherit' });
+  return new Promise((resolve) => {
+    child.on('error', (err) => {
+      console.error(`${cmd}: ${err.message}`);
+      cups.stop();
+      resolve(127);
+    });
+    child.on('exit', (code, sig) => {
+      cups.stop();
+      resolve(code === null ? 128 + (os.constants.signals[sig] || 0) : code);
+    });
+  });
+}
+
+module.exports = { PrivateCups, requireTools };
+
+if (require.main === module) {
+  main(process.argv.slice(2)).then((code) => process.exit(code));
+}
