@@ -1,0 +1,49 @@
+#pragma once
+// The language-independent half of a print job: it keeps the request, asks
+// CUPS for the printer's resolution, prepares the label image in printer dots,
+// and submits whatever the language class generates as one raw CUPS job.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "helper/bmp.h"
+#include "printer/trace_code.h"
+
+class BaseInstruction {
+ public:
+  // Resolution from CUPS (the print path).
+  explicit BaseInstruction(TraceCodePrintParams params);
+  // Resolution given by the caller; CUPS is not asked (rendering without printing).
+  BaseInstruction(TraceCodePrintParams params, int32_t fixedDpi);
+  virtual ~BaseInstruction() = default;
+  BaseInstruction(const BaseInstruction&) = delete;
+  BaseInstruction& operator=(const BaseInstruction&) = delete;
+
+  // The whole command stream for the printer; empty when none could be made.
+  virtual ByteVector generateCommand();
+
+  // Generates and submits; false when there is no image, no command, or CUPS refused the job.
+  bool exec();
+
+  bool sendCommandToPrinterMacOS(const ByteVector& command);
+  bool sendCommandToPrinterWindows(const ByteVector& command);
+  void loadPrinterDefaults();
+
+  int32_t getBaseDot() const { return dpi == 300 ? 12 : 8; }
+  int32_t mmToDot(int32_t mm) const;
+  static int32_t mmToInch(int32_t mm);
+  static std::string padWithZeros(int32_t value, int32_t width);
+
+  const ByteVector& preparedImage() const { return bmpData; }
+  int32_t resolution() const { return dpi; }
+
+ protected:
+  TraceCodePrintParams params;
+  int32_t dpi = 203;
+  ByteVector bmpData;
+  bool defaultsLoaded = false;
+
+ private:
+  void prepareImage();
+};
