@@ -73,7 +73,7 @@ test('checkPrinterConnection against a private scheduler', async (t) => {
 
 test('the exports are read-only and not enumerable', async () => {
   const r = await runInChild(`
-    const raw = require(${JSON.stringify(path.join(ROOT, 'build', 'Release', 'trace_label.node'))});
+    const raw = require(process.env.TRACE_LABEL_ADDON || ${JSON.stringify(path.join(ROOT, 'build', 'Release', 'trace_label.node'))});
     const before = raw.checkPrinterConnection;
     raw.checkPrinterConnection = () => 'replaced';
     const d = Object.getOwnPropertyDescriptor(raw, 'checkPrinterConnection');
