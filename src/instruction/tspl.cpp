@@ -9,9 +9,15 @@ ByteVector TSPLInstruction::generateCommand() {
   const int32_t height = mmToDot(params.height);
   const int64_t rowBytes = rasterRowBytes(width);
 
-  ByteVector out;
   const bool hasRaster = width >= 1 && height >= 1;
-  out.reserve(160 + (hasRaster ? static_cast<size_t>(rowBytes) * static_cast<size_t>(height) : 0));
+  const uint64_t rasterBytes =
+      hasRaster ? static_cast<uint64_t>(rowBytes) * static_cast<uint64_t>(height) : 0;
+  // There is never more raster than image: refusing here bounds the
+  // reservation before appendRaster makes the exact check.
+  if (rasterBytes > bmpData.size()) return {};
+
+  ByteVector out;
+  out.reserve(160 + static_cast<size_t>(rasterBytes));
   appendText(out, "SIZE ");
   appendNumber(out, params.width);
   appendText(out, " mm, ");
