@@ -1,9 +1,8 @@
 #include "instruction/cpcl.h"
 
-#include <string>
 #include <utility>
 
-#include "instruction/ascii.h"
+#include "instruction/hex.h"
 #include "instruction/raster.h"
 
 CPCLInstruction::CPCLInstruction(TraceCodePrintParams params)
@@ -13,7 +12,7 @@ CPCLInstruction::CPCLInstruction(TraceCodePrintParams params, int32_t fixedDpi)
     : BaseInstruction(std::move(params), fixedDpi) {}
 
 std::string CPCLInstruction::toHex(uint8_t value) {
-  return ascii::hexByte(value);
+  return hex::byte(value);
 }
 
 // The header's resolution fields stay 200 200 at every dpi: the dot counts
@@ -23,22 +22,25 @@ ByteVector CPCLInstruction::generateCommand() {
   const int32_t width = mmToDot(params.width);
   const int32_t height = mmToDot(params.height);
   if (width < 1 || height < 1 || bmpData.size() < 54) return {};
-  const uint64_t rowBytes = static_cast<uint64_t>(rasterRowBytes(width));
-  const uint64_t total = rowBytes * static_cast<uint64_t>(height);
-  // Never more raster than image bytes: this bounds the reservation below
+  const int64_t rowBytes = rasterRowBytes(width);
+  const uint64_t total = static_cast<uint64_t>(rowBytes) * static_cast<uint64_t>(height);
+  // There is never more raster than image: this bounds the reservation
   // before appendRaster makes the exact check.
   if (total > bmpData.size()) return {};
 
-  const std::string rows = std::to_string(height);
-  const std::string head = "! 0 200 200 " + rows + " 1\r\nPW " + std::to_string(width) + "\r\nEG " +
-                           std::to_string(rowBytes) + " " + rows + " 0 0 ";
-  const std::string_view tail = params.withCutter ? "\r\nCUT\r\nPRINT\r\n" : "\r\nPRINT\r\n";
-
   ByteVector out;
-  out.reserve(head.size() + 2 * total + tail.size());
-  ascii::append(out, head);
+  out.reserve(96 + 2 * total);
+  appendText(out, "! 0 200 200 ");
+  appendNumber(out, height);
+  appendText(out, " 1\r\nPW ");
+  appendNumber(out, width);
+  appendText(out, "\r\nEG ");
+  appendNumber(out, rowBytes);
+  appendText(out, " ");
+  appendNumber(out, height);
+  appendText(out, " 0 0 ");
   if (!appendRaster(bmpData, readU32(bmpData, 10), width, height, DarkBit::One, out)) return {};
-  ascii::expandTailToHex(out, total);
-  ascii::append(out, tail);
+  hex::expandTail(out, total);
+  appendText(out, params.withCutter ? "\r\nCUT\r\nPRINT\r\n" : "\r\nPRINT\r\n");
   return out;
 }

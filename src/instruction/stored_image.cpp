@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "instruction/ascii.h"
 #include "instruction/base.h"
+#include "instruction/raster.h"
 
 namespace {
 
@@ -69,8 +69,8 @@ ByteVector buildStoredImageLabel(const ByteVector& image, int32_t heightTenths, 
 
   ByteVector out;
   out.reserve(setup.text().size() + image.size() + label.text().size());
-  ascii::append(out, setup.text());
+  appendText(out, setup.text());
   out.insert(out.end(), image.begin(), image.end());
-  ascii::append(out, label.text());
+  appendText(out, label.text());
   return out;
 }
