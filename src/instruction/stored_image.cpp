@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr char kStx = '\x02';
+constexpr std::string_view kStx = "\x02";
 constexpr std::string_view kImageName = "qrv1";
 
 // Collects lines, each closed by the language's line end.
@@ -40,24 +40,23 @@ int32_t storedImageTenths(int32_t mm) {
 
 ByteVector buildStoredImageLabel(const ByteVector& image, int32_t heightTenths, bool withCutter,
                                  LineEnd lineEnd) {
-  const std::string stx(1, kStx);
   const std::string length = BaseInstruction::padWithZeros(heightTenths, 4);
   const std::string zero = BaseInstruction::padWithZeros(0, 4);
 
   Lines setup(lineEnd);
-  setup.add(stx, "m");
-  setup.add(stx, "M", length);
-  setup.add(stx, "c", length);
-  setup.add(stx, "O", zero);
-  if (withCutter) setup.add(stx, "V1");
-  setup.add(stx, "MTT");
-  setup.add(stx, "qA");
-  setup.add(stx, "IAB", kImageName);
+  setup.add(kStx, "m");
+  setup.add(kStx, "M", length);
+  setup.add(kStx, "c", length);
+  setup.add(kStx, "O", zero);
+  if (withCutter) setup.add(kStx, "V1");
+  setup.add(kStx, "MTT");
+  setup.add(kStx, "qA");
+  setup.add(kStx, "IAB", kImageName);
 
   // The downloaded image's own line end comes first.
   Lines label(lineEnd);
   label.add();
-  label.add(stx, "L");
+  label.add(kStx, "L");
   label.add("C0000");
   label.add("m");
   label.add("H15");
@@ -65,7 +64,7 @@ ByteVector buildStoredImageLabel(const ByteVector& image, int32_t heightTenths, 
   label.add("1Y11000", zero, zero, kImageName);
   if (withCutter) label.add(":", BaseInstruction::padWithZeros(1, 4));
   label.add("E");
-  if (!withCutter) label.add(stx, "F");
+  if (!withCutter) label.add(kStx, "F");
 
   ByteVector out;
   out.reserve(setup.text().size() + image.size() + label.text().size());
