@@ -1,0 +1,202 @@
+'use strict';
+// Hostile input from JavaScript: every option of every JS type, and options
+// objects that fight back. The child must never crash, no native exception
+// may escape, and each answer must be the one the contract gives, worked out
+// here from JavaScript's own semantics (ToInt32 is `v | 0`, a C string ends
+// at the first NUL, Node-API takes every ArrayBuffer view as a Buffer).
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('fs');
+const { PrivateCups } = require('../support/cups-server');
+const { runInChild } = require('../support/child');
+const { makeBmp } = require('../support/bmp');
+
+const QUEUE = 'hostile';
+const IMAGE_FILE = '/tmp/js_hostile_image.bmp';
+const LANGUAGES = ['TSPL', 'ZPL', 'ESC/POS', 'CPCL', 'PPLA', 'DPL'];
+
+// Shared by this process (for the expected answers) and the children (for the
+// calls): the image, a good request and the values that need some set-up.
+const PRELUDE = `
+const IMAGE = require('fs').readFileSync(${JSON.stringify(IMAGE_FILE)});
+const QUEUE = ${JSON.stringify(QUEUE)};
+const GOOD = { device: QUEUE, instruction: 'TSPL', withCutter: false, width: 2, height: 1, buffer: IMAGE };
+const traps = [];
+const spyHandler = Object.fromEntries(['get', 'has', 'ownKeys', 'getOwnPropertyDescriptor', 'getPrototypeOf',
+  'defineProperty', 'set', 'deleteProperty', 'apply', 'construct'].map((t) => [t, (...a) => { traps.push(t); return Reflect[t](...a); }]));
+const copyOf = (bytes, size = bytes.length) => { const ab = new ArrayBuffer(size); new Uint8Array(ab).set(bytes); return ab; };
+const sabOf = (bytes) => { const sab = new SharedArrayBuffer(bytes.length); new Uint8Array(sab).set(bytes); return sab; };
+const detached = () => { const ab = copyOf(IMAGE); const view = new Uint8Array(ab); structuredClone(ab, { transfer: [ab] }); return view; };
+`;
+
+// Every JS type, as source text evaluated once here and once in the child.
+const VALUES = [
+  'undefined', 'null', 'true', 'false',
+  '0', '-0', '1', '-1', '0.5', '-0.5', '1.999', 'NaN', 'Infinity', '-Infinity',
+  '2**31', '2**31 - 1', '-(2**31)', '-(2**31) - 1', '2**32', '2**32 + 2', '2**53', '-(2**53)',
+  'Number.MAX_VALUE', 'Number.MIN_VALUE', 'Number.EPSILON', '1e21',
+  '0n', '10n', '2n**64n', 'Symbol("s")', 'Symbol.iterator',
+  "''", "'\\0'", "'\\0TSPL'", "QUEUE + '\\0tail'", "'TSPL\\0junk'", "'TSPL '", "'tspl'",
+  "'\\uD800'", "'\\uDC00' + QUEUE", "'日本語'", "'x'.repeat(1 << 20)", ...LANGUAGES.map((l) => `'${l}'`), 'QUEUE',
+  '{}', '[]', "['TSPL']", '[1, 2, 3]', "new String('TSPL')", 'new Number(2)', 'new Boolean(true)',
+  '() => 2', 'new Date(0)', '/TSPL/', 'new Map([[0, 1]])', 'Object.create(null)', 'Promise.resolve(2)',
+  "({ valueOf() { throw new Error('valueOf') }, toString() { throw new Error('toString') }, [Symbol.toPrimitive]() { throw new Error('toPrimitive') } })",
+  'new Proxy({}, spyHandler)', "new Proxy(new String('TSPL'), spyHandler)",
+  'IMAGE', 'Buffer.from(IMAGE)', 'Buffer.concat([Buffer.alloc(7), IMAGE]).subarray(7)', 'Buffer.alloc(0)',
+  'Buffer.alloc(1 << 20)', 'IMAGE.subarray(0, 53)', 'new Uint8Array(copyOf(IMAGE))', 'new Uint8ClampedArray(copyOf(IMAGE))',
+  'new Float64Array(copyOf(IMAGE, Math.ceil(IMAGE.length / 8) * 8))', 'new DataView(copyOf(IMAGE))',
+  'new Int16Array(3)', 'Buffer.from(sabOf(IMAGE))', 'new Uint8Array(sabOf(IMAGE))', 'detached()',
+  'copyOf(IMAGE)', 'sabOf(IMAGE)', 'new WeakRef({})',
+];
+
+// The answer the contract gives for `value` as property `key` of an
+// otherwise good request ('true' when the label is printed).
+const cut = (s) => s.split('\0')[0];
+function expectedFor(key, value) {
+  switch (key) {
+    case 'device':
+      if (typeof value !== 'string' || cut(value) === '') return undefined;
+      return cut(value) === QUEUE;
+    case 'instruction':
+      if (typeof value !== 'string' || cut(value) === '') return undefined;
+      return LANGUAGES.includes(cut(value));
+    case 'withCutter':
+      return typeof value === 'boolean' ? true : undefined;
+    case 'width':
+    case 'height': {
+      if (typeof value !== 'number' || (value | 0) === 0) return undefined;
+      const mm = value | 0;
+      // Negative sizes are refused by the resize, huge ones before it.
+      assert.ok(mm < 0 || mm <= 100 || mm >= 2 ** 28, `pick values that are clearly good or bad: ${mm}`);
+      return mm > 0 && mm <= 100;
+    }
+    case 'buffer': {
+      if (!ArrayBuffer.isView(value)) return undefined;
+      // A detached view reads as zero bytes.
+      const bytes = value.byteLength ? Buffer.from(value.buffer, value.byteOffset, value.byteLength) : Buffer.alloc(0);
+      return bytes.length >= IMAGE.length && bytes.subarray(0, IMAGE.length).equals(IMAGE);
+    }
+  }
+  throw new Error(key);
+}
+
+const IMAGE = makeBmp({ width: 16, height: 8, bpp: 24, pixel: (x, y) => ((x + y) % 2 ? [255, 255, 255] : [0, 0, 0]) });
+
+// The answer as JSON can carry it: values as they are, strings marked, other
+// types by name, exceptions by name and message.
+const OUTCOME = `(f) => {
+  try {
+    const v = f();
+    if (v === undefined) return 'undefined';
+    if (v === null || typeof v === 'boolean' || typeof v === 'number') return v;
+    return typeof v === 'string' ? 'string ' + v : 'type ' + typeof v;
+  } catch (e) {
+    return e instanceof Error ? 'threw ' + e.name + ': ' + e.message : 'threw value ' + String(e);
+  }
+}`;
+
+// Runs the calls (JS source, one per case) in one child and returns the answers.
+async function runBatch(cups, calls) {
+  const body = `${PRELUDE}
+    const outcome = ${OUTCOME};
+    return [${calls.map((c) => `outcome(() => ${c})`).join(',\n')}];`;
+  const r = await runInChild(body, { env: cups.env, timeoutMs: 120000 });
+  assert.equal(r.signal, null, r.stderr);
+  assert.equal(r.status, 0, r.stderr);
+  assert.equal(r.stderr, '');
+  assert.equal(r.answer.kind, 'value', JSON.stringify(r.answer));
+  return { answers: r.answer.value, stdout: r.stdout };
+}
+
+const evaluate = new Function('IMAGE', 'require', `${PRELUDE.replace(/^const IMAGE = .*$/m, '')}
+  return (src) => eval('(' + src + ')');`)(IMAGE, require);
+const asOutcome = (v) => (v === undefined ? 'undefined' : v);
+
+test('hostile input', async (t) => {
+  const cups = await PrivateCups.start({ queues: [QUEUE] });
+  t.after(() => cups.stop());
+  fs.writeFileSync(IMAGE_FILE, IMAGE);
+  t.after(() => fs.rmSync(IMAGE_FILE, { force: true }));
+
+  await t.test('checkPrinterConnection: every type as the name', async () => {
+    const calls = VALUES.map((v) => `addon.checkPrinterConnection(${v})`);
+    calls.push('addon.checkPrinterConnection()', `addon.checkPrinterConnection(QUEUE, Symbol('x'), 10n)`,
+      'traps.length', `typeof new addon.checkPrinterConnection(QUEUE)`);
+    const { answers } = await runBatch(cups, calls);
+    const expected = VALUES.map((src) => {
+      const v = evaluate(src);
+      return typeof v === 'string' && cut(v) !== '' ? cut(v) === QUEUE : null;
+    });
+    // No argument; extra arguments ignored; no proxy trap ran; `new` gives an object.
+    expected.push(null, true, 0, 'string object');
+    const labelled = (list) => list.map((a, i) => `${(VALUES[i] || calls[i]).slice(0, 60)} -> ${a}`);
+    assert.deepEqual(labelled(answers), labelled(expected));
+  });
+
+  for (const key of ['device', 'instruction', 'withCutter', 'width', 'height', 'buffer']) {
+    await t.test(`printTraceCode: every type as ${key}`, async () => {
+      const before = cups.jobs(QUEUE).length;
+      const calls = VALUES.map((v) => `addon.printTraceCode({ ...GOOD, ${JSON.stringify(key)}: ${v} })`);
+      const { answers } = await runBatch(cups, calls);
+      const expected = VALUES.map((src) => asOutcome(expectedFor(key, evaluate(src))));
+      const labelled = (list) => list.map((a, i) => `${VALUES[i].slice(0, 60)} -> ${a}`);
+      assert.deepEqual(labelled(answers), labelled(expected));
+      // Every true is one job on the queue, none elsewhere.
+      const printed = expected.filter((a) => a === true).length;
+      assert.equal((await cups.waitForJobs(QUEUE, before + printed)).length, before + printed);
+    });
+  }
+
+  await t.test('printTraceCode: every type as the options', async () => {
+    const calls = VALUES.map((v) => `addon.printTraceCode(${v})`);
+    const { answers } = await runBatch(cups, calls);
+    // Primitives are boxed and have no such properties; undefined and null cannot be.
+    const expected = VALUES.map((src) => {
+      const v = evaluate(src);
+      return v === undefined || v === null ? "threw TypeError: Cannot convert undefined or null to object" : 'undefined';
+    });
+    const labelled = (list) => list.map((a, i) => `${VALUES[i].slice(0, 60)} -> ${a}`);
+    assert.deepEqual(labelled(answers), labelled(expected));
+  });
+
+  // Options objects that fight back. Each row: the call, then its answer.
+  const objectCases = [
+    ['a frozen request', 'addon.printTraceCode(Object.freeze({ ...GOOD }))', true],
+    ['a null-prototype request', 'addon.printTraceCode(Object.assign(Object.create(null), GOOD))', true],
+    ['inherited properties', 'addon.printTraceCode(Object.create(GOOD))', true],
+    ['getters on a class', 'addon.printTraceCode(new (class { get device() { return QUEUE; } get instruction() { return "TSPL"; } get withCutter() { return true; } get width() { return 2; } get height() { return 1; } get buffer() { return IMAGE; } })())', true],
+    ['a function with the properties', 'addon.printTraceCode(Object.assign(() => 0, GOOD))', true],
+    ['an array with the properties', 'addon.printTraceCode(Object.assign([], GOOD))', true],
+    ['a transparent proxy', 'addon.printTraceCode(new Proxy({ ...GOOD }, spyHandler))', true],
+    ['a proxy whose get trap throws', "addon.printTraceCode(new Proxy(GOOD, { get() { throw new RangeError('trap'); } }))", 'threw RangeError: trap'],
+    ['a revoked proxy', '(() => { const p = Proxy.revocable({}, {}); p.revoke(); return addon.printTraceCode(p.proxy); })()', "threw TypeError: Cannot perform 'get' on a proxy that has been revoked"],
+    ['a getter that throws a non-Error', 'addon.printTraceCode({ ...GOOD, get width() { throw 42; } })', 'threw value 42'],
+    ['the device getter zeroes the width', 'addon.printTraceCode({ ...GOOD, get device() { this.width = 0; return QUEUE; } })', 'undefined'],
+    ['the device getter renames the language', "addon.printTraceCode({ ...GOOD, get device() { this.instruction = 'PCL'; return QUEUE; } })", false],
+    ['the width getter deletes the buffer', 'addon.printTraceCode({ ...GOOD, get width() { delete this.buffer; return 2; } })', 'undefined'],
+    ['the width getter detaches the buffer', '(() => { const ab = copyOf(IMAGE); const view = new Uint8Array(ab); return addon.printTraceCode({ ...GOOD, buffer: view, get width() { structuredClone(ab, { transfer: [ab] }); return 2; } }); })()', false],
+    ['the height getter overwrites the image', '(() => { const img = Buffer.from(IMAGE); return addon.printTraceCode({ ...GOOD, buffer: img, get height() { img.fill(0); return 1; } }); })()', false],
+    ['a getter prints a label of its own', 'addon.printTraceCode({ ...GOOD, get device() { return addon.printTraceCode(GOOD) === true ? QUEUE : "none"; } })', true],
+    ['a getter checks the connection', 'addon.printTraceCode({ ...GOOD, get instruction() { return addon.checkPrinterConnection(QUEUE) ? "TSPL" : "PCL"; } })', true],
+    ['called with new', 'typeof new addon.printTraceCode(GOOD)', 'string object'],
+    ['called on another receiver', 'addon.printTraceCode.call(Symbol("this"), GOOD)', true],
+    ['extra arguments', 'addon.printTraceCode(GOOD, undefined, null, Symbol("x"))', true],
+  ];
+  for (const key of ['device', 'instruction', 'withCutter', 'width', 'height', 'buffer']) {
+    objectCases.push([`the ${key} getter throws`, `addon.printTraceCode({ ...GOOD, get ${key}() { throw new SyntaxError(${JSON.stringify(key)}); } })`, `threw SyntaxError: ${key}`]);
+  }
+
+  await t.test('printTraceCode: options objects that fight back', async () => {
+    const before = cups.jobs(QUEUE).length;
+    const { answers } = await runBatch(cups, objectCases.map(([, call]) => call));
+    const got = objectCases.map(([name], i) => `${name} -> ${answers[i]}`);
+    assert.deepEqual(got, objectCases.map(([name, , answer]) => `${name} -> ${answer}`));
+    // `new` discards the answer but still prints; the nested print is a job of its own.
+    const printed = answers.filter((a) => a === true).length + 2;
+    assert.equal((await cups.waitForJobs(QUEUE, before + printed)).length, before + printed);
+  });
+
+  await t.test('no temporary job file is left behind', () => {
+    assert.deepEqual(fs.readdirSync('/tmp').filter((f) => f.startsWith('printer_command_')), []);
+  });
+});
