@@ -7,7 +7,9 @@
 #include <limits>
 #include <utility>
 
+#include "instruction/cpcl.h"
 #include "instruction/tspl.h"
+#include "instruction/zpl.h"
 
 namespace {
 
@@ -63,13 +65,21 @@ const Mismatch kMismatches[] = {
     {"one row more than the image", 1, 2, 203},
 };
 
-TEST(FuzzRegression, TsplRefusesAnImageSmallerThanTheLabel) {
+// The languages that size their raster by the label, not by the image.
+template <typename Language>
+void expectRefusals(const char* language) {
   for (const Mismatch& c : kMismatches) {
-    WithImage<TSPLInstruction> tspl(c.widthMm, c.heightMm, c.dpi, prepared(8, 8));
+    WithImage<Language> instruction(c.widthMm, c.heightMm, c.dpi, prepared(8, 8));
     ByteVector command;
-    ASSERT_NO_THROW(command = tspl.generateCommand()) << c.what;
-    EXPECT_TRUE(command.empty()) << c.what;
+    ASSERT_NO_THROW(command = instruction.generateCommand()) << language << ": " << c.what;
+    EXPECT_TRUE(command.empty()) << language << ": " << c.what;
   }
+}
+
+TEST(FuzzRegression, LabelSizedRastersRefuseAnImageSmallerThanTheLabel) {
+  expectRefusals<TSPLInstruction>("TSPL");
+  expectRefusals<ZPLInstruction>("ZPL");
+  expectRefusals<CPCLInstruction>("CPCL");
 }
 
 }  // namespace
