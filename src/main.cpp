@@ -5,10 +5,12 @@
 #include <node_api.h>
 
 #include <string>
+#include <utility>
 
 #include "helper/log.h"
 #include "napi_utils.h"
 #include "printer/query.h"
+#include "printer/trace_code.h"
 
 namespace {
 
@@ -41,10 +43,41 @@ napi_value CheckPrinterConnection(napi_env env, napi_callback_info info) {
   }
 }
 
+// Reads the options in a fixed order and stops at the first refusal, so a
+// getter of a later property never runs after an earlier one was refused.
+bool ReadPrintRequest(napi_env env, napi_value options, TraceCodePrintParams& params) {
+  return GetStringProperty(env, options, "device", params.device) == napi_ok &&
+         !params.device.empty() &&
+         GetStringProperty(env, options, "instruction", params.instruction) == napi_ok &&
+         !params.instruction.empty() &&
+         GetBoolProperty(env, options, "withCutter", params.withCutter) == napi_ok &&
+         GetInt32Property(env, options, "width", params.width) == napi_ok && params.width != 0 &&
+         GetInt32Property(env, options, "height", params.height) == napi_ok && params.height != 0 &&
+         GetBufferProperty(env, options, "buffer", params.buffer) == napi_ok;
+}
+
+// printTraceCode(options): true when CUPS accepted the job, false when a later
+// stage failed, undefined for a request that cannot be read.
+napi_value PrintTraceCode(napi_env env, napi_callback_info info) {
+  try {
+    size_t argc = 1;
+    napi_value argv[1];
+    if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok || argc == 0) {
+      return nullptr;
+    }
+    TraceCodePrintParams params;
+    if (!ReadPrintRequest(env, argv[0], params)) return nullptr;
+    return Boolean(env, execPrint(std::move(params)));
+  } catch (...) {
+    return Boolean(env, false);
+  }
+}
+
 napi_value Init(napi_env env, napi_value exports) {
   static const napi_property_descriptor kExports[] = {
       {"checkPrinterConnection", nullptr, CheckPrinterConnection, nullptr, nullptr, nullptr,
        napi_default, nullptr},
+      {"printTraceCode", nullptr, PrintTraceCode, nullptr, nullptr, nullptr, napi_default, nullptr},
   };
   napi_define_properties(env, exports, sizeof(kExports) / sizeof(kExports[0]), kExports);
   return exports;
@@ -54,7 +87,9 @@ napi_value Init(napi_env env, napi_value exports) {
 
 extern "C" {
 
-NAPI_MODULE_EXPORT int32_t node_api_module_get_api_version_v1(void) { return 8; }
+NAPI_MODULE_EXPORT int32_t node_api_module_get_api_version_v1(void) {
+  return 8;
+}
 
 NAPI_MODULE_EXPORT napi_value napi_register_module_v1(napi_env env, napi_value exports) {
   return Init(env, exports);

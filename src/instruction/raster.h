@@ -6,13 +6,17 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <string_view>
 
 #include "helper/bmp.h"
 
 enum class DarkBit : uint8_t { Zero, One };  // TSPL prints 0 bits; the others print 1 bits
 
 // Bytes per raster row for a width in dots.
-constexpr int64_t rasterRowBytes(int32_t width) { return (static_cast<int64_t>(width) + 7) / 8; }
+constexpr int64_t rasterRowBytes(int32_t width) {
+  return (static_cast<int64_t>(width) + 7) / 8;
+}
 
 // Reads the little-endian 32-bit fields of a prepared image's headers; 0 past the end.
 inline uint32_t readU32(const ByteVector& image, size_t offset) {
@@ -63,4 +67,14 @@ bool appendRaster(const ByteVector& image, uint32_t pixelOffset, int32_t width, 
     }
   }
   return true;
+}
+
+// Appends text to a command stream.
+inline void appendText(ByteVector& out, std::string_view text) {
+  out.insert(out.end(), text.begin(), text.end());
+}
+inline void appendNumber(ByteVector& out, int64_t value) {
+  char digits[24];
+  const int n = std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(value));
+  out.insert(out.end(), digits, digits + n);
 }

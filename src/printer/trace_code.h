@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,7 +13,18 @@ struct TraceCodePrintParams {
   std::string device;
   std::string instruction = "PCL";  // names no language until the caller sets one
   bool withCutter = false;
-  int32_t width = 0;   // millimetres
-  int32_t height = 0;  // millimetres
+  int32_t width = 0;            // millimetres
+  int32_t height = 0;           // millimetres
   std::vector<uint8_t> buffer;  // the complete bytes of a BMP file
 };
+
+class BaseInstruction;
+
+// The language object named by params.instruction, prepared from the request;
+// null when the name is not a supported language. With fixedDpi the
+// resolution is taken as given instead of asking CUPS.
+std::unique_ptr<BaseInstruction> makeInstruction(TraceCodePrintParams&& params,
+                                                 std::optional<int32_t> fixedDpi);
+
+// Prints one request: true when CUPS accepted the job.
+bool execPrint(TraceCodePrintParams params);

@@ -42,7 +42,8 @@ const std::string& captureDir() {
   static const std::string dir = [] {
     const char* d = std::getenv("CUPS_CAPTURE_DIR");
     if (d == nullptr || std::getenv("CUPS_SERVER") == nullptr) {
-      std::fprintf(stderr, "run this test under test/support/cups-server.js (CUPS_CAPTURE_DIR unset)\n");
+      std::fprintf(stderr,
+                   "run this test under test/support/cups-server.js (CUPS_CAPTURE_DIR unset)\n");
       std::abort();
     }
     return std::string(d);

@@ -1,0 +1,262 @@
+#include "instruction/base.h"
+
+#include <cups/cups.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <stdexcept>
+#include <utility>
+
+#include "helper/log.h"
+#include "printer/cups_dests.h"
+
+namespace {
+
+// Owns the job options until they are released, logged, on the normal paths.
+class CupsOptions {
+ public:
+  CupsOptions() = default;
+  ~CupsOptions() { release(); }
+  CupsOptions(const CupsOptions&) = delete;
+  CupsOptions& operator=(const CupsOptions&) = delete;
+
+  void add(const char* name, const char* value) {
+    count_ = cupsAddOption(name, value, count_, &options_);
+  }
+  bool exists() const { return options_ != nullptr; }
+  int count() const { return count_; }
+  cups_option_t* options() const { return options_; }
+  void release() {
+    if (options_ != nullptr) cupsFreeOptions(count_, options_);
+    options_ = nullptr;
+    count_ = 0;
+  }
+
+ private:
+  int count_ = 0;
+  cups_option_t* options_ = nullptr;
+};
+
+// The job file: closed and removed on every path once it has been created.
+class JobFile {
+ public:
+  explicit JobFile(const char* path)
+      : path_(path),
+        fd_(::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)),
+        onDisk_(fd_ >= 0) {}
+  ~JobFile() {
+    close();
+    if (onDisk_) remove();
+  }
+  JobFile(const JobFile&) = delete;
+  JobFile& operator=(const JobFile&) = delete;
+
+  bool created() const { return onDisk_; }
+  bool writeAll(const ByteVector& bytes) {
+    const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
+    return written >= 0 && static_cast<size_t>(written) == bytes.size();
+  }
+  void close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+  bool remove() {
+    onDisk_ = false;
+    return ::unlink(path_) == 0;
+  }
+
+ private:
+  const char* path_;
+  int fd_;
+  bool onDisk_;
+};
+
+}  // namespace
+
+BaseInstruction::BaseInstruction(TraceCodePrintParams request) : params(std::move(request)) {
+  tracelog::line("[DEBUG] BaseInstruction: 尝试加载打印机默认设置\n");
+  loadPrinterDefaults();
+  if (defaultsLoaded) {
+    tracelog::line("[DEBUG] BaseInstruction: 加载打印机默认设置成功\n");
+  } else {
+    tracelog::line("[DEBUG] BaseInstruction: 加载打印机默认设置失败，将使用内置默认值\n");
+  }
+  prepareImage();
+}
+
+BaseInstruction::BaseInstruction(TraceCodePrintParams request, int32_t fixedDpi)
+    : params(std::move(request)), dpi(fixedDpi), defaultsLoaded(true) {
+  prepareImage();
+}
+
+// Converts the request's BMP and scales it to the label in dots. Any failure
+// leaves bmpData empty, which makes exec answer false without more work.
+void BaseInstruction::prepareImage() {
+  tracelog::line("[DEBUG] BaseInstruction: 开始准备准备8bit\n");
+  try {
+    ByteVector converted = convertTo8BitBMP(params.buffer);
+    if (converted.empty()) {
+      tracelog::line("[DEBUG] BaseInstruction: BMP转换8bit失败，返回空数据\n");
+      return;
+    }
+    tracelog::line("[DEBUG] BaseInstruction: BMP转换8bit成功\n");
+
+    // A label whose dot count leaves the 32-bit range cannot be resized.
+    const int64_t width = int64_t{getBaseDot()} * params.width;
+    const int64_t height = int64_t{getBaseDot()} * params.height;
+    ByteVector resized;
+    if (width >= INT32_MIN && width <= INT32_MAX && height >= INT32_MIN && height <= INT32_MAX) {
+      resized = resizeBMP(converted, static_cast<int32_t>(width), static_cast<int32_t>(height));
+    }
+    ByteVector().swap(converted);
+    if (resized.empty()) {
+      tracelog::line("[DEBUG] BaseInstruction: BMP调整尺寸失败，返回空数据\n");
+      return;
+    }
+    bmpData = std::move(resized);
+    tracelog::line("[DEBUG] BaseInstruction: BMP调整尺寸成功\n");
+  } catch (const std::length_error& e) {
+    tracelog::line("[ERROR] BaseInstruction: 发生长度错误异常: %s\n", e.what());
+  } catch (const std::exception& e) {
+    tracelog::line("[ERROR] BaseInstruction: 发生异常: %s\n", e.what());
+  }
+}
+
+// Every destination of that name is looked at; the last one with a readable
+// resolution wins.
+void BaseInstruction::loadPrinterDefaults() {
+  CupsDests dests;
+  for (const cups_dest_t& dest : dests) {
+    if (std::strcmp(dest.name, params.device.c_str()) != 0) continue;
+    const char* value = cupsGetOption("printer-resolution-default", dest.num_options, dest.options);
+    if (value == nullptr) continue;
+    int x = 0;
+    int y = 0;
+    if (std::sscanf(value, "%dx%d", &x, &y) == 2 || std::sscanf(value, "%d", &x) == 1) {
+      dpi = x;
+      defaultsLoaded = true;
+      tracelog::line("[DEBUG] BaseInstruction: macOS平台，成功获取DPI: %d\n", x);
+      continue;
+    }
+    const char* resolution = cupsGetOption("Resolution", dest.num_options, dest.options);
+    if (resolution == nullptr) continue;
+    const int d = std::atoi(resolution);
+    if (d >= 1) {
+      dpi = d;
+      defaultsLoaded = true;
+      tracelog::line("[DEBUG] BaseInstruction: macOS平台，通过Resolution选项获取DPI: %d\n", d);
+    } else {
+      tracelog::line("[DEBUG] BaseInstruction: macOS平台，通过Resolution选项获取DPI失败\n");
+    }
+  }
+}
+
+ByteVector BaseInstruction::generateCommand() {
+  tracelog::line("[DEBUG] BaseInstruction: 生成打印指令，子类自行实现\n");
+  return {};
+}
+
+bool BaseInstruction::exec() {
+  if (bmpData.empty()) return false;
+  const ByteVector command = generateCommand();
+  if (command.empty()) {
+    tracelog::line("[DEBUG] BaseInstruction: 生成打印指令失败\n");
+    return false;
+  }
+  return sendCommandToPrinterMacOS(command);
+}
+
+// One raw CUPS job through a fresh temporary file that only this process can
+// read, removed again before returning.
+bool BaseInstruction::sendCommandToPrinterMacOS(const ByteVector& command) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char fileName[256] = {};
+  std::snprintf(fileName, sizeof fileName, "/tmp/printer_command_%04d%02d%02d_%02d%02d%02d_%d",
+                local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                local.tm_sec, std::rand());
+  tracelog::line("[DEBUG] macOS平台: 生成临时文件名: %s\n", fileName);
+
+  JobFile file(fileName);
+  if (!file.created()) {
+    tracelog::line("[DEBUG] macOS平台: 无法创建临时文件\n");
+    return false;
+  }
+  tracelog::line("[DEBUG] macOS平台: 成功创建临时文件\n");
+  if (!file.writeAll(command)) {
+    tracelog::line("[DEBUG] macOS平台: 写入临时文件失败\n");
+    return false;  // the file is closed and removed on the way out
+  }
+  tracelog::line("[DEBUG] macOS平台: 成功写入打印命令到临时文件\n");
+  file.close();
+  tracelog::line("[DEBUG] macOS平台: 关闭临时文件\n");
+
+  tracelog::line("[DEBUG] macOS平台: 设置CUPS打印选项\n");
+  CupsOptions options;
+  // Raw, not application/octet-stream: CUPS treats that as "detect the type",
+  // and a text-like label stream would then be printed as text.
+  options.add("document-format", CUPS_FORMAT_RAW);
+  options.add("job-sheets", "none");
+  options.add("job-priority", "100");
+  options.add("fit-to-page", "false");
+  options.add("print-scaling", "none");
+  options.add("scaling", "100");
+  options.add("orientation-requested", "3");
+  options.add("number-up", "1");
+  options.add("media", "Custom.Transverse");
+
+  tracelog::line("[DEBUG] macOS平台: 发送打印任务到CUPS...\n");
+  const int jobId =
+      cupsPrintFile(params.device.c_str(), fileName, "Qorvin", options.count(), options.options());
+  if (jobId < 1) {
+    tracelog::line("[DEBUG] macOS平台: 打印失败，错误码=%d\n", static_cast<int>(cupsLastError()));
+    if (const char* detail = cupsLastErrorString()) {
+      tracelog::line("[DEBUG] macOS平台: 错误详情: %s\n", detail);
+    }
+    if (options.exists()) {
+      tracelog::line("[DEBUG] macOS平台: 释放CUPS选项资源\n");
+      options.release();
+    }
+    tracelog::line("[DEBUG] macOS平台: 删除临时文件\n");
+    file.remove();
+    return false;
+  }
+
+  tracelog::line("[DEBUG] macOS平台: 打印任务已提交，ID=%d\n", jobId);
+  if (options.exists()) {
+    tracelog::line("[DEBUG] macOS平台: 释放CUPS选项资源\n");
+    options.release();
+  }
+  tracelog::line("[DEBUG] macOS平台: 删除临时文件\n");
+  if (!file.remove()) tracelog::line("[DEBUG] macOS平台: 删除临时文件失败\n");
+  tracelog::line("[DEBUG] macOS平台: 打印任务处理完成\n");
+  return true;
+}
+
+// Submission on Windows is not available in this build.
+bool BaseInstruction::sendCommandToPrinterWindows(const ByteVector& /*command*/) {
+  return false;
+}
+
+int32_t BaseInstruction::mmToDot(int32_t mm) const {
+  // Wraps like the 32-bit product it stands for, without signed overflow.
+  return static_cast<int32_t>(static_cast<uint32_t>(getBaseDot()) * static_cast<uint32_t>(mm));
+}
+
+int32_t BaseInstruction::mmToInch(int32_t mm) {
+  return static_cast<int32_t>(static_cast<float>(mm) / 25.4f);
+}
+
+// Zeros go in front of the whole text, a minus sign included: (-5, 4) is "00-5".
+std::string BaseInstruction::padWithZeros(int32_t value, int32_t width) {
+  std::string text = std::to_string(value);
+  if (width > 0 && text.size() < static_cast<size_t>(width)) {
+    text.insert(0, static_cast<size_t>(width) - text.size(), '0');
+  }
+  return text;
+}

@@ -1,0 +1,38 @@
+#include "printer/trace_code.h"
+
+#include "instruction/tspl.h"
+
+namespace {
+
+template <typename Language>
+std::unique_ptr<BaseInstruction> build(TraceCodePrintParams&& params,
+                                       std::optional<int32_t> fixedDpi) {
+  if (fixedDpi) return std::make_unique<Language>(std::move(params), *fixedDpi);
+  return std::make_unique<Language>(std::move(params));
+}
+
+struct LanguageEntry {
+  const char* name;
+  std::unique_ptr<BaseInstruction> (*build)(TraceCodePrintParams&&, std::optional<int32_t>);
+};
+
+// The only place that knows the supported printer languages. Names match
+// exactly: case, blanks and punctuation all count.
+const LanguageEntry kLanguages[] = {
+    {"TSPL", build<TSPLInstruction>},
+};
+
+}  // namespace
+
+std::unique_ptr<BaseInstruction> makeInstruction(TraceCodePrintParams&& params,
+                                                 std::optional<int32_t> fixedDpi) {
+  for (const LanguageEntry& language : kLanguages) {
+    if (params.instruction == language.name) return language.build(std::move(params), fixedDpi);
+  }
+  return nullptr;
+}
+
+bool execPrint(TraceCodePrintParams params) {
+  std::unique_ptr<BaseInstruction> instruction = makeInstruction(std::move(params), std::nullopt);
+  return instruction != nullptr && instruction->exec();
+}

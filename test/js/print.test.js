@@ -1,0 +1,152 @@
+'use strict';
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('fs');
+const { PrivateCups } = require('../support/cups-server');
+const { runInChild } = require('../support/child');
+const { makeBmp } = require('../support/bmp');
+
+const QUEUE = 'js_tspl';
+const IMAGE = makeBmp({ width: 16, height: 8, bpp: 24, pixel: (x, y) => ((x + y) % 3 ? [255, 255, 255] : [0, 0, 0]) });
+
+function leftoverJobFiles() {
+  return fs.readdirSync('/tmp').filter((f) => f.startsWith('printer_command_'));
+}
+
+test('printTraceCode', async (t) => {
+  const cups = await PrivateCups.start({ queues: [QUEUE] });
+  t.after(() => cups.stop());
+  fs.writeFileSync('/tmp/js_print_image.bmp', IMAGE);
+  t.after(() => fs.rmSync('/tmp/js_print_image.bmp', { force: true }));
+
+  // opts is JS source for the options; `image` is the test image as a Buffer.
+  const print = (opts, env = cups.env) =>
+    runInChild(`const image = require('fs').readFileSync('/tmp/js_print_image.bmp');
+                return addon.printTraceCode(${opts});`, { env });
+  const good = (over = '') =>
+    `{ device: '${QUEUE}', instruction: 'TSPL', withCutter: false, width: 2, height: 1, buffer: image ${over} }`;
+
+  await t.test('refused requests answer undefined or throw, and print nothing', async () => {
+    const cases = [
+      ['', 'undefined'],
+      ['42', 'undefined'],
+      ["'text'", 'undefined'],
+      ['{}', 'undefined'],
+      [good(", device: ''"), 'undefined'],
+      [good(', device: 7'), 'undefined'],
+      [good(", instruction: ''"), 'undefined'],
+      [good(', withCutter: 1'), 'undefined'],
+      [good(", withCutter: 'true'"), 'undefined'],
+      [`{ device: '${QUEUE}', instruction: 'TSPL', width: 2, height: 1, buffer: image }`, 'undefined'],
+      [good(', width: 0'), 'undefined'],
+      [good(', width: 0.5'), 'undefined'],
+      [good(", width: '2'"), 'undefined'],
+      [good(', height: 0'), 'undefined'],
+      [good(', buffer: [1, 2, 3]'), 'undefined'],
+      [good(", buffer: 'BM'"), 'undefined'],
+      ['undefined', 'TypeError'],
+      ['null', 'TypeError'],
+    ];
+    for (const [opts, expected] of cases) {
+      const r = await print(opts);
+      const got = r.answer.kind === 'threw' ? r.answer.name : r.answer.kind;
+      assert.equal(got, expected, opts);
+      assert.equal(r.stdout, '', opts);
+    }
+  });
+
+  await t.test('properties are read in order and reading stops at the first refusal', async () => {
+    const r = await runInChild(`
+      const image = require('fs').readFileSync('/tmp/js_print_image.bmp');
+      const reads = [];
+      const spy = (values) => new Proxy({}, { get: (_, k) => (reads.push(k), values[k]) });
+      const full = { device: '${QUEUE}', instruction: 'NOPE', withCutter: true, width: 2, height: 1, buffer: image };
+      const out = {};
+      for (const [label, change] of [['all', {}], ['emptyDevice', { device: '' }], ['zeroHeight', { height: 0 }],
+                                     ['badCutter', { withCutter: 0 }]]) {
+        reads.length = 0;
+        const answer = addon.printTraceCode(spy({ ...full, ...change }));
+        out[label] = { answer: String(answer), reads: reads.join(',') };
+      }
+      return out;`, { env: cups.env });
+    assert.deepEqual(r.answer.value, {
+      all: { answer: 'false', reads: 'device,instruction,withCutter,width,height,buffer' },
+      emptyDevice: { answer: 'undefined', reads: 'device' },
+      zeroHeight: { answer: 'undefined', reads: 'device,instruction,withCutter,width,height' },
+      badCutter: { answer: 'undefined', reads: 'device,instruction,withCutter' },
+    });
+    assert.equal(r.stdout, '');
+  });
+
+  await t.test('a throwing getter reaches the caller', async () => {
+    const r = await print(`{ device: '${QUEUE}', get instruction() { throw new RangeError('boom'); } }`);
+    assert.deepEqual(r.answer, { kind: 'threw', name: 'RangeError', message: 'boom' });
+  });
+
+  await t.test('names that are not languages answer false without a log line', async () => {
+    for (const name of ['PCL', 'tspl', 'Tspl', 'TSPL ', 'ESCPOS', 'ESC-POS']) {
+      const r = await print(good(`, instruction: '${name}'`));
+      assert.deepEqual(r.answer, { kind: 'value', value: false }, name);
+      assert.equal(r.stdout, '', name);
+    }
+  });
+
+  await t.test('a fractional width is truncated', async () => {
+    const before = cups.jobs(QUEUE).length;
+    const r = await print(good(', width: 2.7, height: 1.2'));
+    assert.deepEqual(r.answer, { kind: 'value', value: true }, r.stdout);
+    const jobs = await cups.waitForJobs(QUEUE, before + 1);
+    assert.match(jobs.at(-1).data.toString('latin1'), /^SIZE 2 mm, 1 mm\r\n/);
+    assert.match(r.stdout, /成功将BMP图像从16 x 8调整为16 x 8\n/);
+  });
+
+  const failureCases = [
+    {
+      name: 'a negative width is refused by the resize',
+      opts: good(', width: -50'),
+      tail: '[DEBUG] 无效的目标尺寸: -400 x 8\n[DEBUG] BaseInstruction: BMP调整尺寸失败，返回空数据\n',
+    },
+    {
+      name: 'a label whose dot count leaves 32 bits is not resized',
+      opts: good(', width: 300000000'),
+      tail: '[DEBUG] BaseInstruction: BMP调整尺寸失败，返回空数据\n',
+    },
+    {
+      name: 'a label too large for memory gets the length error',
+      opts: good(', width: 200000, height: 200000'),
+      tail: '[ERROR] BaseInstruction: 发生长度错误异常: vector\n',
+    },
+  ];
+  for (const c of failureCases) {
+    await t.test(c.name, async () => {
+      const r = await print(c.opts);
+      assert.deepEqual(r.answer, { kind: 'value', value: false });
+      assert.ok(r.stdout.endsWith(c.tail), r.stdout);
+      assert.doesNotMatch(r.stdout, /macOS平台: 生成临时文件名/);
+    });
+  }
+
+  await t.test('a zero-length Buffer answers false after the conversion line', async () => {
+    const r = await print(good(', buffer: Buffer.alloc(0)'));
+    assert.deepEqual(r.answer, { kind: 'value', value: false });
+    assert.ok(r.stdout.endsWith('[DEBUG] BMP数据不完整或无效\n[DEBUG] BaseInstruction: BMP转换8bit失败，返回空数据\n'));
+  });
+
+  await t.test('an all-text stream still travels raw', async () => {
+    const before = cups.jobs(QUEUE).length;
+    const white = makeBmp({ width: 8, height: 8, bpp: 8, pixel: () => 255 });
+    fs.writeFileSync('/tmp/js_print_white.bmp', white);
+    const r = await runInChild(`return addon.printTraceCode({ device: '${QUEUE}', instruction: 'TSPL',
+      withCutter: true, width: 1, height: 1, buffer: require('fs').readFileSync('/tmp/js_print_white.bmp') });`,
+    { env: cups.env });
+    fs.rmSync('/tmp/js_print_white.bmp');
+    assert.deepEqual(r.answer, { kind: 'value', value: true });
+    const job = (await cups.waitForJobs(QUEUE, before + 1)).at(-1);
+    assert.equal(job.type, 'application/vnd.cups-raw');
+    assert.equal(job.title, 'Qorvin');
+  });
+
+  await t.test('no temporary job file is left behind', () => {
+    assert.deepEqual(leftoverJobFiles(), []);
+  });
+});
