@@ -4,6 +4,8 @@
 // the serial) beside human-readable lines drawn with a tiny 5x7 font, written
 // as a BMP file. It is not a decodable symbol; it only looks and prints like one.
 
+const { makeBmp } = require('../test/support/bmp');
+
 // 5x7 glyphs, one 5-bit row each, top row first, bit 4 the leftmost dot.
 const FONT = {
   0: [0x0e, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0e], 1: [0x04, 0x0c, 0x04, 0x04, 0x04, 0x04, 0x0e],
@@ -124,40 +126,12 @@ function drawSampleLabel({ width = 400, height = 240, serial = '6901234567892', 
   return canvas;
 }
 
-// A bottom-up BMP of 8 (gray palette), 24 or 32 bits per pixel from a gray canvas.
-function encodeBmp({ width, height, gray }, bits = 24) {
-  if (![8, 24, 32].includes(bits)) throw new RangeError(`unsupported bits per pixel: ${bits}`);
-  const bytesPerPixel = bits / 8;
-  const stride = Math.floor((width * bits + 31) / 32) * 4;
-  const palette = bits === 8 ? 1024 : 0;
-  const offset = 54 + palette;
-  const out = Buffer.alloc(offset + stride * height);
-  out.write('BM', 0, 'latin1');
-  out.writeUInt32LE(out.length, 2);
-  out.writeUInt32LE(offset, 10);
-  out.writeUInt32LE(40, 14);
-  out.writeInt32LE(width, 18);
-  out.writeInt32LE(height, 22);
-  out.writeUInt16LE(1, 26);
-  out.writeUInt16LE(bits, 28);
-  out.writeUInt32LE(stride * height, 34);
-  out.writeInt32LE(2835, 38); // 72 dpi in pixels per metre
-  out.writeInt32LE(2835, 42);
-  if (bits === 8) {
-    out.writeUInt32LE(256, 46);
-    for (let i = 0; i < 256; i++) out.writeUInt32LE(i * 0x010101, 54 + 4 * i);
-  }
-  for (let y = 0; y < height; y++) {
-    let at = offset + (height - 1 - y) * stride;
-    for (let x = 0; x < width; x++, at += bytesPerPixel) {
-      const level = gray[y * width + x];
-      out.fill(level, at, at + Math.min(bytesPerPixel, 3));
-      if (bits === 32) out[at + 3] = 255;
-    }
-  }
-  return out;
+// The sample label as a BMP file of 8, 24 or 32 bits per pixel.
+function sampleLabelBmp(options = {}, bpp = 24) {
+  const { width, height, gray } = drawSampleLabel(options);
+  const level = (x, y) => gray[y * width + x];
+  const pixel = bpp === 8 ? level : (x, y) => new Array(3).fill(level(x, y));
+  return makeBmp({ width, height, bpp, pixel });
 }
 
-const sampleLabelBmp = (options = {}, bits = 24) => encodeBmp(drawSampleLabel(options), bits);
-
-module.exports = { Canvas, drawSampleLabel, encodeBmp, sampleLabelBmp, codeModules };
+module.exports = { drawSampleLabel, sampleLabelBmp };
