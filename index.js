@@ -9,6 +9,7 @@
 const path = require('path');
 const { NativeWorker } = require('./lib/native-worker');
 const { readPrintRequest, refusedPrinterName } = require('./lib/print-options');
+const { LANGUAGES } = require('./lib/languages');
 
 const release = path.join(__dirname, 'build', 'Release');
 const addonPath = process.env.TRACE_LABEL_ADDON || path.join(release, 'trace_label.node');
@@ -17,7 +18,6 @@ const renderPath = process.env.TRACE_LABEL_RENDER_ADDON || path.join(release, 't
 const addon = require(addonPath);
 const worker = new NativeWorker(addonPath);
 
-const LANGUAGES = Object.freeze(['TSPL', 'ZPL', 'ESC/POS', 'CPCL', 'PPLA', 'DPL']);
 
 // The options are read here, at call time, exactly as printTraceCode reads
 // them (same order, stop at the first refusal, a throwing getter rejects);

@@ -1,0 +1,109 @@
+// Rendering without printing: renderTraceCode(options, dpi) answers with the
+// bytes that printTraceCode would submit for the same request to a printer of
+// that resolution, made by the same language classes, without asking CUPS.
+// A module of its own, so the printing add-on keeps its two exports.
+
+#include <node_api.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "helper/log.h"
+#include "instruction/base.h"
+#include "napi_utils.h"
+#include "printer/trace_code.h"
+
+namespace {
+
+constexpr int32_t kDefaultDpi = 203;  // what the print path uses when CUPS has no resolution
+
+napi_value Boolean(napi_env env, bool value) {
+  napi_value result = nullptr;
+  napi_get_boolean(env, value, &result);
+  return result;
+}
+
+// The options as printTraceCode reads them: same readers, same order, and the
+// same refusals, stopping at the first. A getter that throws leaves its
+// exception pending for the caller, as there.
+bool ReadRequest(napi_env env, napi_value options, TraceCodePrintParams& params) {
+  if (GetStringProperty(env, options, "device", params.device) != napi_ok) return false;
+  if (params.device.empty()) return false;
+  if (GetStringProperty(env, options, "instruction", params.instruction) != napi_ok) return false;
+  if (params.instruction.empty()) return false;
+  if (GetBoolProperty(env, options, "withCutter", params.withCutter) != napi_ok) return false;
+  if (GetInt32Property(env, options, "width", params.width) != napi_ok) return false;
+  if (params.width == 0) return false;
+  if (GetInt32Property(env, options, "height", params.height) != napi_ok) return false;
+  if (params.height == 0) return false;
+  return GetBufferProperty(env, options, "buffer", params.buffer) == napi_ok;
+}
+
+// The resolution argument: missing or undefined means the print path's default;
+// anything but a number is refused. Like a resolution from CUPS it is taken as
+// it is: exactly 300 gives 12 dots per millimetre, every other value 8.
+bool ReadDpi(napi_env env, size_t argc, napi_value value, int32_t& dpi) {
+  dpi = kDefaultDpi;
+  if (argc < 2) return true;
+  napi_valuetype type = napi_undefined;
+  if (napi_typeof(env, value, &type) != napi_ok) return false;
+  if (type == napi_undefined) return true;
+  return napi_get_value_int32(env, value, &dpi) == napi_ok;
+}
+
+// renderTraceCode(options, dpi?): a Buffer with the command stream; false when
+// the language is unknown or the image or the command could not be made (the
+// cases where printTraceCode answers false before submitting); undefined for a
+// refused request.
+napi_value RenderTraceCode(napi_env env, napi_callback_info info) {
+  try {
+    size_t argc = 2;
+    napi_value argv[2] = {nullptr, nullptr};
+    if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok || argc == 0) {
+      return nullptr;
+    }
+    TraceCodePrintParams params;
+    if (!ReadRequest(env, argv[0], params)) return nullptr;
+    int32_t dpi = kDefaultDpi;
+    if (!ReadDpi(env, argc, argv[1], dpi)) return nullptr;
+
+    std::unique_ptr<BaseInstruction> instruction = makeInstruction(std::move(params), dpi);
+    if (!instruction || instruction->preparedImage().empty()) return Boolean(env, false);
+    const ByteVector command = instruction->generateCommand();
+    if (command.empty()) {
+      tracelog::line("[DEBUG] BaseInstruction: 生成打印指令失败\n");
+      return Boolean(env, false);
+    }
+    napi_value result = nullptr;
+    if (napi_create_buffer_copy(env, command.size(), command.data(), nullptr, &result) != napi_ok) {
+      return Boolean(env, false);
+    }
+    return result;
+  } catch (...) {
+    return Boolean(env, false);
+  }
+}
+
+napi_value Init(napi_env env, napi_value exports) {
+  static const napi_property_descriptor kExports[] = {
+      {"renderTraceCode", nullptr, RenderTraceCode, nullptr, nullptr, nullptr, napi_default,
+       nullptr},
+  };
+  napi_define_properties(env, exports, sizeof(kExports) / sizeof(kExports[0]), kExports);
+  return exports;
+}
+
+}  // namespace
+
+extern "C" {
+
+NAPI_MODULE_EXPORT int32_t node_api_module_get_api_version_v1(void) { return 8; }
+
+NAPI_MODULE_EXPORT napi_value napi_register_module_v1(napi_env env, napi_value exports) {
+  return Init(env, exports);
+}
+
+}  // extern "C"
