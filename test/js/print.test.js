@@ -146,6 +146,60 @@ test('printTraceCode', async (t) => {
     assert.equal(job.title, 'Qorvin');
   });
 
+  // The whole job and the whole log, at both dot densities.
+  const exactCases = [
+    { dpi: null, dots: [16, 8], resolution: ['[DEBUG] BaseInstruction: 加载打印机默认设置失败，将使用内置默认值'] },
+    {
+      dpi: 300,
+      dots: [24, 12],
+      resolution: ['[DEBUG] BaseInstruction: macOS平台，成功获取DPI: 300', '[DEBUG] BaseInstruction: 加载打印机默认设置成功'],
+    },
+  ];
+  for (const c of exactCases) {
+    await t.test(`a TSPL label arrives byte-exact at ${c.dpi || 203} dpi`, async () => {
+      const home = cups.writeLpoptions(c.dpi ? [`Dest ${QUEUE} printer-resolution-default=${c.dpi}dpi`] : [], `${cups.dir}/home-${c.dpi}`);
+      const [w, h] = c.dots;
+      // Left half black, right half white: every row is the same.
+      const image = makeBmp({ width: w, height: h, bpp: 24, pixel: (x) => (x < w / 2 ? [0, 0, 0] : [255, 255, 255]) });
+      fs.writeFileSync('/tmp/js_print_exact.bmp', image);
+      const before = cups.jobs(QUEUE).length;
+      const r = await runInChild(`return addon.printTraceCode({ device: '${QUEUE}', instruction: 'TSPL', withCutter: true,
+        width: 2, height: 1, buffer: require('fs').readFileSync('/tmp/js_print_exact.bmp') });`, { env: { ...cups.env, HOME: home } });
+      fs.rmSync('/tmp/js_print_exact.bmp');
+      assert.deepEqual(r.answer, { kind: 'value', value: true }, r.stdout);
+      const job = (await cups.waitForJobs(QUEUE, before + 1)).at(-1);
+      const row = w === 16 ? [0x00, 0xff] : [0x00, 0x0f, 0xff];
+      const expected = Buffer.concat([
+        Buffer.from(`SIZE 2 mm, 1 mm\r\nCLS\r\nGAP 0,0\r\nOFFSET 0\r\nDIRECTION 1\r\nSET TEAR ON\r\nSET CUTTER 1\r\nBITMAP 0,0,${row.length},${h},0,`),
+        Buffer.from(Array.from({ length: h }, () => row).flat()),
+        Buffer.from('\r\nPRINT 1\r\n'),
+      ]);
+      assert.deepEqual(job.data, expected);
+      const log = r.stdout.replace(/printer_command_\d{8}_\d{6}_\d+/, 'printer_command_NAME').split('\n');
+      assert.deepEqual(log, [
+        '[DEBUG] BaseInstruction: 尝试加载打印机默认设置',
+        ...c.resolution,
+        '[DEBUG] BaseInstruction: 开始准备准备8bit',
+        '[DEBUG] 成功将24位BMP转换为8位灰度BMP',
+        '[DEBUG] BaseInstruction: BMP转换8bit成功',
+        '[DEBUG] 成功将8位BMP转换为8位灰度BMP',
+        `[DEBUG] 成功将BMP图像从${w} x ${h}调整为${w} x ${h}`,
+        '[DEBUG] BaseInstruction: BMP调整尺寸成功',
+        '[DEBUG] macOS平台: 生成临时文件名: /tmp/printer_command_NAME',
+        '[DEBUG] macOS平台: 成功创建临时文件',
+        '[DEBUG] macOS平台: 成功写入打印命令到临时文件',
+        '[DEBUG] macOS平台: 关闭临时文件',
+        '[DEBUG] macOS平台: 设置CUPS打印选项',
+        '[DEBUG] macOS平台: 发送打印任务到CUPS...',
+        `[DEBUG] macOS平台: 打印任务已提交，ID=${job.id}`,
+        '[DEBUG] macOS平台: 释放CUPS选项资源',
+        '[DEBUG] macOS平台: 删除临时文件',
+        '[DEBUG] macOS平台: 打印任务处理完成',
+        '',
+      ]);
+    });
+  }
+
   await t.test('no temporary job file is left behind', () => {
     assert.deepEqual(leftoverJobFiles(), []);
   });
