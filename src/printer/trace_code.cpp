@@ -1,6 +1,11 @@
 #include "printer/trace_code.h"
 
+#include "instruction/cpcl.h"
+#include "instruction/dpl.h"
+#include "instruction/esc_pos.h"
+#include "instruction/ppla.h"
 #include "instruction/tspl.h"
+#include "instruction/zpl.h"
 
 namespace {
 
@@ -19,7 +24,9 @@ struct LanguageEntry {
 // The only place that knows the supported printer languages. Names match
 // exactly: case, blanks and punctuation all count.
 const LanguageEntry kLanguages[] = {
-    {"TSPL", build<TSPLInstruction>},
+    {"TSPL", build<TSPLInstruction>},      {"PPLA", build<PPLAInstruction>},
+    {"DPL", build<DPLInstruction>},        {"ZPL", build<ZPLInstruction>},
+    {"ESC/POS", build<ESCPOSInstruction>}, {"CPCL", build<CPCLInstruction>},
 };
 
 }  // namespace

@@ -1,0 +1,393 @@
+'use strict';
+// The virtual printer: reads a command stream of any of the six languages
+// back into the label it prints. Decoders are strict: a stream that does not
+// parse (wrong header, unknown command, truncated raster, counts that
+// disagree, trailing bytes) is refused with an Error naming the language.
+//
+// decode(language, bytes, { dotsPerMm }) returns
+//   { language, width, height, dots, commands, image? }
+// where dots is a Uint8Array of width x height, row-major from the top row,
+// 1 for a printed (dark) dot. image is the stored BMP of PPLA and DPL.
+// TSPL states its label size in millimetres only: give dotsPerMm (8 or 12)
+// to crop its bitmap to the label width; otherwise the bitmap's own width is used.
+
+const STX = 0x02;
+const LANGUAGES = ['TSPL', 'ZPL', 'ESC/POS', 'CPCL', 'PPLA', 'DPL'];
+
+class StreamError extends Error {}
+
+class Reader {
+  constructor(language, bytes) {
+    if (!(bytes instanceof Uint8Array)) throw new TypeError('decode: expected a Buffer or Uint8Array');
+    this.language = language;
+    this.buf = Buffer.from(bytes.buffer, bytes.byteOffset, bytes.byteLength);
+    this.pos = 0;
+  }
+
+  fail(message) {
+    throw new StreamError(`${this.language}: ${message} (at byte ${this.pos})`);
+  }
+
+  atEnd() {
+    return this.pos >= this.buf.length;
+  }
+
+  // Latin-1 text of the bytes from `start`, cut short at the end of the stream.
+  text(start, end) {
+    return this.buf.toString('latin1', start, Math.min(end, this.buf.length));
+  }
+
+  startsWith(text) {
+    return this.text(this.pos, this.pos + text.length) === text;
+  }
+
+  take(count, what) {
+    if (this.buf.length - this.pos < count) {
+      this.fail(`${what} truncated: ${count} bytes announced, ${this.buf.length - this.pos} left`);
+    }
+    const out = this.buf.subarray(this.pos, this.pos + count);
+    this.pos += count;
+    return out;
+  }
+
+  byte(what) {
+    return this.take(1, what)[0];
+  }
+
+  // Text up to the line end, which is consumed. A bare LF inside a CR-ended
+  // line (or a CR inside a CR LF one) stays in the text and so fails to match.
+  line(eol) {
+    const at = this.buf.indexOf(eol, this.pos, 'latin1');
+    if (at < 0) this.fail(`line without its ${eol === '\r' ? 'CR' : 'CR LF'} end`);
+    const text = this.text(this.pos, at);
+    this.pos = at + eol.length;
+    return text;
+  }
+
+  expect(text, what) {
+    if (!this.startsWith(text)) this.fail(`expected ${what}`);
+    this.pos += text.length;
+  }
+}
+
+// Rows of `rowBytes`, top row first, most significant bit leftmost. Bits past
+// `width` are filler and must be 0.
+function unpackRaster(r, raster, rowBytes, rows, width, printedBit) {
+  if (width > rowBytes * 8) r.fail(`label width ${width} dots exceeds ${rowBytes} bytes per row`);
+  const dots = new Uint8Array(width * rows);
+  for (let y = 0; y < rows; y++) {
+    for (let x = 0; x < rowBytes * 8; x++) {
+      const bit = (raster[y * rowBytes + (x >> 3)] >> (7 - (x & 7))) & 1;
+      if (x < width) dots[y * width + x] = bit === printedBit ? 1 : 0;
+      else if (bit) r.fail(`filler bit set past the label width in row ${y}`);
+    }
+  }
+  return dots;
+}
+
+function hexToBytes(r, hex, count) {
+  if (hex.length !== 2 * count) r.fail(`hex data has ${hex.length} digits, ${2 * count} expected`);
+  if (!/^[0-9A-F]*$/.test(hex)) r.fail('hex data holds characters other than 0-9 and A-F');
+  return Buffer.from(hex, 'hex');
+}
+
+const int = (text) => Number.parseInt(text, 10);
+const rowBytesFor = (width) => Math.ceil(width / 8);
+
+function decodeTspl(bytes, { dotsPerMm } = {}) {
+  const r = new Reader('TSPL', bytes);
+  const commands = { cutter: false, tear: false, widthMm: null, heightMm: null, quantity: null };
+  let bitmap = null;
+  while (!r.atEnd()) {
+    if (commands.quantity !== null) r.fail('data after PRINT');
+    if (r.startsWith('BITMAP ')) {
+      if (bitmap) r.fail('second BITMAP');
+      const m = /^BITMAP (\d+),(\d+),(\d+),(\d+),(\d+),/.exec(r.text(r.pos, r.pos + 64));
+      if (!m) r.fail('malformed BITMAP header');
+      r.pos += m[0].length;
+      const [x, y, rowBytes, rows, mode] = m.slice(1).map(int);
+      if (x !== 0 || y !== 0) r.fail(`BITMAP at ${x},${y}; only the origin is supported`);
+      if (mode !== 0) r.fail(`BITMAP mode ${mode}; only 0 (overwrite) is supported`);
+      bitmap = { rowBytes, rows, raster: r.take(rowBytes * rows, 'BITMAP raster') };
+      r.expect('\r\n', 'CR LF after the BITMAP raster');
+      continue;
+    }
+    const line = r.line('\r\n');
+    let m;
+    if ((m = /^SIZE (\d+) mm, (\d+) mm$/.exec(line))) {
+      commands.widthMm = int(m[1]);
+      commands.heightMm = int(m[2]);
+    } else if (line === 'CLS' || line === 'GAP 0,0' || line === 'OFFSET 0' || line === 'DIRECTION 1') {
+      // Defaults this decoder assumes; any other value is refused below.
+    } else if (line === 'SET TEAR ON') {
+      commands.tear = true;
+    } else if (line === 'SET CUTTER 1') {
+      commands.cutter = true;
+    } else if ((m = /^PRINT (\d+)$/.exec(line))) {
+      commands.quantity = int(m[1]);
+    } else {
+      r.fail(`unknown command ${JSON.stringify(line)}`);
+    }
+  }
+  if (commands.widthMm === null) r.fail('no SIZE');
+  if (!bitmap) r.fail('no BITMAP');
+  if (commands.quantity === null) r.fail('no PRINT');
+  let width = bitmap.rowBytes * 8;
+  if (dotsPerMm) {
+    width = commands.widthMm * dotsPerMm;
+    const height = commands.heightMm * dotsPerMm;
+    if (rowBytesFor(width) !== bitmap.rowBytes || height !== bitmap.rows) {
+      r.fail(`BITMAP of ${bitmap.rowBytes} bytes x ${bitmap.rows} rows does not fit a ${width} x ${height} dot label`);
+    }
+  }
+  // TSPL's BITMAP leaves 1 bits unprinted.
+  const dots = unpackRaster(r, bitmap.raster, bitmap.rowBytes, bitmap.rows, width, 0);
+  return { language: 'TSPL', width, height: bitmap.rows, dots, commands };
+}
+
+function decodeZpl(bytes) {
+  const r = new Reader('ZPL', bytes);
+  const commands = { cutter: false, widthDots: null, heightDots: null, quantity: 1 };
+  if (r.line('\r\n') !== '^XA') r.fail('stream does not start with ^XA');
+  let graphic = null;
+  let fieldOpen = false;
+  let ended = false;
+  while (!r.atEnd()) {
+    if (ended) r.fail('data after ^XZ');
+    const line = r.line('\r\n');
+    let m;
+    if ((m = /^\^PW(\d+)$/.exec(line))) commands.widthDots = int(m[1]);
+    else if ((m = /^\^LL(\d+)$/.exec(line))) commands.heightDots = int(m[1]);
+    else if (line === '^LH0,0') {
+      // The label home this decoder assumes.
+    } else if (line === '^MMC') commands.cutter = true;
+    else if ((m = /^\^PQ(\d+)$/.exec(line))) commands.quantity = int(m[1]);
+    else if ((m = /^\^GFA,(\d+),(\d+),(\d+),([^]*)$/.exec(line))) {
+      if (graphic) r.fail('second graphic field');
+      const [total, fieldCount, rowBytes] = m.slice(1, 4).map(int);
+      if (total !== fieldCount) r.fail(`^GFA byte count ${total} and field count ${fieldCount} disagree`);
+      if (rowBytes === 0 || total % rowBytes !== 0) r.fail(`^GFA count ${total} is not whole rows of ${rowBytes}`);
+      graphic = { rowBytes, rows: total / rowBytes, raster: hexToBytes(r, m[4], total) };
+      fieldOpen = true;
+    } else if (line === '^FS') {
+      if (!fieldOpen) r.fail('^FS without a field');
+      fieldOpen = false;
+    } else if (line === '^XZ') ended = true;
+    else r.fail(`unknown command ${JSON.stringify(line.slice(0, 40))}`);
+  }
+  if (!ended) r.fail('no ^XZ');
+  if (fieldOpen) r.fail('graphic field not closed by ^FS');
+  if (!graphic) r.fail('no ^GFA graphic field');
+  const { widthDots: width, heightDots: height } = commands;
+  if (width === null || height === null) r.fail('label size (^PW, ^LL) missing');
+  if (rowBytesFor(width) !== graphic.rowBytes || height !== graphic.rows) {
+    r.fail(`graphic of ${graphic.rowBytes} bytes x ${graphic.rows} rows does not fit a ${width} x ${height} dot label`);
+  }
+  const dots = unpackRaster(r, graphic.raster, graphic.rowBytes, graphic.rows, width, 1);
+  return { language: 'ZPL', width, height, dots, commands };
+}
+
+function decodeEscPos(bytes) {
+  const r = new Reader('ESC/POS', bytes);
+  const commands = { cutter: false, feedLines: 0, quantity: 1 };
+  if (!r.startsWith('\x1b@')) r.fail('stream does not start with ESC @');
+  r.pos += 2;
+  let image = null;
+  while (!r.atEnd()) {
+    const at = r.pos;
+    const b = r.byte('command');
+    if (commands.cutter) {
+      r.pos = at;
+      r.fail('data after the cut');
+    }
+    if (b === 0x0a) {
+      commands.feedLines++;
+    } else if (b === 0x1d && r.startsWith('v0')) {
+      r.pos += 2;
+      const mode = r.byte('GS v 0 mode');
+      if (mode !== 0) r.fail(`GS v 0 mode ${mode}; only 0 (normal size) is supported`);
+      if (image) r.fail('second raster image');
+      const head = r.take(4, 'GS v 0 header');
+      const rowBytes = head[0] | (head[1] << 8);
+      const rows = head[2] | (head[3] << 8);
+      image = { rowBytes, rows, raster: r.take(rowBytes * rows, 'GS v 0 raster') };
+    } else if (b === 0x1d && r.startsWith('V')) {
+      r.pos += 1;
+      const mode = r.byte('GS V mode');
+      if (mode !== 0 && mode !== 0x30) r.fail(`GS V mode ${mode}; only a full cut is supported`);
+      commands.cutter = true;
+    } else {
+      r.pos = at;
+      r.fail(`unknown command byte 0x${b.toString(16).padStart(2, '0')}`);
+    }
+  }
+  if (!image) r.fail('no GS v 0 raster image');
+  const width = image.rowBytes * 8;
+  const dots = unpackRaster(r, image.raster, image.rowBytes, image.rows, width, 1);
+  return { language: 'ESC/POS', width, height: image.rows, dots, commands };
+}
+
+function decodeCpcl(bytes) {
+  const r = new Reader('CPCL', bytes);
+  const head = /^! (\d+) (\d+) (\d+) (\d+) (\d+)$/.exec(r.line('\r\n'));
+  if (!head) r.fail('stream does not start with a "! offset hres vres height quantity" header');
+  const [offset, hres, vres, height, quantity] = head.slice(1).map(int);
+  const commands = { cutter: false, offset, resolution: [hres, vres], widthDots: null, heightDots: height, quantity };
+  let graphic = null;
+  let printed = false;
+  while (!r.atEnd()) {
+    if (printed) r.fail('data after PRINT');
+    const line = r.line('\r\n');
+    let m;
+    if ((m = /^PW (\d+)$/.exec(line))) commands.widthDots = int(m[1]);
+    else if ((m = /^EG (\d+) (\d+) (\d+) (\d+) ([^]*)$/.exec(line))) {
+      if (graphic) r.fail('second EG graphic');
+      const [rowBytes, rows, x, y] = m.slice(1, 5).map(int);
+      if (x !== 0 || y !== 0) r.fail(`EG at ${x},${y}; only the origin is supported`);
+      graphic = { rowBytes, rows, raster: hexToBytes(r, m[5], rowBytes * rows) };
+    } else if (line === 'CUT') commands.cutter = true;
+    else if (line === 'PRINT') printed = true;
+    else r.fail(`unknown command ${JSON.stringify(line.slice(0, 40))}`);
+  }
+  if (!printed) r.fail('no PRINT');
+  if (!graphic) r.fail('no EG graphic');
+  const width = commands.widthDots;
+  if (width === null) r.fail('page width (PW) missing');
+  if (rowBytesFor(width) !== graphic.rowBytes || height !== graphic.rows) {
+    r.fail(`EG of ${graphic.rowBytes} bytes x ${graphic.rows} rows does not fit a ${width} x ${height} dot label`);
+  }
+  const dots = unpackRaster(r, graphic.raster, graphic.rowBytes, graphic.rows, width, 1);
+  return { language: 'CPCL', width, height, dots, commands };
+}
+
+// An 8-bit, bottom-up, uncompressed BMP with a gray palette, read whole: its
+// file size field must be its length. Dark is a gray level below 128.
+function decodeGrayBmp(r, bmp) {
+  const fail = (message) => r.fail(`stored image: ${message}`);
+  if (bmp.length < 54 || bmp.toString('latin1', 0, 2) !== 'BM') fail('not a BMP');
+  if (bmp.readUInt32LE(2) !== bmp.length) fail(`file size field ${bmp.readUInt32LE(2)} is not its length ${bmp.length}`);
+  const offset = bmp.readUInt32LE(10);
+  const headerSize = bmp.readUInt32LE(14);
+  const width = bmp.readInt32LE(18);
+  const height = bmp.readInt32LE(22);
+  if (headerSize < 40) fail(`information header of ${headerSize} bytes`);
+  if (width < 1 || height < 1) fail(`size ${width} x ${height}; only bottom-up images are read`);
+  if (bmp.readUInt16LE(26) !== 1 || bmp.readUInt16LE(28) !== 8) fail('not 8 bits per pixel in one plane');
+  if (bmp.readUInt32LE(30) !== 0) fail('compressed');
+  const colours = bmp.readUInt32LE(46) || 256;
+  const paletteAt = 14 + headerSize;
+  if (colours > 256 || paletteAt + 4 * colours > offset) fail('palette overlaps the pixel data');
+  const gray = new Uint8Array(256);
+  for (let i = 0; i < colours; i++) {
+    const [b, g, red] = bmp.subarray(paletteAt + 4 * i, paletteAt + 4 * i + 3);
+    if (b !== g || g !== red) fail(`palette entry ${i} is not gray`);
+    gray[i] = g;
+  }
+  const stride = (width + 3) & ~3;
+  if (offset + stride * height !== bmp.length) {
+    fail(`${bmp.length - offset} bytes of pixel data for ${height} rows of ${stride}`);
+  }
+  const dots = new Uint8Array(width * height);
+  for (let y = 0; y < height; y++) {
+    const row = offset + (height - 1 - y) * stride;
+    for (let x = 0; x < width; x++) {
+      const index = bmp[row + x];
+      if (index >= colours) fail(`pixel value ${index} outside the ${colours}-entry palette`);
+      dots[y * width + x] = gray[index] < 128 ? 1 : 0;
+    }
+  }
+  return { width, height, dots };
+}
+
+// PPLA and DPL: STX setup lines, the BMP download under a name, then the
+// label format placing that image. Only the line end differs.
+function decodeStoredImage(language, bytes) {
+  const eol = language === 'PPLA' ? '\r\n' : '\r';
+  const r = new Reader(language, bytes);
+  const commands = {
+    cutter: false, lengthTenths: null, continuousTenths: null, cutEvery: null, formFeed: false, quantity: 1,
+  };
+  const stored = new Map();
+  let placed = null;
+  let formatting = false;
+  let ended = false;
+  while (!r.atEnd()) {
+    if (commands.formFeed) r.fail('data after the form feed');
+    if (r.buf[r.pos] === STX) {
+      r.pos++;
+      const line = r.line(eol);
+      let m;
+      if (ended && line !== 'F') r.fail(`STX ${JSON.stringify(line)} after the label format`);
+      if (formatting) r.fail('STX command inside the label format');
+      if (line === 'm' || line === 'MTT' || line === 'qA' || line === 'O0000') {
+        // Metric units, media and memory set-up, no print offset.
+      } else if ((m = /^M(\d{4,})$/.exec(line))) commands.lengthTenths = int(m[1]);
+      else if ((m = /^c(\d{4,})$/.exec(line))) commands.continuousTenths = int(m[1]);
+      else if (line === 'V1') commands.cutter = true;
+      else if ((m = /^IAB(\w+)$/.exec(line))) {
+        // The BMP announces its own length; its bytes may hold anything.
+        if (!r.startsWith('BM') || r.buf.length - r.pos < 6) r.fail(`image ${m[1]} is not a BMP`);
+        const size = r.buf.readUInt32LE(r.pos + 2);
+        stored.set(m[1], r.take(size, `image ${m[1]}`));
+        r.expect(eol, 'line end after the image');
+      } else if (line === 'L') formatting = true;
+      else if (line === 'F' && ended) commands.formFeed = true;
+      else r.fail(`unknown command STX ${JSON.stringify(line)}`);
+      continue;
+    }
+    if (!formatting) r.fail('label format line outside STX L');
+    const line = r.line(eol);
+    let m;
+    if (line === 'C0000' || line === 'm' || line === 'H15' || line === 'D11') {
+      // No column offset, metric, heat and dot size this decoder assumes.
+    } else if ((m = /^1Y11000(\d{4})(\d{4})(\w+)$/.exec(line))) {
+      if (placed) r.fail('second image record');
+      const [row, column, name] = [int(m[1]), int(m[2]), m[3]];
+      if (row !== 0 || column !== 0) r.fail(`image placed at row ${row}, column ${column}; only the origin is supported`);
+      if (!stored.has(name)) r.fail(`image ${name} was never stored`);
+      placed = name;
+    } else if ((m = /^:(\d{4})$/.exec(line))) commands.cutEvery = int(m[1]);
+    else if (line === 'E') {
+      formatting = false;
+      ended = true;
+    } else r.fail(`unknown label format line ${JSON.stringify(line.slice(0, 40))}`);
+  }
+  if (!ended) r.fail('label format not ended with E');
+  if (!placed) r.fail('no image record');
+  if (commands.cutter !== (commands.cutEvery !== null)) r.fail('cutter on (STX V1) and cut count (:nnnn) disagree');
+  const image = stored.get(placed);
+  const { width, height, dots } = decodeGrayBmp(r, image);
+  return { language, width, height, dots, commands, image, imageName: placed };
+}
+
+const DECODERS = {
+  TSPL: decodeTspl,
+  ZPL: decodeZpl,
+  'ESC/POS': decodeEscPos,
+  CPCL: decodeCpcl,
+  PPLA: (bytes) => decodeStoredImage('PPLA', bytes),
+  DPL: (bytes) => decodeStoredImage('DPL', bytes),
+};
+
+function decode(language, bytes, options = {}) {
+  const decoder = DECODERS[language];
+  if (!decoder) throw new Error(`unknown printer language ${JSON.stringify(language)}; one of ${LANGUAGES.join(', ')}`);
+  return decoder(bytes, options);
+}
+
+// The language a stream is written in, from its first bytes; null when none fits.
+function detectLanguage(bytes) {
+  const buf = Buffer.from(bytes.buffer, bytes.byteOffset, bytes.byteLength);
+  const head = buf.toString('latin1', 0, 8);
+  if (head.startsWith('\x1b@')) return 'ESC/POS';
+  if (head.startsWith('^XA')) return 'ZPL';
+  if (head.startsWith('! ')) return 'CPCL';
+  if (head.startsWith('SIZE ')) return 'TSPL';
+  if (buf[0] === STX) {
+    const cr = buf.indexOf(0x0d);
+    if (cr > 0) return buf[cr + 1] === 0x0a ? 'PPLA' : 'DPL';
+  }
+  return null;
+}
+
+module.exports = { decode, detectLanguage, LANGUAGES, StreamError };

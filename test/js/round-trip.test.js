@@ -1,0 +1,222 @@
+'use strict';
+// Round trip: random 8-, 24- and 32-bit BMPs printed in every language through
+// the private scheduler, read back from the captured jobs by the virtual
+// printer, and compared with the label worked out here from the BMP alone.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+const { PrivateCups } = require('../support/cups-server');
+const { runInChild } = require('../support/child');
+const { decode, detectLanguage, LANGUAGES } = require('../../lib/virtual-printer');
+
+function mulberry32(seed) {
+  let a = seed >>> 0;
+  return () => {
+    a = (a + 0x6d2b79f5) >>> 0;
+    let t = Math.imul(a ^ (a >>> 15), 1 | a);
+    t = (t + Math.imul(t ^ (t >>> 7), 61 | t)) ^ t;
+    return ((t ^ (t >>> 14)) >>> 0) / 4294967296;
+  };
+}
+
+// The gray level: G x 0.587 rounded, then R x 0.299 and B x 0.114 each added
+// with a single rounding (a fused multiply-add), truncated. JavaScript has no
+// fused multiply-add, so each sum is formed exactly on integers scaled by
+// 2^64 (every double involved is a whole multiple of 2^-64) and rounded once
+// by the BigInt to Number conversion, which rounds to nearest, ties to even.
+const SCALE = 2 ** 64;
+const RED = BigInt(0.299 * SCALE);
+const BLUE = BigInt(0.114 * SCALE);
+function gray(r, g, b) {
+  const t = g * 0.587;
+  const u = Number(BigInt(r) * RED + BigInt(t * SCALE)) / SCALE;
+  return Math.trunc(Number(BigInt(b) * BLUE + BigInt(u * SCALE)) / SCALE);
+}
+
+// A BMP of random bytes (pixels, pad bytes, a gap before the pixels, for
+// 8-bit a palette that is not gray) with valid headers written over them.
+function randomBmp(rand, width, height, bpp) {
+  const stride = Math.floor((width * bpp + 31) / 32) * 4;
+  const offset = 54 + (bpp === 8 ? 1024 : 0) + 4 * Math.floor(rand() * 3);
+  const bmp = Buffer.from(Array.from({ length: offset + stride * height }, () => Math.floor(rand() * 256)));
+  bmp.write('BM', 0, 'latin1');
+  bmp.writeUInt32LE(bmp.length, 2);
+  bmp.writeUInt32LE(0, 6);
+  bmp.writeUInt32LE(offset, 10);
+  bmp.writeUInt32LE(40, 14);
+  bmp.writeInt32LE(width, 18);
+  bmp.writeInt32LE(height, 22);
+  bmp.writeUInt16LE(1, 26);
+  bmp.writeUInt16LE(bpp, 28);
+  bmp.writeUInt32LE(0, 30);
+  bmp.writeUInt32LE(stride * height, 34);
+  bmp.writeUInt32LE(bpp === 8 ? 256 : 0, 46);
+  bmp.writeUInt32LE(0, 50);
+  return bmp;
+}
+
+// Gray level of the source pixel (x, row counted from the bottom).
+function sourceGray(bmp, x, row) {
+  const bpp = bmp.readUInt16LE(28);
+  const stride = Math.floor((bmp.readInt32LE(18) * bpp + 31) / 32) * 4;
+  const at = bmp.readUInt32LE(10) + row * stride + x * (bpp / 8);
+  if (bpp === 8) return bmp[at];
+  if (bpp === 32 && bmp[at + 3] < 128) return 255;
+  return gray(bmp[at + 2], bmp[at + 1], bmp[at]);
+}
+
+// The label image the printer should get: the BMP in gray, scaled nearest
+// neighbour from the bottom-left corner with double-precision scale factors,
+// as an 8-bit gray BMP, and its dots (gray below 128), top row first.
+function expectedLabel(bmp, width, height) {
+  const srcWidth = bmp.readInt32LE(18);
+  const srcHeight = bmp.readInt32LE(22);
+  const scaleX = srcWidth / width;
+  const scaleY = srcHeight / height;
+  const stride = (width + 3) & ~3;
+  const out = Buffer.alloc(1078 + stride * height);
+  out.write('BM', 0, 'latin1');
+  out.writeUInt32LE(out.length, 2);
+  out.writeUInt32LE(1078, 10);
+  out.writeUInt32LE(40, 14);
+  out.writeInt32LE(width, 18);
+  out.writeInt32LE(height, 22);
+  out.writeUInt16LE(1, 26);
+  out.writeUInt16LE(8, 28);
+  out.writeUInt32LE(stride * height, 34);
+  bmp.copy(out, 38, 38, 46);
+  out.writeUInt32LE(256, 46);
+  out.writeUInt32LE(256, 50);
+  for (let i = 0; i < 256; i++) out.writeUInt32LE(i * 0x010101, 54 + 4 * i);
+  const dots = new Uint8Array(width * height);
+  for (let row = 0; row < height; row++) {
+    const sy = Math.min(srcHeight - 1, Math.trunc(row * scaleY));
+    for (let x = 0; x < width; x++) {
+      const v = sourceGray(bmp, Math.min(srcWidth - 1, Math.trunc(x * scaleX)), sy);
+      out[1078 + row * stride + x] = v;
+      dots[(height - 1 - row) * width + x] = v < 128 ? 1 : 0;
+    }
+  }
+  return { image: out, dots };
+}
+
+function widen(dots, width, height, toWidth) {
+  const out = new Uint8Array(toWidth * height);
+  for (let y = 0; y < height; y++) out.set(dots.subarray(y * width, (y + 1) * width), y * toWidth);
+  return out;
+}
+
+function expectedCommands(c, width, height) {
+  switch (c.language) {
+    case 'TSPL':
+      return { cutter: c.cutter, tear: true, widthMm: c.widthMm, heightMm: c.heightMm, quantity: 1 };
+    case 'ZPL':
+      return { cutter: c.cutter, widthDots: width, heightDots: height, quantity: 1 };
+    case 'ESC/POS':
+      return { cutter: c.cutter, feedLines: 3, quantity: 1 };
+    case 'CPCL':
+      return { cutter: c.cutter, offset: 0, resolution: [200, 200], widthDots: width, heightDots: height, quantity: 1 };
+    default:
+      return {
+        cutter: c.cutter,
+        lengthTenths: c.heightMm * 10,
+        continuousTenths: c.heightMm * 10,
+        cutEvery: c.cutter ? 1 : null,
+        formFeed: !c.cutter,
+        quantity: 1,
+      };
+  }
+}
+
+test('the gray levels this test expects', () => {
+  const cases = [
+    [[0, 0, 0], 0], [[1, 1, 1], 0], [[2, 2, 2], 1], [[3, 3, 3], 3], [[11, 11, 11], 11], [[21, 21, 21], 20],
+    [[128, 128, 128], 127], [[129, 129, 129], 129], [[254, 254, 254], 253], [[255, 255, 255], 255],
+    [[255, 0, 0], 76], [[0, 255, 0], 149], [[0, 0, 255], 29], [[200, 100, 50], 124],
+  ];
+  for (const [rgb, level] of cases) assert.equal(gray(...rgb), level, rgb.join(','));
+});
+
+test('printing through the private scheduler', async (t) => {
+  const QUEUES = { 203: 'rt203', 300: 'rt300' };
+  const cups = await PrivateCups.start({ queues: Object.values(QUEUES) });
+  t.after(() => cups.stop());
+  cups.writeLpoptions([`Dest ${QUEUES[300]} printer-resolution-default=300dpi`]);
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'label-round-trip-'));
+  t.after(() => fs.rmSync(dir, { recursive: true, force: true }));
+
+  const rand = mulberry32(20260305);
+
+  await t.test('random labels in every language read back as prepared', async () => {
+    const pick = (list) => list[Math.floor(rand() * list.length)];
+    const cases = [];
+    for (let i = 0; i < 42; i++) {
+      const dpi = pick([203, 300]);
+      const c = {
+        language: LANGUAGES[i % LANGUAGES.length],
+        device: QUEUES[dpi],
+        dotsPerMm: dpi === 300 ? 12 : 8,
+        cutter: rand() < 0.5,
+        widthMm: 1 + Math.floor(rand() * 9),
+        heightMm: 1 + Math.floor(rand() * 6),
+        bpp: pick([8, 24, 32]),
+        file: path.join(dir, `${i}.bmp`),
+      };
+      c.bmp = randomBmp(rand, 1 + Math.floor(rand() * 48), 1 + Math.floor(rand() * 48), c.bpp);
+      fs.writeFileSync(c.file, c.bmp);
+      cases.push(c);
+    }
+    const requests = cases.map(({ language, device, cutter, widthMm, heightMm, file }) => ({
+      instruction: language, device, withCutter: cutter, width: widthMm, height: heightMm, file,
+    }));
+    fs.writeFileSync(path.join(dir, 'requests.json'), JSON.stringify(requests));
+
+    const r = await runInChild(
+      `const requests = JSON.parse(fs.readFileSync(${JSON.stringify(path.join(dir, 'requests.json'))}, 'utf8'));
+       return requests.map(({ file, ...options }) => addon.printTraceCode({ ...options, buffer: fs.readFileSync(file) }));`,
+      { env: cups.env },
+    );
+    assert.deepEqual(r.answer, { kind: 'value', value: cases.map(() => true) }, r.stdout + r.stderr);
+
+    const jobs = {};
+    for (const queue of Object.values(QUEUES)) {
+      const count = cases.filter((c) => c.device === queue).length;
+      jobs[queue] = await cups.waitForJobs(queue, count);
+      assert.equal(jobs[queue].length, count);
+    }
+    const taken = { rt203: 0, rt300: 0 };
+    for (const [i, c] of cases.entries()) {
+      const what = `case ${i}: ${c.language} ${c.widthMm}x${c.heightMm} mm, ${c.dotsPerMm} dots/mm, ${c.bpp}-bit`;
+      const data = jobs[c.device][taken[c.device]++].data;
+      const width = c.widthMm * c.dotsPerMm;
+      const height = c.heightMm * c.dotsPerMm;
+      const expected = expectedLabel(c.bmp, width, height);
+
+      assert.equal(detectLanguage(data), c.language, what);
+      const label = decode(c.language, data, { dotsPerMm: c.dotsPerMm });
+      assert.deepEqual(label.commands, expectedCommands(c, width, height), what);
+      if (c.language === 'PPLA' || c.language === 'DPL') assert.ok(label.image.equals(expected.image), what);
+      // ESC/POS sends whole bytes per row: its columns past the label are unprinted filler.
+      const rasterWidth = c.language === 'ESC/POS' ? Math.ceil(width / 8) * 8 : width;
+      assert.equal(label.width, rasterWidth, what);
+      assert.equal(label.height, height, what);
+      assert.deepEqual(label.dots, widen(expected.dots, width, height, rasterWidth), what);
+    }
+  });
+
+  await t.test('an ESC/POS image too tall for its 16-bit header is not sent', async () => {
+    // 1 x 8192 mm at 203 dpi is 8 x 65536 dots.
+    fs.writeFileSync(path.join(dir, 'tall.bmp'), randomBmp(rand, 4, 4, 24));
+    const before = cups.jobs('rt203').length;
+    const tall = await runInChild(
+      `return addon.printTraceCode({ device: 'rt203', instruction: 'ESC/POS', withCutter: false,
+         width: 1, height: 8192, buffer: fs.readFileSync(${JSON.stringify(path.join(dir, 'tall.bmp'))}) });`,
+      { env: cups.env },
+    );
+    assert.deepEqual(tall.answer, { kind: 'value', value: false });
+    assert.match(tall.stdout, /调整为8 x 65536\n\[DEBUG\] BaseInstruction: BMP调整尺寸成功\n\[DEBUG\] BaseInstruction: 生成打印指令失败\n$/);
+    assert.equal(cups.jobs('rt203').length, before);
+  });
+});

@@ -1,0 +1,126 @@
+'use strict';
+// The stream decoders on hand-made streams: each reads its language back to
+// the picture, and refuses streams that are malformed.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const { decode, detectLanguage } = require('../../lib/virtual-printer');
+const { makeBmp } = require('../support/bmp');
+
+// 12 x 12 dots (1 x 1 mm at 300 dpi): two raster bytes per row, four filler bits.
+const SIDE = 12;
+const dark = (x, y) => ((x + 2 * y) % 5 === 0 || (y === 0 && x < 4) ? 1 : 0);
+const picture = Uint8Array.from({ length: SIDE * SIDE }, (_, i) => dark(i % SIDE, Math.floor(i / SIDE)));
+
+// Rows of two bytes; `bitFor(d)` is the bit a dot gets, filler bits are 0.
+function raster(bitFor) {
+  const out = Buffer.alloc(2 * SIDE);
+  for (let y = 0; y < SIDE; y++) {
+    for (let x = 0; x < SIDE; x++) if (bitFor(dark(x, y))) out[2 * y + (x >> 3)] |= 0x80 >> (x & 7);
+  }
+  return out;
+}
+const printedRaster = raster((d) => d);
+const hex = printedRaster.toString('hex').toUpperCase();
+const bmp = makeBmp({ width: SIDE, height: SIDE, bpp: 8, pixel: (x, y) => (dark(x, y) ? 127 : 128) });
+const latin1 = (s) => Buffer.from(s, 'latin1');
+
+function storedImageStream(eol) {
+  const lines = ['\x02m', '\x02M0010', '\x02c0010', '\x02O0000', '\x02V1', '\x02MTT', '\x02qA', '\x02IABqrv1'];
+  const label = ['', '\x02L', 'C0000', 'm', 'H15', 'D11', '1Y1100000000000qrv1', ':0001', 'E'];
+  return Buffer.concat([latin1(lines.join(eol) + eol), bmp, latin1(label.join(eol) + eol)]);
+}
+
+const STREAMS = {
+  TSPL: Buffer.concat([
+    latin1('SIZE 1 mm, 1 mm\r\nCLS\r\nGAP 0,0\r\nOFFSET 0\r\nDIRECTION 1\r\nSET TEAR ON\r\nSET CUTTER 1\r\n'),
+    latin1('BITMAP 0,0,2,12,0,'),
+    raster((d) => !d),
+    latin1('\r\nPRINT 1\r\n'),
+  ]),
+  ZPL: latin1(`^XA\r\n^PW12\r\n^LL12\r\n^LH0,0\r\n^MMC\r\n^GFA,24,24,2,${hex}\r\n^FS\r\n^XZ\r\n`),
+  'ESC/POS': Buffer.concat([
+    Buffer.from([0x1b, 0x40, 0x1d, 0x76, 0x30, 0x00, 0x02, 0x00, 0x0c, 0x00]),
+    printedRaster,
+    Buffer.from([0x0a, 0x0a, 0x0a, 0x1d, 0x56, 0x00]),
+  ]),
+  CPCL: latin1(`! 0 200 200 12 1\r\nPW 12\r\nEG 2 12 0 0 ${hex}\r\nCUT\r\nPRINT\r\n`),
+  PPLA: storedImageStream('\r\n'),
+  DPL: storedImageStream('\r'),
+};
+
+// ESC/POS carries no label width: its picture is the raster's 16 dots wide.
+function widened(width) {
+  const out = new Uint8Array(width * SIDE);
+  for (let y = 0; y < SIDE; y++) out.set(picture.subarray(y * SIDE, (y + 1) * SIDE), y * width);
+  return out;
+}
+
+test('every language reads back to the picture', () => {
+  const stored = { cutter: true, lengthTenths: 10, continuousTenths: 10, cutEvery: 1, formFeed: false, quantity: 1 };
+  const expected = {
+    TSPL: { cutter: true, tear: true, widthMm: 1, heightMm: 1, quantity: 1 },
+    ZPL: { cutter: true, widthDots: 12, heightDots: 12, quantity: 1 },
+    'ESC/POS': { cutter: true, feedLines: 3, quantity: 1 },
+    CPCL: { cutter: true, offset: 0, resolution: [200, 200], widthDots: 12, heightDots: 12, quantity: 1 },
+    PPLA: stored,
+    DPL: stored,
+  };
+  for (const [language, stream] of Object.entries(STREAMS)) {
+    assert.equal(detectLanguage(stream), language);
+    const label = decode(language, stream, { dotsPerMm: 12 });
+    const width = language === 'ESC/POS' ? 16 : SIDE;
+    assert.equal(label.width, width, language);
+    assert.equal(label.height, SIDE, language);
+    assert.deepEqual(label.dots, width === SIDE ? picture : widened(16), language);
+    assert.deepEqual(label.commands, expected[language], language);
+    if (language === 'PPLA' || language === 'DPL') assert.deepEqual(label.image, bmp);
+  }
+  // Without the dot size, TSPL's 0 filler bits read as printed dots.
+  const raw = decode('TSPL', STREAMS.TSPL);
+  assert.equal(raw.width, 16);
+  assert.deepEqual([...raw.dots.subarray(12, 16)], [1, 1, 1, 1]);
+});
+
+const edit = (stream, from, to) => latin1(stream.toString('latin1').replace(from, to));
+const REFUSALS = [
+  ['TSPL', 'a truncated raster', (s) => s.subarray(0, 110), /BITMAP raster truncated/],
+  ['TSPL', 'trailing bytes', (s) => Buffer.concat([s, latin1('X')]), /data after PRINT/],
+  ['TSPL', 'an unknown command', (s) => edit(s, 'GAP 0,0', 'GAP 2 mm,0'), /unknown command/],
+  ['TSPL', 'a label size the bitmap does not fit', (s) => edit(s, 'SIZE 1 mm', 'SIZE 2 mm'), /does not fit/],
+  ['TSPL', 'no PRINT', (s) => s.subarray(0, s.length - 9), /no PRINT/],
+  ['ZPL', 'counts that disagree', (s) => edit(s, '^GFA,24,24', '^GFA,24,22'), /disagree/],
+  ['ZPL', 'short hex data', (s) => edit(s, `${hex}\r\n`, `${hex.slice(2)}\r\n`), /46 digits, 48 expected/],
+  ['ZPL', 'lowercase hex', (s) => edit(s, hex, hex.toLowerCase()), /0-9 and A-F/],
+  ['ZPL', 'a label length the graphic does not fill', (s) => edit(s, '^LL12', '^LL13'), /does not fit/],
+  ['ZPL', 'a filler bit set', (s) => edit(s, `,${hex.slice(0, 3)}0`, `,${hex.slice(0, 3)}1`), /filler bit/],
+  ['ZPL', 'no ^XZ', (s) => s.subarray(0, s.length - 5), /no \^XZ/],
+  ['ZPL', 'trailing bytes', (s) => Buffer.concat([s, latin1('^XA\r\n')]), /data after \^XZ/],
+  ['ZPL', 'a wrong header', (s) => s.subarray(5), /does not start with \^XA/],
+  ['ESC/POS', 'a wrong header', (s) => Buffer.concat([latin1('\x1bA'), s.subarray(2)]), /does not start with ESC @/],
+  ['ESC/POS', 'a truncated raster', (s) => s.subarray(0, 20), /GS v 0 raster truncated/],
+  ['ESC/POS', 'bytes after the cut', (s) => Buffer.concat([s, Buffer.from([0x0a])]), /data after the cut/],
+  ['ESC/POS', 'an unknown command', (s) => Buffer.concat([s.subarray(0, 34), Buffer.from([0x1b, 0x64, 3])]), /unknown command byte 0x1b/],
+  ['ESC/POS', 'a missing raster', (s) => Buffer.concat([s.subarray(0, 2), s.subarray(34)]), /no GS v 0/],
+  ['CPCL', 'a malformed header', (s) => edit(s, '! 0 200 200 12 1', '! 0 200 200 12'), /header/],
+  ['CPCL', 'a graphic taller than the label', (s) => edit(s, '200 12 1', '200 11 1'), /does not fit/],
+  ['CPCL', 'short hex data', (s) => edit(s, `${hex}\r\n`, `${hex.slice(1)}\r\n`), /47 digits, 48 expected/],
+  ['CPCL', 'trailing bytes', (s) => Buffer.concat([s, latin1('PRINT\r\n')]), /data after PRINT/],
+  ['PPLA', 'a truncated image', (s) => s.subarray(0, 700), /image qrv1 truncated/],
+  ['PPLA', 'an image placed under another name', (s) => edit(s, '0000qrv1', '0000qrv2'), /qrv2 was never stored/],
+  ['PPLA', 'a cutter without its cut count', (s) => edit(s, ':0001\r\n', ''), /disagree/],
+  ['PPLA', 'DPL line ends', () => STREAMS.DPL, /without its CR LF end/],
+  ['PPLA', 'trailing bytes', (s) => Buffer.concat([s, latin1('E\r\n')]), /label format line outside STX L/],
+  ['PPLA', 'a colour palette', (s) => { const c = Buffer.from(s); c[s.indexOf('BM') + 54 + 4 * 7] ^= 1; return c; }, /palette entry 7 is not gray/],
+  ['DPL', 'PPLA line ends', () => STREAMS.PPLA, /outside STX L/],
+  ['DPL', 'no end of format', (s) => s.subarray(0, s.length - 2), /not ended with E/],
+];
+
+test('malformed streams are refused', async (t) => {
+  for (const [language, what, mutate, message] of REFUSALS) {
+    await t.test(`${language}: ${what}`, () => {
+      assert.throws(() => decode(language, mutate(STREAMS[language]), { dotsPerMm: 12 }), message);
+    });
+  }
+  assert.throws(() => decode('PCL', STREAMS.ZPL), /unknown printer language/);
+  assert.equal(detectLanguage(latin1('%PDF-1.4')), null);
+});
