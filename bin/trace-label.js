@@ -45,10 +45,13 @@ Exit code 0 when CUPS accepted the job, 1 when it did not.`,
       --cutter         cut after the label
   -o, --output FILE    where to write the commands
 Writes exactly the bytes "print" would send to a printer of that resolution.`,
-  preview: `Usage: trace-label preview [--language LANG] [--scale N] FILE -o IMAGE.png
+  preview: `Usage: trace-label preview [--language LANG] [--dpi N] [--scale N] FILE -o IMAGE.png
 
-  -l, --language LANG  language of FILE (default: from its extension:
-                       ${Object.entries(EXTENSIONS).map(([l, e]) => `${e} ${l}`).join(', ')})
+  -l, --language LANG  language of FILE (default: from its extension,
+                       ${Object.entries(EXTENSIONS).map(([l, e]) => `${e} ${l}`).join(', ')},
+                       else from its first bytes)
+      --dpi N          resolution the stream was made for (default 203); TSPL
+                       gives its size in millimetres only, so this sets its width in dots
       --scale N        pixels per dot in the picture (default 1)
   -o, --output FILE    where to write the PNG
 Decodes the commands the way a label printer would and draws the dots that
@@ -173,6 +176,7 @@ const commands = {
   preview(args, out) {
     const { values, positionals } = parse('preview', args, {
       language: { type: 'string', short: 'l' },
+      dpi: { type: 'string' },
       scale: { type: 'string' },
       output: { type: 'string', short: 'o' },
     });
@@ -180,25 +184,26 @@ const commands = {
     const file = onePositional(positionals, 'the command file to preview');
     if (!values.output) throw new UsageError('-o IMAGE.png is required');
     const scale = positiveInteger('scale', values.scale, { required: false }) ?? 1;
+    const dpi = positiveInteger('dpi', values.dpi, { required: false }) ?? 203;
+    const bytes = readInput(file);
+    const { decode, detectLanguage } = require('../lib/virtual-printer');
     let language;
     if (values.language !== undefined) language = languageOf(values.language);
     else {
       const ext = path.extname(file).toLowerCase();
-      language = Object.keys(EXTENSIONS).find((l) => EXTENSIONS[l] === ext);
-      if (!language) throw new UsageError(`cannot tell the language of "${file}" from its name; give --language`);
+      language = Object.keys(EXTENSIONS).find((l) => EXTENSIONS[l] === ext) || detectLanguage(bytes);
+      if (!language) throw new UsageError(`cannot tell the language of "${file}"; give --language`);
     }
-    const bytes = readInput(file);
-    const { decode } = require('../lib/virtual-printer');
     let label;
     try {
-      label = decode(language, bytes);
+      label = decode(language, bytes, { dotsPerMm: dpi === 300 ? 12 : 8 });
     } catch (error) {
       throw new Failure(`${file} is not a ${language} label this tool can read: ${error.message}`);
     }
     const { dotsToPng } = require('../lib/preview');
     writeOutput(values.output, dotsToPng(label, { scale }));
-    const dark = label.dots.reduce((n, d) => n + (d ? 1 : 0), 0);
-    out.log(`${values.output}: ${label.width} x ${label.height} dots, ${dark} printed`);
+    const dark = label.dots.reduce((n, d) => n + d, 0);
+    out.log(`${values.output}: ${language} label of ${label.width} x ${label.height} dots, ${dark} printed`);
     return 0;
   },
 };
