@@ -65,6 +65,19 @@ test('renderTraceCode', async (t) => {
     for (const bad of [", '300'", ', null', ', {}', ', 300n']) assert.equal(await at(bad), 'undefined', bad);
   });
 
+  await t.test('reads the options in the order printTraceCode does, stopping where it stops', async () => {
+    const reads = (call, over) =>
+      runInChild(`${SETUP} const reads = [];
+        const values = { ...${request('NOPE', true)}, ...${over} };
+        addon.${call}(new Proxy({}, { get: (_, k) => (reads.push(k), values[k]) }), 203);
+        return reads.join();`, { env: offline });
+    for (const over of ['{}', "{ instruction: '' }", '{ withCutter: null }', '{ width: 0 }', '{ height: 0 }']) {
+      const printed = await reads('printTraceCode', over);
+      const rendered = await reads('renderTraceCode', over);
+      assert.equal(rendered.answer.value, printed.answer.value, over);
+    }
+  });
+
   await t.test('refuses and fails where printTraceCode does, and logs the same', async () => {
     const cases = [
       ['', 'undefined'],
