@@ -11,7 +11,6 @@
 #include <string>
 #include <utility>
 
-#include "helper/log.h"
 #include "instruction/base.h"
 #include "napi_utils.h"
 #include "printer/trace_code.h"
@@ -19,28 +18,6 @@
 namespace {
 
 constexpr int32_t kDefaultDpi = 203;  // what the print path uses when CUPS has no resolution
-
-napi_value Boolean(napi_env env, bool value) {
-  napi_value result = nullptr;
-  napi_get_boolean(env, value, &result);
-  return result;
-}
-
-// The options as printTraceCode reads them: same readers, same order, and the
-// same refusals, stopping at the first. A getter that throws leaves its
-// exception pending for the caller, as there.
-bool ReadRequest(napi_env env, napi_value options, TraceCodePrintParams& params) {
-  if (GetStringProperty(env, options, "device", params.device) != napi_ok) return false;
-  if (params.device.empty()) return false;
-  if (GetStringProperty(env, options, "instruction", params.instruction) != napi_ok) return false;
-  if (params.instruction.empty()) return false;
-  if (GetBoolProperty(env, options, "withCutter", params.withCutter) != napi_ok) return false;
-  if (GetInt32Property(env, options, "width", params.width) != napi_ok) return false;
-  if (params.width == 0) return false;
-  if (GetInt32Property(env, options, "height", params.height) != napi_ok) return false;
-  if (params.height == 0) return false;
-  return GetBufferProperty(env, options, "buffer", params.buffer) == napi_ok;
-}
 
 // The resolution argument: missing or undefined means the print path's default;
 // anything but a number is refused. Like a resolution from CUPS it is taken as
@@ -66,24 +43,21 @@ napi_value RenderTraceCode(napi_env env, napi_callback_info info) {
       return nullptr;
     }
     TraceCodePrintParams params;
-    if (!ReadRequest(env, argv[0], params)) return nullptr;
+    if (!ReadPrintRequest(env, argv[0], params)) return nullptr;
     int32_t dpi = kDefaultDpi;
     if (!ReadDpi(env, argc, argv[1], dpi)) return nullptr;
 
     std::unique_ptr<BaseInstruction> instruction = makeInstruction(std::move(params), dpi);
-    if (!instruction || instruction->preparedImage().empty()) return Boolean(env, false);
-    const ByteVector command = instruction->generateCommand();
-    if (command.empty()) {
-      tracelog::line("[DEBUG] BaseInstruction: 生成打印指令失败\n");
-      return Boolean(env, false);
-    }
+    if (!instruction) return MakeBoolean(env, false);
+    const ByteVector command = instruction->render();
+    if (command.empty()) return MakeBoolean(env, false);
     napi_value result = nullptr;
     if (napi_create_buffer_copy(env, command.size(), command.data(), nullptr, &result) != napi_ok) {
-      return Boolean(env, false);
+      return MakeBoolean(env, false);
     }
     return result;
   } catch (...) {
-    return Boolean(env, false);
+    return MakeBoolean(env, false);
   }
 }
 
