@@ -30,6 +30,15 @@ constexpr GrayKernels kPortable{"portable", bgrPortable, bgraPortable, bgrxPorta
 #ifdef PIXEL_ROWS_X86
 #define VECTOR_TARGET __attribute__((target("avx2,fma")))
 
+// The kernels do enough arithmetic per byte that the out-of-order window
+// covers only a few cache lines; without a prefetch, rows that come from
+// memory rather than cache ran at a third of the speed.
+constexpr int kPrefetchAhead = 2048;
+
+VECTOR_TARGET inline void prefetch(const uint8_t* p) {
+  _mm_prefetch(reinterpret_cast<const char*>(p + kPrefetchAhead), _MM_HINT_T0);
+}
+
 // Four pixels at once, channels in 32-bit lanes: the same three roundings as
 // gray(), four lanes wide.
 VECTOR_TARGET inline __m128i gray4(__m128i r, __m128i g, __m128i b) {
@@ -57,6 +66,7 @@ VECTOR_TARGET void bgrVector(const uint8_t* src, uint8_t* dst, uint32_t width) {
                 red1 = lanes(6, 9, 12, 15);
   uint32_t x = 0;
   for (; x + 8 <= width; x += 8, src += 24) {
+    prefetch(src);
     __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
     __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 8));
     __m128i low = gray4(_mm_shuffle_epi8(v0, red0), _mm_shuffle_epi8(v0, green0),
@@ -86,6 +96,7 @@ template <bool kAlpha>
 VECTOR_TARGET void bgraVector(const uint8_t* src, uint8_t* dst, uint32_t width) {
   uint32_t x = 0;
   for (; x + 8 <= width; x += 8, src += 32) {
+    prefetch(src);
     store8(dst + x, bgra4<kAlpha>(src), bgra4<kAlpha>(src + 16));
   }
   for (; x < width; ++x, src += 4) {
@@ -100,6 +111,7 @@ VECTOR_TARGET void shuffleBlocks(const uint8_t* src, uint8_t* dst, const uint32_
                                  const uint8_t* masks, uint32_t blocks) {
   for (uint32_t i = 0; i < blocks; ++i, dst += 16, masks += 32) {
     const uint8_t* s = src + base[i];
+    prefetch(s);
     __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
     __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16));
     __m128i lowMask = _mm_loadu_si128(reinterpret_cast<const __m128i*>(masks));
@@ -143,18 +155,20 @@ ColumnSampler::ColumnSampler(uint32_t sourceWidth, uint32_t targetWidth, bool al
   if (identity_ || !allowVector || vectorKernels() == nullptr) return;
   // Columns never decrease, so the blocks that qualify form a prefix, up to
   // the point where shrinking by more than about 2 or the row end stops them.
-  for (uint32_t start = 0; start + 16 <= targetWidth; start += 16) {
+  uint32_t blocks = 0;
+  for (uint32_t start = 0; start + 16 <= targetWidth; start += 16, ++blocks) {
     const uint32_t base = columns_[start];
     if (columns_[start + 15] - base >= 32 || base + 32 > sourceWidth) break;
-    blockBase_.push_back(base);
-    for (int half = 0; half < 2; ++half) {
-      for (uint32_t i = 0; i < 16; ++i) {
-        const uint32_t offset = columns_[start + i] - base;
-        const bool inHalf = offset / 16 == static_cast<uint32_t>(half);
-        blockMasks_.push_back(inHalf ? static_cast<uint8_t>(offset % 16) : 0x80);
-      }
+  }
+  shuffleBlocks_ = blocks;
+  blockBase_.resize(blocks);
+  blockMasks_.assign(32 * size_t{blocks}, 0x80);  // 0x80: this half gives nothing
+  for (uint32_t b = 0; b < blocks; ++b) {
+    const uint32_t base = blockBase_[b] = columns_[16 * b];
+    for (uint32_t i = 0; i < 16; ++i) {
+      const uint32_t offset = columns_[16 * b + i] - base;
+      blockMasks_[32 * size_t{b} + (offset / 16) * 16 + i] = static_cast<uint8_t>(offset % 16);
     }
-    ++shuffleBlocks_;
   }
 #else
   (void)allowVector;
