@@ -416,12 +416,13 @@ TEST(ResizeBMP, SamplesNearestNeighbourFromTheBottomLeft) {
 
 // The column table, its shuffle blocks and the portable loop against the
 // index formula, for shrink factors on both sides of the shuffle's reach
-// (215 -> 100 is the first whose 16 columns span 33 source bytes).
+// (215 -> 100 is the first whose 16 columns span 33 source bytes; in 31 -> 16
+// and 60 -> 97 a block's 32-byte window would end one byte past the row).
 TEST(ColumnSampler, TakesTheTruncatedScaledColumn) {
   const std::pair<uint32_t, uint32_t> sizes[] = {
       {2, 98},    {4, 2},   {1000, 480}, {4000, 800},   {100, 77}, {37, 50},
       {300, 160}, {64, 31}, {33, 16},    {10000, 8000}, {17, 17},  {1, 9},
-      {9, 1},     {48, 16}, {215, 100},  {2100, 1000}};
+      {9, 1},     {48, 16}, {215, 100},  {2100, 1000},  {31, 16},  {60, 97}};
   for (auto [sw, tw] : sizes) {
     const std::vector<uint8_t> src = randomBytes(sw, sw * 31 + tw);
     const double scale = double(sw) / double(tw);
