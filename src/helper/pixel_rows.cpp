@@ -187,8 +187,16 @@ void ColumnSampler::sampleRow(const uint8_t* src, uint8_t* dst) const {
     x = shuffleBlocks_ * 16;
   }
 #endif
+  // Locals, since the stores to dst could otherwise alias the members.
   const uint16_t* columns = columns_.data();
-  for (; x < targetWidth_; ++x) dst[x] = src[columns[x]];
+  const uint32_t width = targetWidth_;
+  for (; x + 16 <= width; x += 16) {
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(src + columns[x] + 2048);
+#endif
+    for (uint32_t i = x; i < x + 16; ++i) dst[i] = src[columns[i]];
+  }
+  for (; x < width; ++x) dst[x] = src[columns[x]];
 }
 
 }  // namespace pixelrows
