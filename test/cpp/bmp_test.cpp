@@ -212,6 +212,25 @@ TEST(GrayKernels, RowsOfEveryShortWidthStayInBounds) {
   }
 }
 
+// Every header field, the gray ramp and the zero pad bytes of a prepared
+// image made from a builder image (resolution 2835 x 3780).
+void expectPreparedLayout(const ByteVector& bmp, uint32_t width, uint32_t height) {
+  const uint32_t stride = (width + 3) / 4 * 4, image = stride * height;
+  ASSERT_EQ(bmp.size(), 1078 + image);
+  EXPECT_EQ(u16(bmp, 0), 0x4D42);
+  const std::pair<size_t, uint32_t> fields[] = {
+      {2, 1078 + image}, {6, 0},  {10, 1078},  {14, 40},   {18, width}, {22, height},
+      {26, 1 | 8 << 16}, {30, 0}, {34, image}, {38, 2835}, {42, 3780},  {46, 256},
+      {50, 256}};
+  for (auto [offset, value] : fields) EXPECT_EQ(u32(bmp, offset), value) << "offset " << offset;
+  for (uint32_t i = 0; i < 256; ++i) {
+    EXPECT_EQ(u32(bmp, 54 + 4 * i), i * 0x010101u) << "palette entry " << i;
+  }
+  for (uint32_t y = 0; y < height; ++y) {
+    for (uint32_t x = width; x < stride; ++x) EXPECT_EQ(pixel(bmp, x, y), 0) << x << "," << y;
+  }
+}
+
 TEST(ConvertTo8BitBMP, WritesThePreparedLayout) {
   for (int32_t width : {1, 2, 3, 4, 5, 7}) {
     SCOPED_TRACE("width " + std::to_string(width));
@@ -220,33 +239,9 @@ TEST(ConvertTo8BitBMP, WritesThePreparedLayout) {
     pixels.resize(2 * size_t(width), Rgba{255, 255, 255, 255});
     Outcome out = convert(testbmp::build(colourImage(pixels, 24, width)));
     ASSERT_EQ(out.log, convertedLine(24));
-    const uint32_t stride = (width + 3) / 4 * 4;
-    ASSERT_EQ(out.bmp.size(), 1078 + 2 * stride);
-    EXPECT_EQ(out.bmp[0], 'B');
-    EXPECT_EQ(out.bmp[1], 'M');
-    EXPECT_EQ(u32(out.bmp, 2), out.bmp.size());
-    EXPECT_EQ(u32(out.bmp, 6), 0u);
-    EXPECT_EQ(u32(out.bmp, 10), 1078u);
-    EXPECT_EQ(u32(out.bmp, 14), 40u);
-    EXPECT_EQ(u32(out.bmp, 18), uint32_t(width));
-    EXPECT_EQ(u32(out.bmp, 22), 2u);
-    EXPECT_EQ(u16(out.bmp, 26), 1);
-    EXPECT_EQ(u16(out.bmp, 28), 8);
-    EXPECT_EQ(u32(out.bmp, 30), 0u);
-    EXPECT_EQ(u32(out.bmp, 34), 2 * stride);
-    EXPECT_EQ(u32(out.bmp, 38), 2835u);
-    EXPECT_EQ(u32(out.bmp, 42), 3780u);
-    EXPECT_EQ(u32(out.bmp, 46), 256u);
-    EXPECT_EQ(u32(out.bmp, 50), 256u);
-    for (uint32_t i = 0; i < 256; ++i) {
-      EXPECT_EQ(u32(out.bmp, 54 + 4 * i), i | i << 8 | i << 16) << "palette entry " << i;
-    }
-    for (uint32_t y = 0; y < 2; ++y) {
-      for (uint32_t x = 0; x < stride; ++x) {
-        const int expected = x >= uint32_t(width) ? 0 : y == 0 ? 0 : 255;
-        EXPECT_EQ(pixel(out.bmp, x, y), expected) << x << "," << y;
-      }
-    }
+    expectPreparedLayout(out.bmp, width, 2);
+    EXPECT_EQ(testbmp::row(out.bmp, 0), std::vector<uint8_t>(width, 0));
+    EXPECT_EQ(testbmp::row(out.bmp, 1), std::vector<uint8_t>(width, 255));
   }
 }
 
@@ -442,21 +437,7 @@ TEST(ColumnSampler, TakesTheTruncatedScaledColumn) {
 }
 
 TEST(ResizeBMP, WritesThePreparedLayoutAtTheTargetSize) {
-  Outcome out = resize(testbmp::build(randomImage(3, 2, 24, 5)), 5, 3);
-  ASSERT_EQ(out.bmp.size(), 1078u + 3 * 8);
-  EXPECT_EQ(u32(out.bmp, 2), out.bmp.size());
-  EXPECT_EQ(u32(out.bmp, 10), 1078u);
-  EXPECT_EQ(u32(out.bmp, 18), 5u);
-  EXPECT_EQ(u32(out.bmp, 22), 3u);
-  EXPECT_EQ(u16(out.bmp, 28), 8);
-  EXPECT_EQ(u32(out.bmp, 34), 24u);
-  EXPECT_EQ(u32(out.bmp, 38), 2835u);
-  EXPECT_EQ(u32(out.bmp, 42), 3780u);
-  EXPECT_EQ(u32(out.bmp, 46), 256u);
-  EXPECT_EQ(u32(out.bmp, 54 + 4 * 255), 0x00FFFFFFu);
-  for (uint32_t y = 0; y < 3; ++y) {
-    for (uint32_t x = 5; x < 8; ++x) EXPECT_EQ(pixel(out.bmp, x, y), 0) << x << "," << y;
-  }
+  expectPreparedLayout(resize(testbmp::build(randomImage(3, 2, 24, 5)), 5, 3).bmp, 5, 3);
 }
 
 TEST(ResizeBMP, SameSizeEqualsConversion) {
