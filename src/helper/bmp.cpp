@@ -46,14 +46,13 @@ bool hasSignature(const ByteVector& bmp) {
   return bmp[0] == 'B' && bmp[1] == 'M';
 }
 
-// A zero-filled buffer of n bytes. Large ones ask Linux for huge pages first:
+// Room for n bytes in one allocation. Large buffers ask Linux for huge pages:
 // faulting in a fresh 100 MB buffer page by page took about twice as long.
-ByteVector zeroedBuffer(size_t n) {
-  ByteVector buffer;
+void reserveOnce(ByteVector& buffer, size_t n) {
+  buffer.reserve(n);
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
   constexpr uintptr_t kHugePage = uintptr_t{1} << 21;
   if (n >= 4 * kHugePage) {
-    buffer.reserve(n);
     const auto start = reinterpret_cast<uintptr_t>(buffer.data());
     const uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
     const uintptr_t last = (start + n) & ~(kHugePage - 1);
@@ -61,15 +60,16 @@ ByteVector zeroedBuffer(size_t n) {
     if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
   }
 #endif
-  buffer.resize(n);
-  return buffer;
 }
 
-// The prepared image's headers and gray ramp over a zero-filled pixel area.
-// `resolution` is the 8 bytes of horizontal and vertical resolution to copy.
+// The headers and gray ramp of a prepared image, with room for all its rows,
+// which the caller adds with nextRow. `resolution` is the 8 bytes of
+// horizontal and vertical resolution to copy.
 ByteVector newPreparedImage(uint32_t width, uint32_t height, const uint8_t* resolution) {
   const uint32_t imageSize = preparedStride(width) * height;
-  ByteVector out = zeroedBuffer(size_t{kPreparedPixelOffset} + imageSize);
+  ByteVector out;
+  reserveOnce(out, size_t{kPreparedPixelOffset} + imageSize);
+  out.resize(kPreparedPixelOffset);
   uint8_t* p = out.data();
   p[0] = 'B';
   p[1] = 'M';
@@ -86,6 +86,15 @@ ByteVector newPreparedImage(uint32_t width, uint32_t height, const uint8_t* reso
   writeU32(p + 50, 256);
   for (uint32_t i = 0; i < 256; ++i) std::memset(p + kHeaderBytes + 4 * i, static_cast<int>(i), 3);
   return out;
+}
+
+// The next row of a prepared image, zero-filled, inside the room reserved for
+// it. Zeroing each row just before it is written, rather than the whole
+// buffer first, saves a pass over memory.
+uint8_t* nextRow(ByteVector& image, uint32_t stride) {
+  const size_t at = image.size();
+  image.resize(at + stride);
+  return image.data() + at;
 }
 
 // The pixel rows of an input that passed every check.
@@ -162,9 +171,8 @@ ByteVector convertSource(const ByteVector& bmp, const SourceImage& src) {
   if (src.bitsPerPixel == 24) row = kernels.bgr;
   if (src.bitsPerPixel == 32) row = hasAlpha(src) ? kernels.bgra : kernels.bgrx;
   const uint32_t stride = preparedStride(src.width);
-  uint8_t* dst = out.data() + kPreparedPixelOffset;
   for (uint32_t y = 0; y < src.height; ++y) {
-    row(src.rows + size_t{y} * src.stride, dst + size_t{y} * stride, src.width);
+    row(src.rows + size_t{y} * src.stride, nextRow(out, stride), src.width);
   }
   tracelog::line("[DEBUG] 成功将%d位BMP转换为8位灰度BMP\n", static_cast<int>(src.bitsPerPixel));
   return out;
@@ -219,9 +227,9 @@ ByteVector resizeBMP(const ByteVector& bmp, int32_t width, int32_t height) {
 
   const pixelrows::ColumnSampler columns(src.width, targetWidth);
   const double scaleY = static_cast<double>(src.height) / static_cast<double>(targetHeight);
-  uint8_t* dst = out.data() + kPreparedPixelOffset;
   uint32_t previous = src.height;  // no row yet
-  for (uint32_t y = 0; y < targetHeight; ++y, dst += targetStride) {
+  for (uint32_t y = 0; y < targetHeight; ++y) {
+    uint8_t* dst = nextRow(out, static_cast<uint32_t>(targetStride));
     const auto t = static_cast<uint32_t>(static_cast<double>(y) * scaleY);
     const uint32_t sy = std::min(src.height - 1, t);
     // Enlarging repeats rows: the row just written is already the answer.
