@@ -35,7 +35,12 @@ fi
 
 [ "${1:-}" = "--check" ] && exit 0
 
-if [ ! -d node_modules/cmake-js ] || [ ! -d node_modules/node-api-headers ]; then
-  npm ci --no-audit --no-fund
+for dep in cmake-js node-api-headers pngjs; do
+  if [ ! -d "node_modules/$dep" ]; then
+    npm ci --no-audit --no-fund
+    break
+  fi
+done
+if [ ! -f build/Release/trace_label.node ] || [ ! -f build/Release/trace_label_render.node ]; then
+  npx cmake-js compile --out build
 fi
-[ -f build/Release/trace_label.node ] || npx cmake-js compile --out build

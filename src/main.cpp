@@ -20,12 +20,6 @@ napi_value Null(napi_env env) {
   return result;
 }
 
-napi_value Boolean(napi_env env, bool value) {
-  napi_value result = nullptr;
-  napi_get_boolean(env, value, &result);
-  return result;
-}
-
 // checkPrinterConnection(name): true/false, or null for a missing, non-string or empty name.
 napi_value CheckPrinterConnection(napi_env env, napi_callback_info info) {
   try {
@@ -37,23 +31,10 @@ napi_value CheckPrinterConnection(napi_env env, napi_callback_info info) {
     std::string name;
     if (GetStringValue(env, argv[0], name) != napi_ok || name.empty()) return Null(env);
     tracelog::line("[DEBUG] Checking printer connection: %s\n", name.c_str());
-    return Boolean(env, printerIsConnected(name));
+    return MakeBoolean(env, printerIsConnected(name));
   } catch (...) {
     return Null(env);
   }
-}
-
-// Reads the options in a fixed order and stops at the first refusal, so a
-// getter of a later property never runs after an earlier one was refused.
-bool ReadPrintRequest(napi_env env, napi_value options, TraceCodePrintParams& params) {
-  return GetStringProperty(env, options, "device", params.device) == napi_ok &&
-         !params.device.empty() &&
-         GetStringProperty(env, options, "instruction", params.instruction) == napi_ok &&
-         !params.instruction.empty() &&
-         GetBoolProperty(env, options, "withCutter", params.withCutter) == napi_ok &&
-         GetInt32Property(env, options, "width", params.width) == napi_ok && params.width != 0 &&
-         GetInt32Property(env, options, "height", params.height) == napi_ok && params.height != 0 &&
-         GetBufferProperty(env, options, "buffer", params.buffer) == napi_ok;
 }
 
 // printTraceCode(options): true when CUPS accepted the job, false when a later
@@ -67,9 +48,9 @@ napi_value PrintTraceCode(napi_env env, napi_callback_info info) {
     }
     TraceCodePrintParams params;
     if (!ReadPrintRequest(env, argv[0], params)) return nullptr;
-    return Boolean(env, execPrint(std::move(params)));
+    return MakeBoolean(env, execPrint(std::move(params)));
   } catch (...) {
-    return Boolean(env, false);
+    return MakeBoolean(env, false);
   }
 }
 

@@ -55,3 +55,20 @@ napi_status GetBoolProperty(napi_env env, napi_value object, const char* name, b
 napi_status HasProperty(napi_env env, napi_value object, const char* name, bool& result) {
   return napi_has_named_property(env, object, name, &result);
 }
+
+bool ReadPrintRequest(napi_env env, napi_value options, TraceCodePrintParams& params) {
+  return GetStringProperty(env, options, "device", params.device) == napi_ok &&
+         !params.device.empty() &&
+         GetStringProperty(env, options, "instruction", params.instruction) == napi_ok &&
+         !params.instruction.empty() &&
+         GetBoolProperty(env, options, "withCutter", params.withCutter) == napi_ok &&
+         GetInt32Property(env, options, "width", params.width) == napi_ok && params.width != 0 &&
+         GetInt32Property(env, options, "height", params.height) == napi_ok && params.height != 0 &&
+         GetBufferProperty(env, options, "buffer", params.buffer) == napi_ok;
+}
+
+napi_value MakeBoolean(napi_env env, bool value) {
+  napi_value result = nullptr;
+  napi_get_boolean(env, value, &result);
+  return result;
+}

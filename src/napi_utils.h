@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "printer/trace_code.h"
+
 napi_status GetStringValue(napi_env env, napi_value value, std::string& result);
 napi_status GetStringProperty(napi_env env, napi_value object, const char* name,
                               std::string& result);
@@ -17,3 +19,11 @@ napi_status GetBufferProperty(napi_env env, napi_value object, const char* name,
 napi_status GetInt32Property(napi_env env, napi_value object, const char* name, int32_t& result);
 napi_status GetBoolProperty(napi_env env, napi_value object, const char* name, bool& result);
 napi_status HasProperty(napi_env env, napi_value object, const char* name, bool& result);
+
+// The options of a print request, read in a fixed order that stops at the first
+// refusal, so a getter of a later property never runs after an earlier one was
+// refused. False for a refused request; a getter's exception stays pending.
+bool ReadPrintRequest(napi_env env, napi_value options, TraceCodePrintParams& params);
+
+// A JavaScript boolean; the status is not inspected.
+napi_value MakeBoolean(napi_env env, bool value);

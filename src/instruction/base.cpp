@@ -160,14 +160,16 @@ ByteVector BaseInstruction::generateCommand() {
   return {};
 }
 
+ByteVector BaseInstruction::render() {
+  if (bmpData.empty()) return {};
+  ByteVector command = generateCommand();
+  if (command.empty()) tracelog::line("[DEBUG] BaseInstruction: 生成打印指令失败\n");
+  return command;
+}
+
 bool BaseInstruction::exec() {
-  if (bmpData.empty()) return false;
-  const ByteVector command = generateCommand();
-  if (command.empty()) {
-    tracelog::line("[DEBUG] BaseInstruction: 生成打印指令失败\n");
-    return false;
-  }
-  return sendCommandToPrinterMacOS(command);
+  const ByteVector command = render();
+  return !command.empty() && sendCommandToPrinterMacOS(command);
 }
 
 // One raw CUPS job through a fresh temporary file that only this process can

@@ -23,6 +23,10 @@ class BaseInstruction {
   // The whole command stream for the printer; empty when none could be made.
   virtual ByteVector generateCommand();
 
+  // The command for the prepared image: empty without an image, and empty
+  // (logged) when the language could make none.
+  ByteVector render();
+
   // Generates and submits; false when there is no image, no command, or CUPS refused the job.
   bool exec();
 

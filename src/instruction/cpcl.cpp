@@ -21,12 +21,9 @@ std::string CPCLInstruction::toHex(uint8_t value) {
 ByteVector CPCLInstruction::generateCommand() {
   const int32_t width = mmToDot(params.width);
   const int32_t height = mmToDot(params.height);
-  if (width < 1 || height < 1 || bmpData.size() < 54) return {};
+  const uint64_t total = hex::labelBytes(bmpData, width, height);
+  if (total == 0) return {};
   const int64_t rowBytes = rasterRowBytes(width);
-  const uint64_t total = static_cast<uint64_t>(rowBytes) * static_cast<uint64_t>(height);
-  // There is never more raster than image: this bounds the reservation
-  // before appendRaster makes the exact check.
-  if (total > bmpData.size()) return {};
 
   ByteVector out;
   out.reserve(96 + 2 * total);
@@ -39,8 +36,7 @@ ByteVector CPCLInstruction::generateCommand() {
   appendText(out, " ");
   appendNumber(out, height);
   appendText(out, " 0 0 ");
-  if (!appendRaster(bmpData, readU32(bmpData, 10), width, height, DarkBit::One, out)) return {};
-  hex::expandTail(out, total);
+  if (!hex::appendLabel(bmpData, width, height, total, out)) return {};
   appendText(out, params.withCutter ? "\r\nCUT\r\nPRINT\r\n" : "\r\nPRINT\r\n");
   return out;
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "helper/bmp.h"
+#include "instruction/raster.h"
 
 namespace hex {
 
@@ -38,6 +39,25 @@ inline void expandTail(ByteVector& out, size_t count) {
     p[2 * i] = static_cast<uint8_t>(d[0]);
     p[2 * i + 1] = static_cast<uint8_t>(d[1]);
   }
+}
+
+// Raster bytes of a width x height label read by its dot size, or 0 when the
+// label has no dots or the image is too small to hold that much raster (which
+// bounds the reservation before the exact check of appendLabel).
+inline uint64_t labelBytes(const ByteVector& image, int32_t width, int32_t height) {
+  if (width < 1 || height < 1 || image.size() < 54) return 0;
+  const uint64_t total =
+      static_cast<uint64_t>(rasterRowBytes(width)) * static_cast<uint64_t>(height);
+  return total <= image.size() ? total : 0;
+}
+
+// Appends the label's raster (1 bits print) as hexadecimal digits; false when
+// the image does not hold the label's rows.
+inline bool appendLabel(const ByteVector& image, int32_t width, int32_t height, uint64_t total,
+                        ByteVector& out) {
+  if (!appendRaster(image, readU32(image, 10), width, height, DarkBit::One, out)) return false;
+  expandTail(out, total);
+  return true;
 }
 
 }  // namespace hex

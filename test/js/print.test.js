@@ -2,16 +2,25 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
-const { PrivateCups } = require('../support/cups-server');
+const { PrivateCups } = require('../../lib/private-cups');
 const { runInChild } = require('../support/child');
-const { makeBmp } = require('../support/bmp');
+const { makeBmp } = require('../../lib/bmp-writer');
 
 const QUEUE = 'js_tspl';
 const IMAGE = makeBmp({ width: 16, height: 8, bpp: 24, pixel: (x, y) => ((x + y) % 3 ? [255, 255, 255] : [0, 0, 0]) });
 
-function leftoverJobFiles() {
-  return fs.readdirSync('/tmp').filter((f) => f.startsWith('printer_command_'));
+// Every job file a call of this test logged; other processes may have their own.
+const loggedJobFiles = [];
+function noteJobFiles(log) {
+  for (const m of log.matchAll(/生成临时文件名: (\/tmp\/printer_command_\d{8}_\d{6}_\d+)\n/g)) loggedJobFiles.push(m[1]);
+  return log;
 }
+
+const run = async (...args) => {
+  const r = await runInChild(...args);
+  noteJobFiles(r.stdout);
+  return r;
+};
 
 test('printTraceCode', async (t) => {
   const cups = await PrivateCups.start({ queues: [QUEUE] });
@@ -21,7 +30,7 @@ test('printTraceCode', async (t) => {
 
   // opts is JS source for the options; `image` is the test image as a Buffer.
   const print = (opts, env = cups.env) =>
-    runInChild(`const image = require('fs').readFileSync('/tmp/js_print_image.bmp');
+    run(`const image = require('fs').readFileSync('/tmp/js_print_image.bmp');
                 return addon.printTraceCode(${opts});`, { env });
   const good = (over = '') =>
     `{ device: '${QUEUE}', instruction: 'TSPL', withCutter: false, width: 2, height: 1, buffer: image ${over} }`;
@@ -56,7 +65,7 @@ test('printTraceCode', async (t) => {
   });
 
   await t.test('properties are read in order and reading stops at the first refusal', async () => {
-    const r = await runInChild(`
+    const r = await run(`
       const image = require('fs').readFileSync('/tmp/js_print_image.bmp');
       const reads = [];
       const spy = (values) => new Proxy({}, { get: (_, k) => (reads.push(k), values[k]) });
@@ -136,7 +145,7 @@ test('printTraceCode', async (t) => {
     const before = cups.jobs(QUEUE).length;
     const white = makeBmp({ width: 8, height: 8, bpp: 8, pixel: () => 255 });
     fs.writeFileSync('/tmp/js_print_white.bmp', white);
-    const r = await runInChild(`return addon.printTraceCode({ device: '${QUEUE}', instruction: 'TSPL',
+    const r = await run(`return addon.printTraceCode({ device: '${QUEUE}', instruction: 'TSPL',
       withCutter: true, width: 1, height: 1, buffer: require('fs').readFileSync('/tmp/js_print_white.bmp') });`,
     { env: cups.env });
     fs.rmSync('/tmp/js_print_white.bmp');
@@ -163,7 +172,7 @@ test('printTraceCode', async (t) => {
       const image = makeBmp({ width: w, height: h, bpp: 24, pixel: (x) => (x < w / 2 ? [0, 0, 0] : [255, 255, 255]) });
       fs.writeFileSync('/tmp/js_print_exact.bmp', image);
       const before = cups.jobs(QUEUE).length;
-      const r = await runInChild(`return addon.printTraceCode({ device: '${QUEUE}', instruction: 'TSPL', withCutter: true,
+      const r = await run(`return addon.printTraceCode({ device: '${QUEUE}', instruction: 'TSPL', withCutter: true,
         width: 2, height: 1, buffer: require('fs').readFileSync('/tmp/js_print_exact.bmp') });`, { env: { ...cups.env, HOME: home } });
       fs.rmSync('/tmp/js_print_exact.bmp');
       assert.deepEqual(r.answer, { kind: 'value', value: true }, r.stdout);
@@ -201,6 +210,7 @@ test('printTraceCode', async (t) => {
   }
 
   await t.test('no temporary job file is left behind', () => {
-    assert.deepEqual(leftoverJobFiles(), []);
+    assert.ok(loggedJobFiles.length >= 4, `only ${loggedJobFiles.length} job files logged`);
+    assert.deepEqual(loggedJobFiles.filter((f) => fs.existsSync(f)), []);
   });
 });

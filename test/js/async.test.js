@@ -1,0 +1,159 @@
+'use strict';
+// printTraceCodeAsync and checkPrinterConnectionAsync answer exactly as the
+// blocking calls do, run their jobs one at a time in call order on one worker,
+// copy the caller's image at call time, and keep the process alive only while
+// a job is pending.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('fs');
+const path = require('path');
+const { PrivateCups } = require('../../lib/private-cups');
+const { runInChild } = require('../support/child');
+const { makeBmp } = require('../../lib/bmp-writer');
+
+const QUEUE = 'async_label';
+const IMAGE = makeBmp({ width: 16, height: 8, bpp: 24, pixel: (x, y) => ((x * y) % 5 ? [255, 255, 255] : [0, 0, 0]) });
+
+// Temporary file names and job ids differ from run to run.
+const normalise = (log) =>
+  log.replace(/printer_command_\d{8}_\d{6}_\d+/g, 'printer_command_NAME').replace(/ID=\d+/g, 'ID=N');
+
+test('async calls', async (t) => {
+  const cups = await PrivateCups.start({ queues: [QUEUE] });
+  t.after(() => cups.stop());
+  const imageFile = path.join(cups.dir, 'image.bmp');
+  fs.writeFileSync(imageFile, IMAGE);
+
+  // The body sees `image` (a Buffer), `reads` (property names in read order)
+  // and `spy(values)`, an options object that records its reads.
+  const SETUP = `
+    const image = require('fs').readFileSync(${JSON.stringify(imageFile)});
+    const reads = [];
+    const spy = (values) => new Proxy({}, { get: (_, k) => (reads.push(k), values[k]) });`;
+  const run = (body) => runInChild(SETUP + body, { env: cups.env });
+  const good = (over = '') =>
+    `{ device: '${QUEUE}', instruction: 'TSPL', withCutter: false, width: 2, height: 1, buffer: image ${over} }`;
+
+  await t.test('printTraceCodeAsync answers, throws and logs exactly as printTraceCode', async () => {
+    // [arguments as JS source, the answer both must give]
+    const cases = [
+      ['', 'undefined'],
+      ['undefined', 'TypeError'],
+      ['null', 'TypeError'],
+      ['42', 'undefined'],
+      ["'text'", 'undefined'],
+      ['{}', 'undefined'],
+      [good(", device: ''"), 'undefined'],
+      [good(`, device: '\\0${QUEUE}'`), 'undefined'],
+      [good(', device: new String("x")'), 'undefined'],
+      [good(", instruction: ''"), 'undefined'],
+      [good(', withCutter: 1'), 'undefined'],
+      [good(', withCutter: undefined'), 'undefined'],
+      [good(', width: 0.5'), 'undefined'],
+      [good(', width: NaN'), 'undefined'],
+      [good(', width: 2 ** 32'), 'undefined'],
+      [good(", width: '2'"), 'undefined'],
+      [good(', height: -0'), 'undefined'],
+      [good(', buffer: [1, 2, 3]'), 'undefined'],
+      [good(", buffer: 'BM'"), 'undefined'],
+      [good(', buffer: image.buffer'), 'undefined'],
+      [good(", instruction: 'tspl'"), 'false'],
+      [good(', width: -50'), 'false'],
+      [good(', buffer: Buffer.alloc(0)'), 'false'],
+      [good(', buffer: image.subarray(0, 60)'), 'false'],
+      [good(", device: 'no_such_queue'"), 'false'],
+      [good(), 'true'],
+      [good(`, device: '${QUEUE}\\0tail', width: 2 ** 32 + 2.9`), 'true'],
+      [good(', buffer: new Uint8Array(image)'), 'true'],
+      [good(', buffer: new DataView(image.buffer, image.byteOffset, image.length)'), 'true'],
+      [`spy(${good()})`, 'true'],
+      [`spy(${good(", device: ''")})`, 'undefined'],
+      [`spy(${good(', height: 0')})`, 'undefined'],
+      [`{ device: '${QUEUE}', get instruction() { throw new RangeError('boom'); } }`, 'RangeError'],
+      [`{ device: '${QUEUE}', get instruction() { throw 'plain'; } }`, 'threw'],
+    ];
+    for (const [args, expected] of cases) {
+      const body = (call) => `const answer = ${call}(${args}); return { answer: String(answer), reads: reads.join() };`;
+      const printed = expected === 'true' ? 1 : 0;
+      const before = cups.jobs(QUEUE).length;
+      const sync = await run(body('addon.printTraceCode'));
+      const got = sync.answer.kind === 'threw' ? sync.answer.name || 'threw' : sync.answer.value.answer;
+      assert.equal(got, expected, `sync ${args}\n${sync.stdout}`);
+      const jobsAfterSync = await cups.waitForJobs(QUEUE, before + printed);
+      const async = await run(body('await addon.printTraceCodeAsync'));
+      const jobsAfterAsync = await cups.waitForJobs(QUEUE, jobsAfterSync.length + printed);
+
+      assert.deepEqual(async.answer, sync.answer, args);
+      assert.equal(normalise(async.stdout), normalise(sync.stdout), args);
+      assert.equal(jobsAfterAsync.length - jobsAfterSync.length, jobsAfterSync.length - before, args);
+      if (expected === 'true') assert.deepEqual(jobsAfterAsync.at(-1).data, jobsAfterSync.at(-1).data, args);
+    }
+  });
+
+  await t.test('checkPrinterConnectionAsync answers as checkPrinterConnection', async () => {
+    for (const args of ['', "''", '42', 'null', "new String('x')", `'${QUEUE}'`, `'\\0${QUEUE}'`, `'${QUEUE}\\0x', 1`, "'missing'"]) {
+      const body = (call) => `return ${call}(${args});`;
+      const sync = await run(body('addon.checkPrinterConnection'));
+      const async = await run(body('await addon.checkPrinterConnectionAsync'));
+      assert.equal(sync.answer.kind, 'value', args);
+      assert.deepEqual(async.answer, sync.answer, args);
+      assert.equal(async.stdout, sync.stdout, args);
+    }
+  });
+
+  await t.test('jobs run one at a time and settle in call order', async () => {
+    const before = cups.jobs(QUEUE).length;
+    const r = await run(`
+      const settled = [];
+      const calls = [1, 2, 3, 4].map((width, i) =>
+        (i === 2 ? addon.checkPrinterConnectionAsync('${QUEUE}') : addon.printTraceCodeAsync({ ...${good()}, width }))
+          .then((v) => (settled.push(i), v)));
+      const answers = await Promise.all(calls);
+      return { answers, settled };`);
+    assert.deepEqual(r.answer.value, { answers: [true, true, true, true], settled: [0, 1, 2, 3] });
+    const jobs = await cups.waitForJobs(QUEUE, before + 3);
+    assert.deepEqual(
+      jobs.slice(before).map((j) => j.data.toString('latin1').split('\r\n')[0]),
+      ['SIZE 1 mm, 1 mm', 'SIZE 2 mm, 1 mm', 'SIZE 4 mm, 1 mm'],
+    );
+    // One job's log ends before the next one's begins.
+    const blocks = r.stdout.split(/(?=\[DEBUG\] BaseInstruction: 尝试加载打印机默认设置\n|\[DEBUG\] Checking printer connection)/);
+    assert.equal(blocks.length, 4, r.stdout);
+    for (const [i, block] of blocks.entries()) {
+      assert.match(block, i === 2 ? /isConnected = true\n$/ : /打印任务处理完成\n$/, block);
+    }
+  });
+
+  await t.test("the caller's Buffer is copied at call time and stays usable", async () => {
+    const before = cups.jobs(QUEUE).length;
+    const r = await run(`
+      const buffer = Buffer.from(image);
+      const pending = addon.printTraceCodeAsync({ ...${good()}, buffer });
+      const lengthAfterCall = buffer.length;
+      buffer.fill(0);  // after the call: must not reach the printer
+      const answer = await pending;
+      buffer[0] = 66;
+      return { answer, lengthAfterCall, byteLength: buffer.buffer.byteLength > 0, first: buffer[0] };`);
+    assert.deepEqual(r.answer.value, { answer: true, lengthAfterCall: IMAGE.length, byteLength: true, first: 66 });
+    const sync = await run(`return addon.printTraceCode(${good()});`);
+    assert.equal(sync.answer.value, true);
+    const jobs = await cups.waitForJobs(QUEUE, before + 2);
+    assert.deepEqual(jobs[before].data, jobs[before + 1].data);
+  });
+
+  await t.test('an idle worker lets the process exit; a pending job keeps it alive', async () => {
+    const idle = await runInChild(`await addon.checkPrinterConnectionAsync('${QUEUE}'); return 'done';`, {
+      env: cups.env,
+      timeoutMs: 15000,
+    });
+    assert.deepEqual({ status: idle.status, signal: idle.signal, answer: idle.answer }, {
+      status: 0, signal: null, answer: { kind: 'value', value: 'done' },
+    });
+    const pending = await run(`
+      addon.printTraceCodeAsync(${good()}).then((v) => require('fs').writeSync(1, 'settled ' + v + '\\n'));
+      return 'returned';`);
+    assert.equal(pending.status, 0);
+    assert.equal(pending.answer.value, 'returned');
+    assert.match(pending.stdout, /打印任务处理完成\nsettled true\n$/);
+  });
+});

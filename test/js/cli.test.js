@@ -1,0 +1,131 @@
+'use strict';
+// The trace-label command: usage errors exit 2 with a message, failures exit 1,
+// and print, render and preview agree with each other on a private scheduler.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('fs');
+const path = require('path');
+const { spawnSync } = require('child_process');
+const { PNG } = require('pngjs');
+const { PrivateCups } = require('../../lib/private-cups');
+const { makeBmp } = require('../../lib/bmp-writer');
+const { ROOT } = require('../support/child');
+
+const BIN = path.join(ROOT, 'bin', 'trace-label.js');
+const QUEUE = 'cli_label';
+
+test('trace-label', async (t) => {
+  const cups = await PrivateCups.start({ queues: [QUEUE] });
+  t.after(() => cups.stop());
+  const dir = cups.dir;
+  const file = (name) => path.join(dir, name);
+  // Left half black, right half white, at 16 x 8 pixels: scaled to any label
+  // it stays half and half, so the preview can be checked without a decoder.
+  fs.writeFileSync(file('half.bmp'), makeBmp({ width: 16, height: 8, bpp: 24, pixel: (x) => (x < 8 ? [0, 0, 0] : [255, 255, 255]) }));
+  fs.writeFileSync(file('garbage.zpl'), 'not a label\r\n');
+  fs.writeFileSync(file('unknown.txt'), 'hello');
+  const cli = (...args) => spawnSync(process.execPath, [BIN, ...args], { env: cups.env, encoding: 'latin1', cwd: dir });
+  const label = ['--width', '4', '--height', '2'];
+
+  await t.test('command-line mistakes exit 2 and say what is wrong', () => {
+    const cases = [
+      [[], /no command given/],
+      [['frob'], /unknown command "frob"/],
+      [['check'], /missing the queue name/],
+      [['check', ''], /queue name is empty/],
+      [['check', 'a', 'b'], /unexpected argument "b"/],
+      [['print', '-l', 'ZPL', ...label, 'half.bmp'], /--printer is required/],
+      [['print', '-p', QUEUE, ...label, 'half.bmp'], /--language is required/],
+      [['print', '-p', QUEUE, '-l', 'PCL', ...label, 'half.bmp'], /unknown language "PCL"; use one of TSPL, ZPL, ESC\/POS, CPCL, PPLA, DPL/],
+      [['print', '-p', QUEUE, '-l', 'ZPL', '--height', '2', 'half.bmp'], /--width is required/],
+      [['print', '-p', QUEUE, '-l', 'ZPL', '--width', '0', '--height', '2', 'half.bmp'], /--width must be a whole number from 1, not "0"/],
+      [['print', '-p', QUEUE, '-l', 'ZPL', '--width', '2.5', '--height', '2', 'half.bmp'], /--width must be a whole number/],
+      [['print', '-p', QUEUE, '-l', 'ZPL', ...label], /missing the BMP image/],
+      [['print', '-p', QUEUE, '-l', 'ZPL', ...label, '--colour', 'half.bmp'], /Unknown option '--colour'/],
+      [['render', '-l', 'ZPL', ...label, 'half.bmp'], /-o FILE is required/],
+      [['render', '-l', 'ZPL', ...label, '--dpi', 'high', '-o', 'x', 'half.bmp'], /--dpi must be a whole number/],
+      [['preview', 'unknown.txt'], /-o IMAGE.png is required/],
+      [['preview', 'unknown.txt', '-o', 'x.png'], /cannot tell the language of "unknown.txt"; give --language/],
+      [['preview', '--scale', '0', 'garbage.zpl', '-o', 'x.png'], /--scale must be a whole number/],
+    ];
+    for (const [args, message] of cases) {
+      const r = cli(...args);
+      assert.equal(r.status, 2, args.join(' '));
+      assert.match(r.stderr, message, args.join(' '));
+      assert.match(r.stderr, /Run "trace-label .*--help" for usage/);
+    }
+  });
+
+  await t.test('every command explains itself with --help', () => {
+    for (const command of ['check', 'print', 'render', 'preview']) {
+      for (const args of [[command, '--help'], ['help', command]]) {
+        const r = cli(...args);
+        assert.equal(r.status, 0);
+        assert.match(r.stdout, new RegExp(`^Usage: trace-label ${command}`));
+      }
+    }
+    const r = cli('--help');
+    assert.equal(r.status, 0);
+    assert.match(r.stdout, /Commands:[^]*check[^]*print[^]*render[^]*preview/);
+  });
+
+  await t.test('failures exit 1 and say why', () => {
+    const cases = [
+      [['check', 'no_such_queue'], /no CUPS queue named "no_such_queue"/],
+      [['print', '-p', QUEUE, '-l', 'ZPL', ...label, 'missing.bmp'], /cannot read missing.bmp: no such file/],
+      [['print', '-p', QUEUE, '-l', 'ZPL', ...label, dir], /cannot read .*: EISDIR/],
+      [['print', '-p', 'no_such_queue', '-l', 'ZPL', ...label, 'half.bmp'], /the job was not accepted .*trace-label check no_such_queue/],
+      [['print', '-p', QUEUE, '-l', 'ZPL', ...label, 'garbage.zpl'], /the job was not accepted/],
+      [['render', '-l', 'ZPL', ...label, '-o', 'x.zpl', 'garbage.zpl'], /no commands could be made/],
+      [['render', '-l', 'ZPL', ...label, '-o', path.join(dir, 'nowhere', 'x.zpl'), 'half.bmp'], /cannot write .*nowhere/],
+      [['preview', 'garbage.zpl', '-o', 'x.png'], /garbage.zpl is not a ZPL label this tool can read: ZPL:/],
+      [['preview', '-l', 'CPCL', 'half.bmp', '-o', 'x.png'], /is not a CPCL label/],
+    ];
+    for (const [args, message] of cases) {
+      const r = cli(...args);
+      assert.equal(r.status, 1, `${args.join(' ')}\n${r.stderr}`);
+      assert.match(r.stderr, message, args.join(' '));
+    }
+    assert.equal(cups.jobs(QUEUE).length, 0);
+  });
+
+  await t.test('check finds the queue', () => {
+    const r = cli('check', QUEUE);
+    assert.equal(r.status, 0);
+    assert.match(r.stdout, new RegExp(`isConnected = true\\n${QUEUE}: connected\\n$`));
+  });
+
+  // A language may be named in any case; the file written by render is the job print sends.
+  for (const [language, spelled] of [['ZPL', 'zpl'], ['ESC/POS', 'escpos'], ['DPL', 'DPL']]) {
+    await t.test(`print, render and preview agree for ${language}`, async () => {
+      const before = cups.jobs(QUEUE).length;
+      const printed = cli('print', '-p', QUEUE, '-l', spelled, ...label, '--cutter', 'half.bmp');
+      assert.equal(printed.status, 0, printed.stderr);
+      assert.match(printed.stdout, new RegExp(`\\n${language.replace('/', '\\/')} label 4 x 2 mm sent to ${QUEUE}\\n$`));
+      const job = (await cups.waitForJobs(QUEUE, before + 1)).at(-1);
+
+      const out = file(`label-${before}.out`);
+      const rendered = cli('render', '-l', spelled, ...label, '--cutter', '-o', out, 'half.bmp');
+      assert.equal(rendered.status, 0, rendered.stderr);
+      assert.deepEqual(fs.readFileSync(out), job.data);
+
+      const png = file(`label-${before}.png`);
+      const previewed = cli('preview', '-l', spelled, '--scale', '3', out, '-o', png);
+      assert.equal(previewed.status, 0, previewed.stderr);
+      // 4 x 2 mm at 8 dots/mm is 32 x 16 dots; ESC/POS rounds the width up to whole bytes (already 32).
+      const picture = PNG.sync.read(fs.readFileSync(png));
+      assert.deepEqual([picture.width, picture.height], [32 * 3 + 4, 16 * 3 + 4]);
+      const gray = (x, y) => picture.data[4 * (y * picture.width + x)];
+      assert.deepEqual([gray(0, 0), gray(2, 2), gray(2 + 47, 30), gray(2 + 48, 30), gray(2 + 95, 2 + 47)], [160, 0, 0, 255, 255]);
+      assert.match(previewed.stdout, new RegExp(`${language.replace('/', '\\/')} label of 32 x 16 dots, 256 printed\\n$`));
+    });
+  }
+
+  await t.test('render at 300 dpi and preview it back at 300 dpi', () => {
+    const out = file('label.tspl');
+    assert.equal(cli('render', '-l', 'TSPL', ...label, '--dpi', '300', '-o', out, 'half.bmp').status, 0);
+    const r = cli('preview', '--dpi', '300', out, '-o', file('label.png'));
+    assert.equal(r.status, 0, r.stderr);
+    assert.match(r.stdout, /TSPL label of 48 x 24 dots, 576 printed\n$/);
+  });
+});

@@ -1,0 +1,106 @@
+'use strict';
+// renderTraceCode gives exactly the bytes that printTraceCode submits for the
+// same request at that resolution, in every language, without asking CUPS;
+// and it refuses what printTraceCode refuses.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('fs');
+const path = require('path');
+const { PrivateCups } = require('../../lib/private-cups');
+const { runInChild } = require('../support/child');
+const { sampleLabelBmp } = require('../../demo/sample-label');
+const { LANGUAGES } = require('../../lib/languages');
+
+const QUEUE = 'render_label';
+
+test('renderTraceCode', async (t) => {
+  const cups = await PrivateCups.start({ queues: [QUEUE] });
+  t.after(() => cups.stop());
+  const imageFile = path.join(cups.dir, 'label.bmp');
+  fs.writeFileSync(imageFile, sampleLabelBmp({ width: 200, height: 120 }));
+  const homes = {
+    203: cups.writeLpoptions([], path.join(cups.dir, 'home-203')),
+    300: cups.writeLpoptions([`Dest ${QUEUE} printer-resolution-default=300dpi`], path.join(cups.dir, 'home-300')),
+  };
+  const SETUP = `const image = require('fs').readFileSync(${JSON.stringify(imageFile)});`;
+  const request = (instruction, withCutter, over = '') =>
+    `{ device: '${QUEUE}', instruction: ${JSON.stringify(instruction)}, withCutter: ${withCutter}, width: 25, height: 15, buffer: image ${over} }`;
+  // CUPS is unreachable for rendering: nothing may depend on it.
+  const offline = { ...cups.env, CUPS_SERVER: path.join(cups.dir, 'nowhere.sock') };
+  const render = (args) =>
+    runInChild(`${SETUP} const r = addon.renderTraceCode(${args});
+      return Buffer.isBuffer(r) ? { hex: r.toString('hex') } : String(r);`, { env: offline });
+
+  const preparation = (log) => log.slice(log.indexOf('[DEBUG] BaseInstruction: 开始准备准备8bit'), log.indexOf('[DEBUG] macOS平台'));
+
+  for (const dpi of [203, 300]) {
+    for (const [i, language] of LANGUAGES.entries()) {
+      await t.test(`${language} at ${dpi} dpi matches the captured job`, async () => {
+        const opts = request(language, i % 2 === 0);
+        const before = cups.jobs(QUEUE).length;
+        const printed = await runInChild(`${SETUP} return addon.printTraceCode(${opts});`, { env: { ...cups.env, HOME: homes[dpi] } });
+        assert.deepEqual(printed.answer, { kind: 'value', value: true }, printed.stdout);
+        const job = (await cups.waitForJobs(QUEUE, before + 1)).at(-1);
+        assert.match(printed.stdout, dpi === 300 ? /成功获取DPI: 300\n/ : /将使用内置默认值\n/);
+
+        const rendered = await render(`${opts}, ${dpi}`);
+        assert.equal(rendered.answer.kind, 'value', rendered.stderr);
+        assert.ok(rendered.answer.value.hex, `rendered ${rendered.answer.value}`);
+        assert.ok(Buffer.from(rendered.answer.value.hex, 'hex').equals(job.data), `${language} ${dpi} dpi differs`);
+        // The same preparation log, and nothing about CUPS.
+        assert.equal(rendered.stdout, preparation(printed.stdout));
+      });
+    }
+  }
+
+  await t.test('the resolution argument', async () => {
+    const at = async (dpi) => (await render(`${request('CPCL', false)}${dpi}`)).answer.value;
+    const at203 = await at(', 203');
+    assert.deepEqual(await at(''), at203);
+    assert.deepEqual(await at(', undefined'), at203);
+    assert.deepEqual(await at(', 600'), at203, 'only exactly 300 changes the dot density');
+    assert.deepEqual(await at(', 300.9'), await at(', 300'));
+    assert.notDeepEqual(await at(', 300'), at203);
+    assert.match(Buffer.from((await at(', 300')).hex, 'hex').toString('latin1'), /^! 0 200 200 180 1\r\nPW 300\r\n/);
+    for (const bad of [", '300'", ', null', ', {}', ', 300n']) assert.equal(await at(bad), 'undefined', bad);
+  });
+
+  await t.test('reads the options in the order printTraceCode does, stopping where it stops', async () => {
+    const reads = (call, over) =>
+      runInChild(`${SETUP} const reads = [];
+        const values = { ...${request('NOPE', true)}, ...${over} };
+        addon.${call}(new Proxy({}, { get: (_, k) => (reads.push(k), values[k]) }), 203);
+        return reads.join();`, { env: offline });
+    for (const over of ['{}', "{ instruction: '' }", '{ withCutter: null }', '{ width: 0 }', '{ height: 0 }']) {
+      const printed = await reads('printTraceCode', over);
+      const rendered = await reads('renderTraceCode', over);
+      assert.equal(rendered.answer.value, printed.answer.value, over);
+    }
+  });
+
+  await t.test('refuses and fails where printTraceCode does, and logs the same', async () => {
+    const cases = [
+      ['', 'undefined'],
+      ['undefined', 'TypeError'],
+      ['null', 'TypeError'],
+      ['{}', 'undefined'],
+      [request('ZPL', false, ", device: ''"), 'undefined'],
+      [request('ZPL', 1), 'undefined'],
+      [request('ZPL', false, ', width: 0.9'), 'undefined'],
+      [request('ZPL', false, ', buffer: [66, 77]'), 'undefined'],
+      [request('zpl', false), 'false'],
+      [request('ZPL', false, ', buffer: Buffer.alloc(10)'), 'false'],
+      [request('ZPL', false, ', height: -1'), 'false'],
+      [`{ device: 'x', get instruction() { throw new RangeError('boom'); } }`, 'RangeError'],
+    ];
+    for (const [args, expected] of cases) {
+      const printed = await runInChild(`${SETUP} return String(addon.printTraceCode(${args}));`, { env: cups.env });
+      const rendered = await render(args);
+      const got = (r) => (r.answer.kind === 'threw' ? r.answer.name : r.answer.value);
+      assert.equal(got(printed), expected, `print ${args}`);
+      assert.equal(got(rendered), expected, `render ${args}`);
+      if (rendered.answer.kind === 'threw') assert.deepEqual(rendered.answer, printed.answer);
+      assert.equal(rendered.stdout, preparation(printed.stdout + '[DEBUG] macOS平台'), args);
+    }
+  });
+});
