@@ -1,10 +1,10 @@
 'use strict';
-// Writes the seed corpora: BMPs made by the tests' own builder, at every depth
+// Writes the seed corpora: BMPs made by the project's own writer (lib/bmp-writer.js), at every depth
 // and header size the reader accepts, plus the harness prefixes.
 //   node fuzz/seeds.js OUTDIR      (creates OUTDIR/<harness>/...)
 const fs = require('fs');
 const path = require('path');
-const { makeBmp } = require('../test/support/bmp');
+const { makeBmp } = require('../lib/bmp-writer');
 
 const out = process.argv[2];
 if (!out) {

@@ -5,7 +5,7 @@
 # a leak is the add-on's when its allocation stack passes through
 # trace_label.node, libcups or the repository's src/. Fails on any leak of
 # ours, on a descriptor count that grew, on a leftover job file, and on a job
-# that did not arrive intact.
+# that did not arrive intact, and on a job file left in /tmp.
 #   scripts/soak.sh [PRINTS]     default 600
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,7 +24,18 @@ LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.s
   ASAN_OPTIONS="detect_leaks=1:halt_on_error=1:malloc_context_size=40:log_path=$logs/asan" \
   UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" \
   TRACE_LABEL_ADDON="$PWD/$build/Release/trace_label.node" \
-  node scripts/soak.js "$prints" >/dev/null || status=$?
+  node scripts/soak.js "$prints" >"$logs/stdout" || status=$?
+
+# The job files this run logged; other processes may have their own in /tmp.
+node - "$logs/stdout" <<'EOF' || status=1
+const fs = require('fs');
+const log = fs.readFileSync(process.argv[2], 'utf8');
+const files = [...log.matchAll(/生成临时文件名: (\/tmp\/printer_command_\d{8}_\d{6}_\d+)\n/g)].map((m) => m[1]);
+const left = files.filter((f) => fs.existsSync(f));
+console.log(`job files: ${files.length} created, ${left.length} left`);
+if (files.length === 0 || left.length > 0) process.exitCode = 1;
+EOF
+rm -f "$logs/stdout"
 
 node - "$logs" "$PWD/src/" <<'EOF' || status=1
 const fs = require('fs');
