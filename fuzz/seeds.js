@@ -36,6 +36,11 @@ for (const { name, bmp } of images) {
   for (const [w, h] of [[1, 1], [4, 3], [16, 8], [7, 20]]) write('resize', `${name}_to${w}x${h}`, Buffer.concat([Buffer.from([w, h]), bmp]));
 }
 
+// Row kernel seeds: kernel, two little-endian widths, a few pixels.
+for (const [kernel, a, b] of [[0, 7, 0], [1, 33, 0], [2, 64, 0], [3, 40, 16], [3, 100, 33], [3, 5, 300]]) {
+  write('kernels', `k${kernel}_${a}_${b}`, Buffer.from([kernel, a & 255, a >> 8, b & 255, b >> 8, ...images[20].bmp.subarray(54, 150)]));
+}
+
 // Generator seeds: flags, width mm, height mm, then a BMP (pipeline mode) or
 // a prepared image of exactly the label's dots (injected mode).
 const languages = ['tspl', 'zpl', 'esc_pos', 'cpcl', 'ppla', 'dpl'];
