@@ -12,8 +12,8 @@
 const fs = require('fs');
 const path = require('path');
 const { PrivateCups } = require('../lib/private-cups');
-const { makeBmp } = require('../lib/bmp-writer');
-const { decode, detectLanguage, LANGUAGES } = require('../lib/virtual-printer');
+const { LANGUAGES } = require('../lib/virtual-printer');
+const { numberedLabel, readNumberedJob } = require('../test/support/numbered-label');
 
 // A sanitizer runtime preloaded for this process stays out of the scheduler
 // and its tools, which would report their own leaks.
@@ -25,22 +25,6 @@ const QUEUE = 'soak';
 const REJECTING = 'soak_rejecting';
 
 const openDescriptors = () => fs.readdirSync('/proc/self/fd').length;
-
-// 16 x 8 dots (2 x 1 mm at 203 dpi): the top row is the request number in
-// binary, most significant bit first, dark for 1; the rest is a fixed pattern.
-function labelFor(id) {
-  return makeBmp({
-    width: 16,
-    height: 8,
-    bpp: 8,
-    pixel: (x, y) => (y === 0 ? ((id >> (15 - x)) & 1 ? 0 : 255) : (x + y) % 3 ? 255 : 0),
-  });
-}
-function idOf(dots) {
-  let id = 0;
-  for (let x = 0; x < 16; x++) id = (id << 1) | dots[x];
-  return id;
-}
 
 async function main() {
   const cups = await PrivateCups.start({ queues: [QUEUE, REJECTING] });
@@ -71,7 +55,7 @@ async function main() {
       }
       const language = LANGUAGES[i % LANGUAGES.length];
       const withCutter = i % 4 < 2;
-      const good = { device: QUEUE, instruction: language, withCutter, width: 2, height: 1, buffer: labelFor(i) };
+      const good = { device: QUEUE, instruction: language, withCutter, width: 2, height: 1, buffer: numberedLabel(i) };
       // Ten kinds of call, four of them good.
       const kind = i % 10;
       const cases = [
@@ -111,13 +95,13 @@ async function main() {
     const seen = new Set();
     for (const job of jobs) {
       try {
-        const usedLanguage = detectLanguage(job.data);
-        const label = decode(usedLanguage, job.data, { dotsPerMm: 8 });
-        const id = idOf(label.dots);
+        const { id, language, cutter } = readNumberedJob(job.data);
         const want = expectedJobs.get(id);
         if (!want) throw new Error(`carries request ${id}, which was not accepted`);
         if (seen.has(id)) throw new Error(`request ${id} arrived twice`);
-        if (want.language !== usedLanguage) throw new Error(`request ${id} is ${usedLanguage}, asked ${want.language}`);
+        if (want.language !== language || want.withCutter !== cutter) {
+          throw new Error(`request ${id} is ${language} cutter ${cutter}, asked ${want.language} cutter ${want.withCutter}`);
+        }
         seen.add(id);
       } catch (err) {
         wrong.push(`job ${job.id}: ${err.message}`);
