@@ -102,7 +102,7 @@ void BaseInstruction::prepareImage() {
   tracelog::line("[DEBUG] BaseInstruction: 开始准备准备8bit\n");
   try {
     LabelImageSource source;
-    if (!source.open(params.buffer)) {
+    if (!source.open(params.imageData(), params.imageSize())) {
       tracelog::line("[DEBUG] BaseInstruction: BMP转换8bit失败，返回空数据\n");
       return;
     }
