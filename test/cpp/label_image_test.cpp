@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "allocation_watch.h"
 #include "helper/label_image.h"
 #include "instruction/zpl.h"
 
@@ -273,6 +274,34 @@ TEST(LabelImage, InstructionBaseKeepsItsLog) {
     }
     EXPECT_EQ(log, expected) << c.widthMm << " x " << c.heightMm << " mm";
     EXPECT_EQ(zpl.preparedImage(), c.reachesResize ? helpers.image : ByteVector{});
+  }
+}
+
+// The cost follows the label: preparing a 2400 x 1800 source for a 400 x 240
+// label allocates nothing larger than the label image itself, neither a
+// full-size gray image nor a copy of the source on its way to the base.
+TEST(LabelImage, AllocatesNothingLargerThanTheLabel) {
+  std::mt19937 rng(17);
+  for (uint16_t bpp : {8, 24, 32}) {
+    const ByteVector bmp = makeBmp({2400, 1800, bpp, 0, Alpha::Random}, rng);
+    TraceCodePrintParams p;
+    p.instruction = "ZPL";
+    p.width = 50;
+    p.height = 30;
+    p.bufferInPlace = bmp.data();
+    p.bufferInPlaceSize = bmp.size();
+    testing::internal::CaptureStdout();
+    size_t largest = 0;
+    ByteVector prepared;
+    {
+      testalloc::LargestAllocation watch;
+      ZPLInstruction zpl(std::move(p), 203);
+      prepared = zpl.preparedImage();
+      largest = watch.bytes();
+    }
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(prepared.size(), 1078u + 400 * 240) << bpp;
+    EXPECT_LE(largest, prepared.size()) << bpp << "-bit source";
   }
 }
 
