@@ -137,7 +137,7 @@ async function main() {
     console.log('\nMedian ms per stage (separate calls that time each stage inside the add-on):\n');
     console.log(
       table(
-        ['source', 'read options (image copy)', 'prepare image', 'CUPS resolution lookup', 'generate ZPL', 'CUPS submit'],
+        ['source', 'read options (image in place)', 'prepare image', 'CUPS resolution lookup', 'generate ZPL', 'CUPS submit'],
         sizes.map((s) => [s.source, ...STAGES.map((k) => s.stage[k])]),
       ),
     );

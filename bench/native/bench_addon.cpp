@@ -53,17 +53,26 @@ napi_value wrap(napi_env env, std::unique_ptr<T> object) {
   return out;
 }
 
-// Hands the bytes to JavaScript without a copy.
+// Hands the bytes to JavaScript without a copy. V8 is told about the memory,
+// so that it collects spent buffers as soon as the add-on would free them.
 napi_value toBuffer(napi_env env, ByteVector bytes) {
   auto* owned = new ByteVector(std::move(bytes));
+  const auto size = static_cast<int64_t>(owned->size());
   napi_value out = nullptr;
   if (napi_create_external_buffer(
           env, owned->size(), owned->data(),
-          [](napi_env, void*, void* hint) { delete static_cast<ByteVector*>(hint); }, owned,
-          &out) != napi_ok) {
+          [](napi_env env, void*, void* hint) {
+            auto* bytes = static_cast<ByteVector*>(hint);
+            int64_t ignored = 0;
+            napi_adjust_external_memory(env, -static_cast<int64_t>(bytes->size()), &ignored);
+            delete bytes;
+          },
+          owned, &out) != napi_ok) {
     delete owned;
     return fail(env, "external buffer refused");
   }
+  int64_t ignored = 0;
+  napi_adjust_external_memory(env, size, &ignored);
   return out;
 }
 
@@ -124,6 +133,35 @@ napi_value Label(napi_env env, napi_callback_info info) {
   if (label == nullptr) return fail(env, "unknown language");
   if (label->preparedImage().empty()) return fail(env, "image refused");
   return wrap(env, std::move(label));
+}
+
+// render(language, buffer, widthMm, heightMm, withCutter): the command
+// stream straight from a BMP at 203 dpi, as printTraceCode makes it before
+// submitting: image read in place, prepared, generated, object released.
+napi_value Render(napi_env env, napi_callback_info info) {
+  napi_value argv[5];
+  if (!args(env, info, 5, argv)) return fail(env, "render(language, buffer, wMm, hMm, cutter)");
+  TraceCodePrintParams params;
+  char language[16] = {};
+  napi_get_value_string_utf8(env, argv[0], language, sizeof language, nullptr);
+  params.instruction = language;
+  params.device = "bench";
+  void* data = nullptr;
+  if (napi_get_buffer_info(env, argv[1], &data, &params.bufferInPlaceSize) != napi_ok) {
+    return fail(env, "not a Buffer");
+  }
+  params.bufferInPlace = static_cast<const uint8_t*>(data);
+  params.width = int32Of(env, argv[2]);
+  params.height = int32Of(env, argv[3]);
+  napi_get_value_bool(env, argv[4], &params.withCutter);
+  ByteVector command;
+  {
+    std::unique_ptr<BaseInstruction> label = makeInstruction(std::move(params), 203);
+    if (label == nullptr) return fail(env, "unknown language");
+    command = label->generateCommand();
+  }
+  if (command.empty()) return fail(env, "no command");
+  return toBuffer(env, std::move(command));
 }
 
 // generate(label): the command stream, as exec would submit it.
@@ -205,6 +243,7 @@ napi_value Init(napi_env env, napi_value exports) {
       {"convertThenResize", nullptr, ConvertThenResize, nullptr, nullptr, nullptr, napi_default,
        nullptr},
       {"label", nullptr, Label, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"render", nullptr, Render, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"generate", nullptr, Generate, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"prepared", nullptr, Prepared, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"breakdown", nullptr, Breakdown, nullptr, nullptr, nullptr, napi_default, nullptr},
