@@ -32,14 +32,14 @@ set output '${out}'
 set multiplot layout 1,2
 set logscale x
 set grid
-set key top right
+set key bottom right
 set xlabel 'source image (megapixels, 24-bit BMP)'
 set title 'Labels per second, 50x30 mm ZPL label into a private CUPS'
 set ylabel 'labels per second'
 set yrange [0:*]
 plot '${dataFile}' index 0 using 1:2 with linespoints lw 2 pt 7 title 'printTraceCode', \\
      '' index 0 using 1:3 with lines lw 2 dt 2 title 'spawn lp per label (stream ready)'
-set title 'Image preparation time (median)'
+set title 'Image preparation time (median; labels as in the table)'
 set ylabel 'ms per image (log)'
 set logscale y
 set yrange [*:*]

@@ -43,13 +43,22 @@ T* externalOf(napi_env env, napi_value v) {
   return static_cast<T*>(data);
 }
 
+// `bytes` is the native memory the object holds, reported to V8 so that it
+// collects spent objects in time.
 template <typename T>
-napi_value wrap(napi_env env, std::unique_ptr<T> object) {
+napi_value wrap(napi_env env, std::unique_ptr<T> object, int64_t bytes = 0) {
   napi_value out = nullptr;
   napi_create_external(
-      env, object.get(), [](napi_env, void* data, void*) { delete static_cast<T*>(data); }, nullptr,
-      &out);
+      env, object.get(),
+      [](napi_env env, void* data, void* hint) {
+        int64_t ignored = 0;
+        napi_adjust_external_memory(env, -reinterpret_cast<intptr_t>(hint), &ignored);
+        delete static_cast<T*>(data);
+      },
+      reinterpret_cast<void*>(static_cast<intptr_t>(bytes)), &out);
   object.release();
+  int64_t ignored = 0;
+  napi_adjust_external_memory(env, bytes, &ignored);
   return out;
 }
 
@@ -78,6 +87,7 @@ napi_value toBuffer(napi_env env, ByteVector bytes) {
 
 // source(buffer): the BMP bytes copied once into native memory, so that each
 // timed call works on them as the instruction base does, without a copy.
+// Timed itself, it is the copy that the options reader used to make.
 napi_value Source(napi_env env, napi_callback_info info) {
   napi_value argv[1];
   if (!args(env, info, 1, argv)) return fail(env, "source(buffer)");
@@ -86,7 +96,8 @@ napi_value Source(napi_env env, napi_callback_info info) {
   if (napi_get_buffer_info(env, argv[0], &data, &length) != napi_ok)
     return fail(env, "not a Buffer");
   const auto* bytes = static_cast<const uint8_t*>(data);
-  return wrap(env, std::make_unique<ByteVector>(bytes, bytes + length));
+  return wrap(env, std::make_unique<ByteVector>(bytes, bytes + length),
+              static_cast<int64_t>(length));
 }
 
 // prepare(source, width, height): the one-pass label image the instruction base makes.
