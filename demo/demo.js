@@ -7,7 +7,7 @@
 
 const fs = require('fs');
 const path = require('path');
-const { PrivateCups } = require('../test/support/cups-server');
+const { PrivateCups } = require('../lib/private-cups');
 const { sampleLabelBmp } = require('./sample-label');
 const { LANGUAGES, EXTENSIONS } = require('../lib/languages');
 

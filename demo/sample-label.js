@@ -4,7 +4,7 @@
 // the serial) beside human-readable lines drawn with a tiny 5x7 font, written
 // as a BMP file. It is not a decodable symbol; it only looks and prints like one.
 
-const { makeBmp } = require('../test/support/bmp');
+const { makeBmp } = require('../lib/bmp-writer');
 
 // 5x7 glyphs, one 5-bit row each, top row first, bit 4 the leftmost dot.
 const FONT = {

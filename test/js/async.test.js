@@ -7,9 +7,9 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
 const path = require('path');
-const { PrivateCups } = require('../support/cups-server');
+const { PrivateCups } = require('../../lib/private-cups');
 const { runInChild } = require('../support/child');
-const { makeBmp } = require('../support/bmp');
+const { makeBmp } = require('../../lib/bmp-writer');
 
 const QUEUE = 'async_label';
 const IMAGE = makeBmp({ width: 16, height: 8, bpp: 24, pixel: (x, y) => ((x * y) % 5 ? [255, 255, 255] : [0, 0, 0]) });

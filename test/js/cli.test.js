@@ -7,8 +7,8 @@ const fs = require('fs');
 const path = require('path');
 const { spawnSync } = require('child_process');
 const { PNG } = require('pngjs');
-const { PrivateCups } = require('../support/cups-server');
-const { makeBmp } = require('../support/bmp');
+const { PrivateCups } = require('../../lib/private-cups');
+const { makeBmp } = require('../../lib/bmp-writer');
 const { ROOT } = require('../support/child');
 
 const BIN = path.join(ROOT, 'bin', 'trace-label.js');

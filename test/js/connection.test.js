@@ -2,7 +2,7 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const path = require('path');
-const { PrivateCups } = require('../support/cups-server');
+const { PrivateCups } = require('../../lib/private-cups');
 const { runInChild, ROOT } = require('../support/child');
 
 const NOT_FOUND = '[DEBUG] macOS平台: 未找到匹配的打印机\n[DEBUG] 最终连接状态: isConnected = false\n';

@@ -4,7 +4,7 @@
 // process on the private scheduler; the figures are reported as diagnostics.
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { PrivateCups } = require('../support/cups-server');
+const { PrivateCups } = require('../../lib/private-cups');
 const { runInChild } = require('../support/child');
 
 const QUEUE = 'lag_label';

@@ -7,7 +7,7 @@ const assert = require('node:assert/strict');
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
-const { PrivateCups } = require('../support/cups-server');
+const { PrivateCups } = require('../../lib/private-cups');
 const { runInChild } = require('../support/child');
 const { decode, detectLanguage, LANGUAGES } = require('../../lib/virtual-printer');
 

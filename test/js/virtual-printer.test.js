@@ -4,7 +4,7 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { decode, detectLanguage } = require('../../lib/virtual-printer');
-const { makeBmp } = require('../support/bmp');
+const { makeBmp } = require('../../lib/bmp-writer');
 
 // 12 x 12 dots (1 x 1 mm at 300 dpi): two raster bytes per row, four filler bits.
 const SIDE = 12;

@@ -43,7 +43,7 @@ const std::string& captureDir() {
     const char* d = std::getenv("CUPS_CAPTURE_DIR");
     if (d == nullptr || std::getenv("CUPS_SERVER") == nullptr) {
       std::fprintf(stderr,
-                   "run this test under test/support/cups-server.js (CUPS_CAPTURE_DIR unset)\n");
+                   "run this test under lib/private-cups.js (CUPS_CAPTURE_DIR unset)\n");
       std::abort();
     }
     return std::string(d);

@@ -1,6 +1,6 @@
 #pragma once
 // The C++ side of the private scheduler: the tests run under
-// test/support/cups-server.js, which exports CUPS_SERVER and CUPS_CAPTURE_DIR.
+// lib/private-cups.js, which exports CUPS_SERVER and CUPS_CAPTURE_DIR.
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
 'use strict';
-// Builds BMP files for tests and the demo: 8-bit (gray values, gray ramp
+// Writes BMP files as printTraceCode takes them: 8-bit (gray values, gray ramp
 // palette), 24-bit (BGR) or 32-bit (BGRA), bottom-up, with a 40-, 108- or
-// 124-byte information header.
+// 124-byte information header. The demo draws its sample label with it.
 
 // pixel(x, y) with y counted from the top returns a gray number (8-bit) or
 // [r, g, b] / [r, g, b, a] (24/32-bit).

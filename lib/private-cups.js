@@ -5,7 +5,7 @@
 //
 // As a library:   const cups = await PrivateCups.start({ queues: ['lab'] });
 //                 ... cups.env ... await cups.waitForJobs('lab', 1); cups.stop();
-// As a wrapper:   node test/support/cups-server.js [--queue NAME]... -- CMD ARGS
+// As a wrapper:   node lib/private-cups.js [--queue NAME]... -- CMD ARGS
 //                 runs CMD with CUPS_SERVER and CUPS_CAPTURE_DIR set, then stops.
 
 const fs = require('fs');
@@ -265,7 +265,7 @@ function processGone(pid) {
 async function main(argv) {
   const sep = argv.indexOf('--');
   if (sep < 0 || sep === argv.length - 1) {
-    console.error('usage: cups-server.js [--queue NAME]... -- COMMAND [ARGS...]');
+    console.error('usage: private-cups.js [--queue NAME]... -- COMMAND [ARGS...]');
     return 2;
   }
   const queues = [];
