@@ -9,7 +9,7 @@ const fs = require('fs');
 const os = require('os');
 const path = require('path');
 const { spawn } = require('child_process');
-const { PrivateCups } = require('../test/support/cups-server');
+const { PrivateCups } = require('../lib/private-cups');
 const { addonPath, benchPath, loadBench, makeBmp, stats, table, saveResult, fmt } = require('./lib/common');
 
 const arg = (name, fallback) => {

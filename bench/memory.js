@@ -7,7 +7,7 @@
 
 const path = require('path');
 const { spawn } = require('child_process');
-const { PrivateCups } = require('../test/support/cups-server');
+const { PrivateCups } = require('../lib/private-cups');
 const { addonPath, benchPath, table, saveResult } = require('./lib/common');
 
 const QUEUE = 'bench_memory';
