@@ -22,18 +22,26 @@ napi_status GetStringProperty(napi_env env, napi_value object, const char* name,
   return GetStringValue(env, value, result);
 }
 
-napi_status GetBufferProperty(napi_env env, napi_value object, const char* name,
-                              std::vector<uint8_t>& result) {
+napi_status GetBufferPropertyInPlace(napi_env env, napi_value object, const char* name,
+                                     const uint8_t*& data, size_t& length) {
   napi_value value;
   napi_status status = napi_get_named_property(env, object, name, &value);
   if (status != napi_ok) return status;
   bool isBuffer = false;
   if (napi_is_buffer(env, value, &isBuffer) != napi_ok || !isBuffer) return napi_invalid_arg;
-  void* data = nullptr;
-  size_t length = 0;
-  status = napi_get_buffer_info(env, value, &data, &length);
+  void* bytes = nullptr;
+  status = napi_get_buffer_info(env, value, &bytes, &length);
   if (status != napi_ok) return status;
-  const auto* bytes = static_cast<const uint8_t*>(data);
+  data = static_cast<const uint8_t*>(bytes);
+  return napi_ok;
+}
+
+napi_status GetBufferProperty(napi_env env, napi_value object, const char* name,
+                              std::vector<uint8_t>& result) {
+  const uint8_t* bytes = nullptr;
+  size_t length = 0;
+  const napi_status status = GetBufferPropertyInPlace(env, object, name, bytes, length);
+  if (status != napi_ok) return status;
   result.assign(bytes, bytes + length);
   return napi_ok;
 }
@@ -64,7 +72,8 @@ bool ReadPrintRequest(napi_env env, napi_value options, TraceCodePrintParams& pa
          GetBoolProperty(env, options, "withCutter", params.withCutter) == napi_ok &&
          GetInt32Property(env, options, "width", params.width) == napi_ok && params.width != 0 &&
          GetInt32Property(env, options, "height", params.height) == napi_ok && params.height != 0 &&
-         GetBufferProperty(env, options, "buffer", params.buffer) == napi_ok;
+         GetBufferPropertyInPlace(env, options, "buffer", params.bufferInPlace,
+                                  params.bufferInPlaceSize) == napi_ok;
 }
 
 napi_value MakeBoolean(napi_env env, bool value) {

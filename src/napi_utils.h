@@ -16,6 +16,10 @@ napi_status GetStringProperty(napi_env env, napi_value object, const char* name,
                               std::string& result);
 napi_status GetBufferProperty(napi_env env, napi_value object, const char* name,
                               std::vector<uint8_t>& result);
+// The Buffer's own bytes, not a copy: valid while the Buffer is reachable
+// and not detached, which holds for the rest of a synchronous callback.
+napi_status GetBufferPropertyInPlace(napi_env env, napi_value object, const char* name,
+                                     const uint8_t*& data, size_t& length);
 napi_status GetInt32Property(napi_env env, napi_value object, const char* name, int32_t& result);
 napi_status GetBoolProperty(napi_env env, napi_value object, const char* name, bool& result);
 napi_status HasProperty(napi_env env, napi_value object, const char* name, bool& result);
@@ -23,6 +27,7 @@ napi_status HasProperty(napi_env env, napi_value object, const char* name, bool&
 // The options of a print request, read in a fixed order that stops at the first
 // refusal, so a getter of a later property never runs after an earlier one was
 // refused. False for a refused request; a getter's exception stays pending.
+// The image is read in place: the request must not outlive the callback.
 bool ReadPrintRequest(napi_env env, napi_value options, TraceCodePrintParams& params);
 
 // A JavaScript boolean; the status is not inspected.

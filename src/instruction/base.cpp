@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "helper/label_image.h"
 #include "helper/log.h"
 #include "printer/cups_dests.h"
 
@@ -93,13 +94,15 @@ BaseInstruction::BaseInstruction(TraceCodePrintParams request, int32_t fixedDpi)
   prepareImage();
 }
 
-// Converts the request's BMP and scales it to the label in dots. Any failure
-// leaves bmpData empty, which makes exec answer false without more work.
+// Converts the request's BMP and scales it to the label in dots, in one pass
+// that reads only the pixels the label keeps; the log is that of conversion
+// then resizing. Any failure leaves bmpData empty, which makes exec answer
+// false without more work.
 void BaseInstruction::prepareImage() {
   tracelog::line("[DEBUG] BaseInstruction: 开始准备准备8bit\n");
   try {
-    ByteVector converted = convertTo8BitBMP(params.buffer);
-    if (converted.empty()) {
+    LabelImageSource source;
+    if (!source.open(params.imageData(), params.imageSize())) {
       tracelog::line("[DEBUG] BaseInstruction: BMP转换8bit失败，返回空数据\n");
       return;
     }
@@ -110,9 +113,8 @@ void BaseInstruction::prepareImage() {
     const int64_t height = int64_t{getBaseDot()} * params.height;
     ByteVector resized;
     if (width >= INT32_MIN && width <= INT32_MAX && height >= INT32_MIN && height <= INT32_MAX) {
-      resized = resizeBMP(converted, static_cast<int32_t>(width), static_cast<int32_t>(height));
+      resized = source.resize(static_cast<int32_t>(width), static_cast<int32_t>(height));
     }
-    ByteVector().swap(converted);
     if (resized.empty()) {
       tracelog::line("[DEBUG] BaseInstruction: BMP调整尺寸失败，返回空数据\n");
       return;

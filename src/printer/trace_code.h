@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -16,6 +17,15 @@ struct TraceCodePrintParams {
   int32_t width = 0;            // millimetres
   int32_t height = 0;           // millimetres
   std::vector<uint8_t> buffer;  // the complete bytes of a BMP file
+
+  // The same bytes read in place instead of copied into `buffer`, for a
+  // request that lives only within one synchronous call whose caller keeps
+  // them alive (printTraceCode's JavaScript Buffer). Null: use `buffer`.
+  const uint8_t* bufferInPlace = nullptr;
+  size_t bufferInPlaceSize = 0;
+
+  const uint8_t* imageData() const { return bufferInPlace ? bufferInPlace : buffer.data(); }
+  size_t imageSize() const { return bufferInPlace ? bufferInPlaceSize : buffer.size(); }
 };
 
 class BaseInstruction;

@@ -109,6 +109,23 @@ test('printTraceCode', async (t) => {
     assert.match(r.stdout, /成功将BMP图像从16 x 8调整为16 x 8\n/);
   });
 
+  // The image is read in place, so a Buffer that views part of a larger
+  // block must be read at its own offset and no further than its length.
+  await t.test('a Buffer inside a larger block is read at its offset and length', async () => {
+    const before = cups.jobs(QUEUE).length;
+    const r = await run(`const image = require('fs').readFileSync('/tmp/js_print_image.bmp');
+      const block = Buffer.alloc(image.length + 100, 0x5a);
+      image.copy(block, 37);
+      const view = block.subarray(37, 37 + image.length);
+      const short = block.subarray(37, 36 + image.length);
+      return [addon.printTraceCode(${good()}), addon.printTraceCode(${good(', buffer: view')}),
+              addon.printTraceCode(${good(', buffer: short')})];`, { env: cups.env });
+    assert.deepEqual(r.answer, { kind: 'value', value: [true, true, false] }, r.stdout);
+    assert.ok(r.stdout.endsWith('[DEBUG] BMP数据不完整或无效\n[DEBUG] BaseInstruction: BMP转换8bit失败，返回空数据\n'));
+    const jobs = await cups.waitForJobs(QUEUE, before + 2);
+    assert.deepEqual(jobs.at(-1).data, jobs.at(-2).data);
+  });
+
   const failureCases = [
     {
       name: 'a negative width is refused by the resize',
