@@ -1,8 +1,9 @@
 // One language's generateCommand (LANGUAGE_CLASS, built once per language).
 // First byte: bit 0 picks the mode, bit 1 the cutter, bit 2 300 dpi (else 203),
 // bit 3 extreme label sizes. Bytes 1 and 2 choose the width and height in mm.
-//  - pipeline: the rest is a BMP that goes through makeInstruction (conversion
-//    and resizing); a prepared image must give a non-empty stream.
+//  - pipeline: the rest is a BMP, read in place up to an unmapped page, that
+//    goes through makeInstruction (conversion and resizing); a prepared image
+//    must give a non-empty stream.
 //  - injected: the rest is taken as the prepared image as it is, whatever the
 //    label size, so headers, offsets and sizes disagree; the generator may
 //    refuse, but must not read past the image.
@@ -53,7 +54,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Small labels: the resize allocates the whole label.
     params.width = data[1] % 32 - 4;
     params.height = data[2] % 32 - 4;
-    params.buffer = std::move(image);
+    // Read in place, as printTraceCode reads a JavaScript Buffer.
+    const fuzz::GuardedCopy input(image.data(), image.size());
+    params.bufferInPlace = input.data();
+    params.bufferInPlaceSize = image.size();
     std::unique_ptr<BaseInstruction> instruction = makeInstruction(std::move(params), dpi);
     FUZZ_REQUIRE(instruction != nullptr);
     if (instruction->preparedImage().empty()) return 0;

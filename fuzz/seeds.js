@@ -33,7 +33,11 @@ function write(harness, name, bytes) {
 
 for (const { name, bmp } of images) {
   write('convert', name, bmp);
-  for (const [w, h] of [[1, 1], [4, 3], [16, 8], [7, 20]]) write('resize', `${name}_to${w}x${h}`, Buffer.concat([Buffer.from([w, h]), bmp]));
+  for (const [w, h] of [[1, 1], [4, 3], [16, 8], [7, 20]]) {
+    const sized = Buffer.concat([Buffer.from([w, h]), bmp]);
+    write('resize', `${name}_to${w}x${h}`, sized);
+    write('label_image', `${name}_to${w}x${h}`, sized);
+  }
 }
 
 // Row kernel seeds: kernel, two little-endian widths, a few pixels.

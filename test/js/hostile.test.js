@@ -200,6 +200,43 @@ test('hostile input', async (t) => {
     assert.equal((await cups.waitForJobs(QUEUE, before + printed)).length, before + printed);
   });
 
+  await t.test('printTraceCode: an image that another thread rewrites while it is read', async () => {
+    // The image is read in place; a worker scribbles over the shared bytes,
+    // headers included, the whole time. Any answer but true or false, or a
+    // crash, is a fault; the header is read once, so no size can grow under it.
+    const before = cups.jobs(QUEUE).length;
+    const { answers } = await runBatch(cups, [`(() => {
+      const { Worker } = require('worker_threads');
+      const sab = sabOf(IMAGE);
+      const stop = new Int32Array(new SharedArrayBuffer(4));
+      const worker = new Worker(\`
+        const { workerData: { sab, stop } } = require('worker_threads');
+        const bytes = new Uint8Array(sab);
+        const header = bytes.slice(0, 54);
+        let seed = 1;
+        // Mostly pixels; now and then a header byte, put back soon after.
+        for (let n = 1; Atomics.load(stop, 0) === 0; n++) {
+          seed = (Math.imul(seed, 1103515245) + 12345) >>> 0;
+          const at = seed % 65536 === 0 ? (seed >>> 8) % 54 : 54 + ((seed >>> 8) % (bytes.length - 54));
+          bytes[at] = seed >>> 24;
+          if (n % 4096 === 0) bytes.set(header);
+        }\`, { eval: true, workerData: { sab, stop } });
+      const seen = {};
+      for (let i = 0; i < 200; i++) {
+        const answer = String(addon.printTraceCode({ ...GOOD, buffer: Buffer.from(sab) }));
+        seen[answer] = (seen[answer] || 0) + 1;
+      }
+      Atomics.store(stop, 0, 1);
+      return JSON.stringify(seen);
+    })()`]);
+    const seen = JSON.parse(answers[0].replace(/^string /, ''));
+    assert.deepEqual(Object.keys(seen).filter((a) => a !== 'true' && a !== 'false'), [], answers[0]);
+    assert.equal((seen.true || 0) + (seen.false || 0), 200);
+    t.diagnostic(`answers while rewritten: ${answers[0]}`);
+    const printed = seen.true || 0;
+    assert.equal((await cups.waitForJobs(QUEUE, before + printed)).length, before + printed);
+  });
+
   await t.test('no temporary job file is left behind', () => {
     assert.ok(jobFiles.length > 0);
     assert.deepEqual(jobFiles.filter((f) => fs.existsSync(f)), []);
