@@ -12,7 +12,8 @@ const { runInChild } = require('../support/child');
 const { makeBmp } = require('../../lib/bmp-writer');
 
 const QUEUE = 'hostile';
-const IMAGE_FILE = '/tmp/js_hostile_image.bmp';
+const IMAGE_DIR = fs.mkdtempSync('/tmp/js_hostile_');
+const IMAGE_FILE = `${IMAGE_DIR}/image.bmp`;
 const LANGUAGES = ['TSPL', 'ZPL', 'ESC/POS', 'CPCL', 'PPLA', 'DPL'];
 
 // Shared by this process (for the expected answers) and the children (for the
@@ -120,7 +121,7 @@ test('hostile input', async (t) => {
   const cups = await PrivateCups.start({ queues: [QUEUE] });
   t.after(() => cups.stop());
   fs.writeFileSync(IMAGE_FILE, IMAGE);
-  t.after(() => fs.rmSync(IMAGE_FILE, { force: true }));
+  t.after(() => fs.rmSync(IMAGE_DIR, { recursive: true, force: true }));
 
   await t.test('checkPrinterConnection: every type as the name', async () => {
     const calls = VALUES.map((v) => `addon.checkPrinterConnection(${v})`);
