@@ -48,56 +48,89 @@ VECTOR_TARGET inline __m128i gray4(__m128i r, __m128i g, __m128i b) {
   return _mm256_cvttpd_epi32(t);
 }
 
-VECTOR_TARGET inline void store8(uint8_t* dst, __m128i low, __m128i high) {
-  __m128i words = _mm_packus_epi32(low, high);
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(words, words));
+// 299 R + 587 G + 114 B of eight B, G, R, X words, one per 32-bit lane.
+VECTOR_TARGET inline __m256i weightedSum8(__m256i words) {
+  const __m256i blueRed = _mm256_and_si256(words, _mm256_set1_epi32(0x00FF00FF));
+  const __m256i greenX = _mm256_srli_epi16(words, 8);
+  return _mm256_add_epi32(_mm256_madd_epi16(blueRed, _mm256_set1_epi32(299 << 16 | 114)),
+                          _mm256_madd_epi16(greenX, _mm256_set1_epi32(587)));
 }
 
-// Byte i of a pixel group into the low byte of each 32-bit lane.
-VECTOR_TARGET inline __m128i lanes(int b0, int b1, int b2, int b3) {
-  return _mm_setr_epi8(b0, -1, -1, -1, b1, -1, -1, -1, b2, -1, -1, -1, b3, -1, -1, -1);
+// The 32-bit lanes of a then b as sixteen 16-bit lanes, saturating; masks stay masks.
+VECTOR_TARGET inline __m256i pack16(__m256i a, __m256i b) {
+  return _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8);
 }
 
-// Eight pixels per step from two overlapping 16-byte loads (bytes 0-15 and
-// 8-23), so no load reaches past the row's last pixel.
+// Gray levels of sixteen B, G, R, X words as 16-bit lanes. The fused double
+// result is s / 1000 truncated, s the weighted sum, except that it can fall
+// just below an integer when s is a multiple of 1000: only such blocks take
+// the double path. s < 2^18, so s / 8 fits 16 bits and a multiply-high by
+// ceil(2^22 / 125) then a shift divides it by 125 exactly.
+VECTOR_TARGET inline __m256i gray16(__m256i a, __m256i b) {
+  const __m256i sa = weightedSum8(a), sb = weightedSum8(b);
+  const __m256i eighth = pack16(_mm256_srli_epi32(sa, 3), _mm256_srli_epi32(sb, 3));
+  const __m256i q = _mm256_srli_epi16(_mm256_mulhi_epu16(eighth, _mm256_set1_epi16(33555)), 6);
+  const __m256i whole125 = _mm256_cmpeq_epi16(_mm256_mullo_epi16(q, _mm256_set1_epi16(125)), eighth);
+  if (_mm256_testz_si256(whole125, whole125)) return q;
+  const __m256i seven = _mm256_set1_epi32(7);
+  const __m256i low = pack16(_mm256_and_si256(sa, seven), _mm256_and_si256(sb, seven));
+  const __m256i whole = _mm256_and_si256(whole125, _mm256_cmpeq_epi16(low, _mm256_setzero_si256()));
+  if (_mm256_testz_si256(whole, whole)) return q;
+  const __m128i byte = _mm_set1_epi32(0xFF);
+  const __m128i quarters[4] = {_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1),
+                                _mm256_castsi256_si128(b), _mm256_extracti128_si256(b, 1)};
+  __m128i quarter[4];
+  for (int i = 0; i < 4; ++i) {
+    const __m128i w = quarters[i];
+    quarter[i] = gray4(_mm_and_si128(_mm_srli_epi32(w, 16), byte),
+                       _mm_and_si128(_mm_srli_epi32(w, 8), byte), _mm_and_si128(w, byte));
+  }
+  return _mm256_set_m128i(_mm_packus_epi32(quarter[2], quarter[3]),
+                          _mm_packus_epi32(quarter[0], quarter[1]));
+}
+
+// Sixteen 16-bit gray levels to bytes at dst.
+VECTOR_TARGET inline void store16(uint8_t* dst, __m256i levels) {
+  const __m256i bytes = _mm256_packus_epi16(levels, levels);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(dst),
+                   _mm256_castsi256_si128(_mm256_permute4x64_epi64(bytes, 0x08)));
+}
+
+// Eight 24-bit pixels as B, G, R, 0 words, from two overlapping 16-byte loads
+// (bytes 0-15 and 8-23), so no load reaches past the row's last pixel.
+VECTOR_TARGET inline __m256i words8(const uint8_t* p) {
+  const __m256i toWords = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,  //
+                                           4, 5, 6, -1, 7, 8, 9, -1, 10, 11, 12, -1, 13, 14, 15, -1);
+  const __m256i v = _mm256_set_m128i(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)),
+                                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+  return _mm256_shuffle_epi8(v, toWords);
+}
+
 VECTOR_TARGET void bgrVector(const uint8_t* src, uint8_t* dst, uint32_t width) {
-  const __m128i blue0 = lanes(0, 3, 6, 9), green0 = lanes(1, 4, 7, 10), red0 = lanes(2, 5, 8, 11);
-  const __m128i blue1 = lanes(4, 7, 10, 13), green1 = lanes(5, 8, 11, 14),
-                red1 = lanes(6, 9, 12, 15);
   uint32_t x = 0;
-  for (; x + 8 <= width; x += 8, src += 24) {
+  for (; x + 16 <= width; x += 16, src += 48) {
     prefetch(src);
-    __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
-    __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 8));
-    __m128i low = gray4(_mm_shuffle_epi8(v0, red0), _mm_shuffle_epi8(v0, green0),
-                        _mm_shuffle_epi8(v0, blue0));
-    __m128i high = gray4(_mm_shuffle_epi8(v1, red1), _mm_shuffle_epi8(v1, green1),
-                         _mm_shuffle_epi8(v1, blue1));
-    store8(dst + x, low, high);
+    store16(dst + x, gray16(words8(src), words8(src + 24)));
   }
   for (; x < width; ++x, src += 3) dst[x] = gray(src[2], src[1], src[0]);
 }
 
 template <bool kAlpha>
-VECTOR_TARGET inline __m128i bgra4(const uint8_t* src) {
-  const __m128i byte = _mm_set1_epi32(0xFF);
-  __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
-  __m128i g = gray4(_mm_and_si128(_mm_srli_epi32(v, 16), byte),
-                    _mm_and_si128(_mm_srli_epi32(v, 8), byte), _mm_and_si128(v, byte));
-  if (kAlpha) {
-    // Lanes with alpha below 128 become 255; OR-ing 255 onto a gray level does that.
-    __m128i opaque = _mm_cmpgt_epi32(_mm_srli_epi32(v, 24), _mm_set1_epi32(127));
-    g = _mm_or_si128(g, _mm_andnot_si128(opaque, byte));
-  }
-  return g;
-}
-
-template <bool kAlpha>
 VECTOR_TARGET void bgraVector(const uint8_t* src, uint8_t* dst, uint32_t width) {
   uint32_t x = 0;
-  for (; x + 8 <= width; x += 8, src += 32) {
+  for (; x + 16 <= width; x += 16, src += 64) {
     prefetch(src);
-    store8(dst + x, bgra4<kAlpha>(src), bgra4<kAlpha>(src + 16));
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 32));
+    __m256i levels = gray16(a, b);
+    if (kAlpha) {
+      // Lanes with alpha below 128 become 255; OR-ing 255 onto a gray level does that.
+      const __m256i half = _mm256_set1_epi32(127);
+      const __m256i opaque = pack16(_mm256_cmpgt_epi32(_mm256_srli_epi32(a, 24), half),
+                                    _mm256_cmpgt_epi32(_mm256_srli_epi32(b, 24), half));
+      levels = _mm256_or_si256(levels, _mm256_andnot_si256(opaque, _mm256_set1_epi16(0xFF)));
+    }
+    store16(dst + x, levels);
   }
   for (; x < width; ++x, src += 4) {
     dst[x] = (!kAlpha || src[3] >= 128) ? gray(src[2], src[1], src[0]) : 255;
