@@ -19,6 +19,7 @@ void* operator new(size_t size) {
   throw std::bad_alloc();
 }
 
+// Both forms, so that no delete from the sanitizer runtime meets a malloc'd block.
 void operator delete(void* p) noexcept {
   std::free(p);
 }
@@ -26,19 +27,10 @@ void operator delete(void* p, size_t) noexcept {
   std::free(p);
 }
 
-namespace testalloc {
-
-LargestAllocation::LargestAllocation() {
+size_t testalloc::largestDuring(const std::function<void()>& fn) {
   largest = 0;
   watching = true;
-}
-
-LargestAllocation::~LargestAllocation() {
+  fn();
   watching = false;
-}
-
-size_t LargestAllocation::bytes() const {
   return largest.load();
 }
-
-}  // namespace testalloc

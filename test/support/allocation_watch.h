@@ -1,20 +1,13 @@
 #pragma once
-// The largest single allocation made through operator new while a watch is
-// alive. Linking this replaces the test binary's global allocator; without a
-// watch it only forwards to malloc.
+// Linking this replaces the test binary's operator new, which only forwards
+// to malloc unless a watch is running.
 
 #include <cstddef>
+#include <functional>
 
 namespace testalloc {
 
-class LargestAllocation {
- public:
-  LargestAllocation();
-  ~LargestAllocation();
-  LargestAllocation(const LargestAllocation&) = delete;
-  LargestAllocation& operator=(const LargestAllocation&) = delete;
-
-  size_t bytes() const;
-};
+// The largest single allocation made through operator new while fn runs.
+size_t largestDuring(const std::function<void()>& fn);
 
 }  // namespace testalloc
