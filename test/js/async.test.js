@@ -35,26 +35,15 @@ test('async calls', async (t) => {
     `{ device: '${QUEUE}', instruction: 'TSPL', withCutter: false, width: 2, height: 1, buffer: image ${over} }`;
 
   await t.test('printTraceCodeAsync answers, throws and logs exactly as printTraceCode', async () => {
-    // [arguments as JS source, the answer both must give]
+    // [arguments, the answer both give]: one of each kind; hostile.test.js holds the refusal matrix.
     const cases = [
-      ['', 'undefined'],
-      ['undefined', 'TypeError'],
       ['null', 'TypeError'],
-      ['42', 'undefined'],
-      [good(", device: ''"), 'undefined'],
       [good(', withCutter: 1'), 'undefined'],
-      [good(', width: 0.5'), 'undefined'],
-      [good(', buffer: [1, 2, 3]'), 'undefined'],
       [good(", instruction: 'tspl'"), 'false'],
       [good(', width: -50'), 'false'],
-      [good(', buffer: Buffer.alloc(0)'), 'false'],
       [good(", device: 'no_such_queue'"), 'false'],
-      [good(), 'true'],
       [good(`, device: '${QUEUE}\\0tail', width: 2 ** 32 + 2.9`), 'true'],
-      [good(', buffer: new Uint8Array(image)'), 'true'],
-      [`spy(${good()})`, 'true'],
       [`spy(${good(", device: ''")})`, 'undefined'],
-      [`{ device: '${QUEUE}', get instruction() { throw new RangeError('boom'); } }`, 'RangeError'],
       [`{ device: '${QUEUE}', get instruction() { throw 'plain'; } }`, 'threw'],
     ];
     for (const [args, expected] of cases) {
@@ -76,7 +65,7 @@ test('async calls', async (t) => {
   });
 
   await t.test('checkPrinterConnectionAsync answers as checkPrinterConnection', async () => {
-    for (const args of ['', "''", '42', 'null', "new String('x')", `'${QUEUE}'`, `'\\0${QUEUE}'`, `'${QUEUE}\\0x', 1`, "'missing'"]) {
+    for (const args of ['', "new String('x')", `'${QUEUE}\\0x', 1`, "'missing'"]) {
       const body = (call) => `return ${call}(${args});`;
       const sync = await run(body('addon.checkPrinterConnection'));
       const async = await run(body('await addon.checkPrinterConnectionAsync'));
