@@ -87,26 +87,15 @@ function widen(dots, width, height, toWidth) {
   return out;
 }
 
-function expectedCommands(c, width, height) {
-  switch (c.language) {
-    case 'TSPL':
-      return { cutter: c.cutter, tear: true, widthMm: c.widthMm, heightMm: c.heightMm, quantity: 1 };
-    case 'ZPL':
-      return { cutter: c.cutter, widthDots: width, heightDots: height, quantity: 1 };
-    case 'ESC/POS':
-      return { cutter: c.cutter, feedLines: 3, quantity: 1 };
-    case 'CPCL':
-      return { cutter: c.cutter, offset: 0, resolution: [200, 200], widthDots: width, heightDots: height, quantity: 1 };
-    default:
-      return {
-        cutter: c.cutter,
-        lengthTenths: c.heightMm * 10,
-        continuousTenths: c.heightMm * 10,
-        cutEvery: c.cutter ? 1 : null,
-        formFeed: !c.cutter,
-        quantity: 1,
-      };
-  }
+function expectedCommands({ language, cutter, widthMm, heightMm }, widthDots, heightDots) {
+  const stored = { lengthTenths: heightMm * 10, continuousTenths: heightMm * 10, cutEvery: cutter ? 1 : null, formFeed: !cutter };
+  const own = {
+    TSPL: { tear: true, widthMm, heightMm },
+    ZPL: { widthDots, heightDots },
+    'ESC/POS': { feedLines: 3 },
+    CPCL: { offset: 0, resolution: [200, 200], widthDots, heightDots },
+  };
+  return { cutter, quantity: 1, ...(own[language] || stored) };
 }
 
 test('the gray levels this test expects', () => {
