@@ -13,25 +13,15 @@ test('the main thread stays responsive during printTraceCodeAsync', async (t) =>
   const cups = await PrivateCups.start({ queues: [QUEUE] });
   t.after(() => cups.stop());
 
-  // A 2000 x 2000 24-bit BMP (12 MB) with dark and light bands on a
-  // 1875 x 1875 mm label (15000 x 15000 dots): the preparation costs what the
-  // label holds, not what the source does, so the label is the large part. lag()
-  // reports how long the call itself held the thread, and the longest gap
-  // between 5 ms timer ticks from then until the answer.
+  // A 12 MB image on a 15000 x 15000-dot label: the label, not the source, is
+  // the costly part. lag() gives how long the call itself held the thread, and
+  // the longest gap between 5 ms timer ticks from then until the answer.
   const r = await runInChild(
     `
     const { performance } = require('perf_hooks');
-    const w = 2000, h = 2000, stride = w * 3;
-    const image = Buffer.alloc(54 + stride * h);
-    image.write('BM', 0, 'latin1');
-    image.writeUInt32LE(image.length, 2);
-    image.writeUInt32LE(54, 10);
-    image.writeUInt32LE(40, 14);
-    image.writeInt32LE(w, 18);
-    image.writeInt32LE(h, 22);
-    image.writeUInt16LE(1, 26);
-    image.writeUInt16LE(24, 28);
-    for (let y = 0; y < h; y += 4) image.fill(0x30, 54 + y * stride, 54 + (y + 2) * stride);
+    const { makeBmp } = require(${JSON.stringify(require.resolve('../../lib/bmp-writer'))});
+    const band = [48, 48, 48], black = [0, 0, 0];
+    const image = makeBmp({ width: 2000, height: 2000, pixel: (x, y) => (y % 4 < 2 ? band : black) });
     const options = { device: '${QUEUE}', instruction: 'TSPL', withCutter: false, width: 1875, height: 1875, buffer: image };
 
     async function lag(call) {

@@ -10,6 +10,7 @@ const path = require('path');
 const { PrivateCups } = require('../../lib/private-cups');
 const { runInChild } = require('../support/child');
 const { decode, detectLanguage, LANGUAGES } = require('../../lib/virtual-printer');
+const { makeBmp } = require('../../lib/bmp-writer');
 
 function mulberry32(seed) {
   let a = seed >>> 0;
@@ -36,24 +37,17 @@ function gray(r, g, b) {
 }
 
 // A BMP of random bytes (pixels, pad bytes, a gap before the pixels, for
-// 8-bit a palette that is not gray) with valid headers written over them.
+// 8-bit a palette that is not gray) with valid headers written over them; the
+// resolution stays random, as the label must carry it over.
 function randomBmp(rand, width, height, bpp) {
   const stride = Math.floor((width * bpp + 31) / 32) * 4;
   const offset = 54 + (bpp === 8 ? 1024 : 0) + 4 * Math.floor(rand() * 3);
   const bmp = Buffer.from(Array.from({ length: offset + stride * height }, () => Math.floor(rand() * 256)));
-  bmp.write('BM', 0, 'latin1');
+  const header = makeBmp({ width, height, bpp, pixel: () => (bpp === 8 ? 0 : [0, 0, 0]) });
+  header.copy(bmp, 0, 0, 38);
+  header.copy(bmp, 46, 46, 54);
   bmp.writeUInt32LE(bmp.length, 2);
-  bmp.writeUInt32LE(0, 6);
   bmp.writeUInt32LE(offset, 10);
-  bmp.writeUInt32LE(40, 14);
-  bmp.writeInt32LE(width, 18);
-  bmp.writeInt32LE(height, 22);
-  bmp.writeUInt16LE(1, 26);
-  bmp.writeUInt16LE(bpp, 28);
-  bmp.writeUInt32LE(0, 30);
-  bmp.writeUInt32LE(stride * height, 34);
-  bmp.writeUInt32LE(bpp === 8 ? 256 : 0, 46);
-  bmp.writeUInt32LE(0, 50);
   return bmp;
 }
 
@@ -75,30 +69,15 @@ function expectedLabel(bmp, width, height) {
   const srcHeight = bmp.readInt32LE(22);
   const scaleX = srcWidth / width;
   const scaleY = srcHeight / height;
-  const stride = (width + 3) & ~3;
-  const out = Buffer.alloc(1078 + stride * height);
-  out.write('BM', 0, 'latin1');
-  out.writeUInt32LE(out.length, 2);
-  out.writeUInt32LE(1078, 10);
-  out.writeUInt32LE(40, 14);
-  out.writeInt32LE(width, 18);
-  out.writeInt32LE(height, 22);
-  out.writeUInt16LE(1, 26);
-  out.writeUInt16LE(8, 28);
-  out.writeUInt32LE(stride * height, 34);
-  bmp.copy(out, 38, 38, 46);
-  out.writeUInt32LE(256, 46);
-  out.writeUInt32LE(256, 50);
-  for (let i = 0; i < 256; i++) out.writeUInt32LE(i * 0x010101, 54 + 4 * i);
   const dots = new Uint8Array(width * height);
-  for (let row = 0; row < height; row++) {
-    const sy = Math.min(srcHeight - 1, Math.trunc(row * scaleY));
-    for (let x = 0; x < width; x++) {
-      const v = sourceGray(bmp, Math.min(srcWidth - 1, Math.trunc(x * scaleX)), sy);
-      out[1078 + row * stride + x] = v;
-      dots[(height - 1 - row) * width + x] = v < 128 ? 1 : 0;
-    }
-  }
+  // An 8-bit gray BMP that keeps the source's resolution; y counts from the top.
+  const out = makeBmp({ width, height, bpp: 8, pixel: (x, y) => {
+    const v = sourceGray(bmp, Math.min(srcWidth - 1, Math.trunc(x * scaleX)), Math.min(srcHeight - 1, Math.trunc((height - 1 - y) * scaleY)));
+    dots[y * width + x] = v < 128 ? 1 : 0;
+    return v;
+  } });
+  bmp.copy(out, 38, 38, 46);
+  out.writeUInt32LE(256, 50);
   return { image: out, dots };
 }
 
@@ -108,26 +87,15 @@ function widen(dots, width, height, toWidth) {
   return out;
 }
 
-function expectedCommands(c, width, height) {
-  switch (c.language) {
-    case 'TSPL':
-      return { cutter: c.cutter, tear: true, widthMm: c.widthMm, heightMm: c.heightMm, quantity: 1 };
-    case 'ZPL':
-      return { cutter: c.cutter, widthDots: width, heightDots: height, quantity: 1 };
-    case 'ESC/POS':
-      return { cutter: c.cutter, feedLines: 3, quantity: 1 };
-    case 'CPCL':
-      return { cutter: c.cutter, offset: 0, resolution: [200, 200], widthDots: width, heightDots: height, quantity: 1 };
-    default:
-      return {
-        cutter: c.cutter,
-        lengthTenths: c.heightMm * 10,
-        continuousTenths: c.heightMm * 10,
-        cutEvery: c.cutter ? 1 : null,
-        formFeed: !c.cutter,
-        quantity: 1,
-      };
-  }
+function expectedCommands({ language, cutter, widthMm, heightMm }, widthDots, heightDots) {
+  const stored = { lengthTenths: heightMm * 10, continuousTenths: heightMm * 10, cutEvery: cutter ? 1 : null, formFeed: !cutter };
+  const own = {
+    TSPL: { tear: true, widthMm, heightMm },
+    ZPL: { widthDots, heightDots },
+    'ESC/POS': { feedLines: 3 },
+    CPCL: { offset: 0, resolution: [200, 200], widthDots, heightDots },
+  };
+  return { cutter, quantity: 1, ...(own[language] || stored) };
 }
 
 test('the gray levels this test expects', () => {

@@ -45,4 +45,7 @@ function runInChild(body, { env = process.env, timeoutMs = 60000 } = {}) {
   });
 }
 
-module.exports = { runInChild, ROOT };
+// The job files a log names; each must be gone once its call has answered.
+const loggedJobFiles = (log) => [...log.matchAll(/生成临时文件名: (\/tmp\/printer_command_\d{8}_\d{6}_\d+)\n/g)].map((m) => m[1]);
+
+module.exports = { runInChild, loggedJobFiles, ROOT };
