@@ -13,7 +13,9 @@ using ByteVector = std::vector<uint8_t>;
 constexpr uint32_t kPreparedPixelOffset = 1078;
 
 // Row length of a prepared image: the width rounded up to a multiple of 4.
-constexpr uint32_t preparedStride(uint32_t width) { return (width + 3u) & ~3u; }
+constexpr uint32_t preparedStride(uint32_t width) {
+  return (width + 3u) & ~3u;
+}
 
 // The prepared image of an 8-, 24- or 32-bit BMP; empty (with one log line) when it cannot be read.
 ByteVector convertTo8BitBMP(const ByteVector& bmp);

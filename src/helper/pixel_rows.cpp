@@ -70,7 +70,8 @@ VECTOR_TARGET inline __m256i gray16(__m256i a, __m256i b) {
   const __m256i sa = weightedSum8(a), sb = weightedSum8(b);
   const __m256i eighth = pack16(_mm256_srli_epi32(sa, 3), _mm256_srli_epi32(sb, 3));
   const __m256i q = _mm256_srli_epi16(_mm256_mulhi_epu16(eighth, _mm256_set1_epi16(33555)), 6);
-  const __m256i whole125 = _mm256_cmpeq_epi16(_mm256_mullo_epi16(q, _mm256_set1_epi16(125)), eighth);
+  const __m256i whole125 =
+      _mm256_cmpeq_epi16(_mm256_mullo_epi16(q, _mm256_set1_epi16(125)), eighth);
   if (_mm256_testz_si256(whole125, whole125)) return q;
   const __m256i seven = _mm256_set1_epi32(7);
   const __m256i low = pack16(_mm256_and_si256(sa, seven), _mm256_and_si256(sb, seven));
@@ -78,7 +79,7 @@ VECTOR_TARGET inline __m256i gray16(__m256i a, __m256i b) {
   if (_mm256_testz_si256(whole, whole)) return q;
   const __m128i byte = _mm_set1_epi32(0xFF);
   const __m128i quarters[4] = {_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1),
-                                _mm256_castsi256_si128(b), _mm256_extracti128_si256(b, 1)};
+                               _mm256_castsi256_si128(b), _mm256_extracti128_si256(b, 1)};
   __m128i quarter[4];
   for (int i = 0; i < 4; ++i) {
     const __m128i w = quarters[i];
@@ -99,8 +100,9 @@ VECTOR_TARGET inline void store16(uint8_t* dst, __m256i levels) {
 // Eight 24-bit pixels as B, G, R, 0 words, from two overlapping 16-byte loads
 // (bytes 0-15 and 8-23), so no load reaches past the row's last pixel.
 VECTOR_TARGET inline __m256i words8(const uint8_t* p) {
-  const __m256i toWords = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,  //
-                                           4, 5, 6, -1, 7, 8, 9, -1, 10, 11, 12, -1, 13, 14, 15, -1);
+  const __m256i toWords =
+      _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,  //
+                       4, 5, 6, -1, 7, 8, 9, -1, 10, 11, 12, -1, 13, 14, 15, -1);
   const __m256i v = _mm256_set_m128i(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)),
                                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
   return _mm256_shuffle_epi8(v, toWords);

@@ -1,0 +1,47 @@
+#pragma once
+// What the two BMP readers share (convertTo8BitBMP/resizeBMP and the one-pass
+// label image): the checks on an input BMP, in the order of their log lines,
+// and the writing of a prepared image.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "helper/bmp.h"
+
+namespace bmpsource {
+
+constexpr size_t kResolutionOffset = 38;  // 8 bytes, copied to every output
+
+// The pixel rows of an input that passed every check.
+struct SourceImage {
+  const uint8_t* rows;  // the bottom row
+  uint32_t width;
+  uint32_t height;
+  uint32_t bitsPerPixel;
+  uint32_t stride;
+};
+
+// The conversion's checks; a refusal writes its line and answers false.
+bool readSource(const uint8_t* bmp, size_t size, SourceImage& src);
+
+// 32 bits: whether any alpha byte is non-zero. A 32-bit image whose alpha
+// bytes are all 0 was written without alpha and is taken as opaque.
+bool hasAlpha(const SourceImage& src);
+
+// The headers and gray ramp of a prepared image, with room for all its rows,
+// which the caller adds with nextRow.
+ByteVector newPreparedImage(uint32_t width, uint32_t height, const uint8_t* resolution);
+
+// The next row of a prepared image, zero-filled, inside the room reserved for
+// it. Zeroing each row just before it is written saves a pass over memory.
+inline uint8_t* nextRow(ByteVector& image, uint32_t stride) {
+  const size_t at = image.size();
+  image.resize(at + stride);
+  return image.data() + at;
+}
+
+// std::length_error("vector") when a width x height prepared image would be
+// longer than 2^31 - 1 bytes; checked before anything is allocated.
+void checkPreparedSize(uint32_t width, uint32_t height);
+
+}  // namespace bmpsource
