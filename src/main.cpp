@@ -66,14 +66,4 @@ napi_value Init(napi_env env, napi_value exports) {
 
 }  // namespace
 
-extern "C" {
-
-NAPI_MODULE_EXPORT int32_t node_api_module_get_api_version_v1(void) {
-  return 8;
-}
-
-NAPI_MODULE_EXPORT napi_value napi_register_module_v1(napi_env env, napi_value exports) {
-  return Init(env, exports);
-}
-
-}  // extern "C"
+TRACE_LABEL_MODULE(Init)

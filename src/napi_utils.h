@@ -32,3 +32,14 @@ bool ReadPrintRequest(napi_env env, napi_value options, TraceCodePrintParams& pa
 
 // A JavaScript boolean; the status is not inspected.
 napi_value MakeBoolean(napi_env env, bool value);
+
+// The entry points Node looks for in a module built against Node-API 8,
+// handing the exports object to `init`. Every module of the package uses it.
+#define TRACE_LABEL_MODULE(init)                                                         \
+  extern "C" NAPI_MODULE_EXPORT int32_t node_api_module_get_api_version_v1(void) {       \
+    return 8;                                                                            \
+  }                                                                                      \
+  extern "C" NAPI_MODULE_EXPORT napi_value napi_register_module_v1(napi_env env,         \
+                                                                   napi_value exports) { \
+    return init(env, exports);                                                           \
+  }
