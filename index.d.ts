@@ -7,28 +7,85 @@ export type PrinterLanguage = 'TSPL' | 'ZPL' | 'ESC/POS' | 'CPCL' | 'PPLA' | 'DP
 /** The printer languages, in the add-on's order. */
 export declare const LANGUAGES: readonly PrinterLanguage[];
 
+/**
+ * Bytes as the add-on takes them: a Buffer, or any other typed array or
+ * DataView (the bytes it views, not its elements).
+ */
+export type Bytes = ArrayBufferView;
+
+/**
+ * Raw pixels, top row first, `channels` bytes each: 1 gray, 3 RGB, 4 RGBA
+ * (the default, so a canvas ImageData works as it is).
+ */
+export interface RawPixels {
+  width: number;
+  height: number;
+  data: Uint8Array | Uint8ClampedArray;
+  channels?: 1 | 3 | 4;
+}
+
+/** What toBMP takes: the bytes of a PNG or BMP file, or raw pixels. */
+export type ImageInput = Bytes | ArrayBuffer | RawPixels;
+
 /** One label to print. Every property is required; none has a default. */
 export interface TraceCodePrintOptions {
   /** Name of the CUPS queue (destination) to print on; not empty. */
   device: string;
-  /** Printer language; any other text (including other letter case) makes the call answer false. */
-  instruction: PrinterLanguage | (string & {});
+  /** Printer language, by its exact name; any other text makes the call answer false. */
+  instruction: PrinterLanguage;
   /** Cut after the label. */
   withCutter: boolean;
   /** Label width in millimetres, converted to a 32-bit integer (fractions dropped); not 0. */
   width: number;
   /** Label height in millimetres, converted to a 32-bit integer (fractions dropped); not 0. */
   height: number;
-  /** The complete bytes of an 8-, 24- or 32-bit BMP file. */
-  buffer: Buffer | Uint8Array;
+  /** The complete bytes of an 8-, 24- or 32-bit bottom-up BMP file (toBMP makes one). */
+  buffer: Bytes;
 }
+
+/** renderTraceCode's options with an image of any kind toBMP takes in place of `buffer`. */
+export interface TraceCodeImageOptions extends Omit<TraceCodePrintOptions, 'buffer'> {
+  buffer?: undefined;
+  image: ImageInput;
+}
+
+/** The `code` of every Error the Promise-based calls and toBMP throw or reject with. */
+export declare const ERROR_CODES: {
+  readonly INVALID_OPTIONS: 'ERR_INVALID_OPTIONS';
+  readonly UNKNOWN_LANGUAGE: 'ERR_UNKNOWN_LANGUAGE';
+  readonly NO_SUCH_PRINTER: 'ERR_NO_SUCH_PRINTER';
+  readonly UNREADABLE_IMAGE: 'ERR_UNREADABLE_IMAGE';
+  readonly LABEL_TOO_LARGE: 'ERR_LABEL_TOO_LARGE';
+  readonly JOB_FILE: 'ERR_JOB_FILE';
+  readonly SCHEDULER_REFUSED: 'ERR_SCHEDULER_REFUSED';
+  readonly SCHEDULER_TIMEOUT: 'ERR_SCHEDULER_TIMEOUT';
+};
+
+export type TraceLabelErrorCode = (typeof ERROR_CODES)[keyof typeof ERROR_CODES];
+
+/** An Error of this package: `code` says what happened, the message says what to do. */
+export interface TraceLabelError extends Error {
+  code: TraceLabelErrorCode;
+  /** For ERR_SCHEDULER_REFUSED: CUPS's status code and text. */
+  cupsStatus?: number;
+  cupsMessage?: string;
+}
+
+/**
+ * A PNG (any colour type and bit depth, interlaced or not), a BMP (1-, 4-, 8-,
+ * 16-, 24- or 32-bit, RLE8/RLE4, top-down or bottom-up) or raw pixels as a
+ * 24-bit bottom-up BMP that printTraceCode reads, alpha laid over white; a
+ * 24-bit or gray 8-bit bottom-up BMP comes back as a copy of itself.
+ * @throws TraceLabelError ERR_UNREADABLE_IMAGE, with the reason, for a damaged
+ * or truncated file, a side over 10000 pixels, or data of the wrong length.
+ */
+export declare function toBMP(input: ImageInput): Buffer;
 
 /**
  * Asks CUPS whether a queue of exactly this name exists. Blocks the calling
  * thread while CUPS answers. null for a missing, non-string or empty name.
  */
 export declare function checkPrinterConnection(name: string): boolean | null;
-export declare function checkPrinterConnection(name?: unknown): boolean | null;
 
 /**
  * Prints one label, blocking the calling thread for the whole job.
@@ -38,11 +95,9 @@ export declare function checkPrinterConnection(name?: unknown): boolean | null;
  * @throws TypeError when options is undefined or null; whatever a getter throws.
  */
 export declare function printTraceCode(options: TraceCodePrintOptions): boolean | undefined;
-export declare function printTraceCode(options?: unknown): boolean | undefined;
 
 /** checkPrinterConnection on the add-on's worker thread; resolves with what it returns. */
 export declare function checkPrinterConnectionAsync(name: string): Promise<boolean | null>;
-export declare function checkPrinterConnectionAsync(name?: unknown): Promise<boolean | null>;
 
 /**
  * printTraceCode on the add-on's worker thread; resolves with what it returns
@@ -50,13 +105,16 @@ export declare function checkPrinterConnectionAsync(name?: unknown): Promise<boo
  * image is copied, so the caller's Buffer may be reused at once.
  */
 export declare function printTraceCodeAsync(options: TraceCodePrintOptions): Promise<boolean | undefined>;
-export declare function printTraceCodeAsync(options?: unknown): Promise<boolean | undefined>;
 
 /**
  * The exact bytes printTraceCode would send for these options to a printer of
  * this resolution (default 203; exactly 300 gives 12 dots/mm, any other value
  * 8), without asking CUPS. false when the language is unknown or no image or
  * command could be made; undefined when the options or dpi are refused.
+ * Without `buffer`, `image` is made a BMP by toBMP.
+ * @throws TraceLabelError ERR_UNREADABLE_IMAGE when `image` cannot be read.
  */
-export declare function renderTraceCode(options: TraceCodePrintOptions, dpi?: number): Buffer | false | undefined;
-export declare function renderTraceCode(options?: unknown, dpi?: unknown): Buffer | false | undefined;
+export declare function renderTraceCode(
+  options: TraceCodePrintOptions | TraceCodeImageOptions,
+  dpi?: number,
+): Buffer | false | undefined;

@@ -10,6 +10,7 @@ const path = require('path');
 const { NativeWorker } = require('./lib/native-worker');
 const { readPrintRequest, refusedPrinterName } = require('./lib/print-options');
 const { LANGUAGES } = require('./lib/languages');
+const { toBMP, withImage } = require('./lib/images');
 
 const release = path.join(__dirname, 'build', 'Release');
 const addonPath = process.env.TRACE_LABEL_ADDON || path.join(release, 'trace_label.node');
@@ -43,6 +44,7 @@ function checkPrinterConnectionAsync(...args) {
 let renderModule = null;
 function renderTraceCode(...args) {
   if (!renderModule) renderModule = require(renderPath);
+  if (args.length > 0) args[0] = withImage(args[0]);
   return renderModule.renderTraceCode(...args);
 }
 
@@ -53,4 +55,6 @@ module.exports = {
   printTraceCodeAsync,
   renderTraceCode,
   LANGUAGES,
+  toBMP,
+  ERROR_CODES: require('./lib/errors').ERROR_CODES,
 };

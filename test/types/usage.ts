@@ -1,16 +1,21 @@
-// Compiled with tsc --noEmit: what users write must type-check, and what the
-// declarations rule out must not (each @ts-expect-error fails the build when
-// the line it guards compiles after all).
+// Compiled with tsc --strict --noEmit: what users write must type-check, and
+// what the declarations rule out must not (each @ts-expect-error fails the
+// build when the line it guards compiles after all).
 import * as fs from 'fs';
 import {
+  ERROR_CODES,
+  ImageInput,
   LANGUAGES,
   PrinterLanguage,
   TraceCodePrintOptions,
+  TraceLabelError,
+  TraceLabelErrorCode,
   checkPrinterConnection,
   checkPrinterConnectionAsync,
   printTraceCode,
   printTraceCodeAsync,
   renderTraceCode,
+  toBMP,
 } from 'trace-label-printer';
 
 const options: TraceCodePrintOptions = {
@@ -21,42 +26,85 @@ const options: TraceCodePrintOptions = {
   height: 30,
   buffer: fs.readFileSync('label.bmp'),
 };
+const { buffer, ...label } = options;
 
 const connected: boolean | null = checkPrinterConnection('label');
 const printed: boolean | undefined = printTraceCode(options);
-const fromBytes: boolean | undefined = printTraceCode({ ...options, buffer: new Uint8Array(54) });
-const anyLanguage: TraceCodePrintOptions = { ...options, instruction: 'tspl' };
+// Any ArrayBuffer view is bytes to the add-on.
+const views = [new Uint8Array(54), new Uint8ClampedArray(54), new DataView(new ArrayBuffer(54)), new Float64Array(8)];
+const fromViews = views.map((view) => printTraceCode({ ...options, buffer: view }));
+
+// Everything toBMP takes, and canvas-style ImageData as it is.
+const imageData = { width: 2, height: 1, data: new Uint8ClampedArray(8), colorSpace: 'srgb' as const };
+const images: ImageInput[] = [
+  fs.readFileSync('label.png'),
+  new Uint8Array(8).buffer,
+  imageData,
+  { width: 2, height: 1, data: new Uint8Array(2), channels: 1 },
+];
+const bmp: Buffer = toBMP(images[0]);
+const rendered = images.map((image) => renderTraceCode({ ...label, image }));
 
 async function run(): Promise<void> {
   const ok: boolean | null = await checkPrinterConnectionAsync('label');
-  const answer: boolean | undefined = await printTraceCodeAsync(options);
-  const rendered = renderTraceCode(options, 300);
-  if (rendered) {
-    const bytes: Buffer = rendered;
+  const answer: boolean | undefined = await printTraceCodeAsync({ ...options, buffer: bmp });
+  const bytes = renderTraceCode(options, 300);
+  if (bytes) {
     fs.writeFileSync('label.zpl', bytes);
   } else {
-    const why: false | undefined = rendered;
+    const why: false | undefined = bytes;
     void why;
   }
   void ok;
   void answer;
 }
 
+function explain(error: unknown): TraceLabelErrorCode | undefined {
+  const e = error as TraceLabelError;
+  return e.code === ERROR_CODES.UNREADABLE_IMAGE ? e.code : undefined;
+}
+
 const first: PrinterLanguage = LANGUAGES[0];
 
 // @ts-expect-error the answer may be null
 const strict: boolean = checkPrinterConnection('label');
+// @ts-expect-error a name is required
+checkPrinterConnection();
+// @ts-expect-error a name is a string
+void checkPrinterConnectionAsync(42);
 // @ts-expect-error the answer may be undefined
 const strictPrint: boolean = printTraceCode(options);
+// @ts-expect-error options are required
+printTraceCode();
+// @ts-expect-error withCutter is a boolean
+printTraceCode({ ...options, withCutter: 1 });
 // @ts-expect-error width is a number of millimetres
-const badWidth: TraceCodePrintOptions = { ...options, width: '50' };
-// @ts-expect-error the image is a Buffer, not a file name
-const badBuffer: TraceCodePrintOptions = { ...options, buffer: 'label.bmp' };
+printTraceCode({ ...options, width: '50' });
+// @ts-expect-error languages are named exactly
+printTraceCode({ ...options, instruction: 'zpl' });
+// @ts-expect-error the image is bytes, not a file name
+printTraceCode({ ...options, buffer: 'label.bmp' });
 // @ts-expect-error withCutter is required
-const noCutter: TraceCodePrintOptions = { device: 'label', instruction: 'ZPL', width: 50, height: 30, buffer: Buffer.alloc(0) };
+printTraceCode({ device: 'label', instruction: 'ZPL', width: 50, height: 30, buffer });
+// @ts-expect-error printTraceCode takes BMP bytes only, not an image
+printTraceCode({ ...label, image: imageData });
 // @ts-expect-error the async calls answer with promises
 const notAwaited: boolean | undefined = printTraceCodeAsync(options);
+// @ts-expect-error the resolution is a number
+renderTraceCode(options, '300');
+// @ts-expect-error an image or a buffer is required
+renderTraceCode(label);
+// @ts-expect-error a file name is not an image
+renderTraceCode({ ...label, image: 'label.png' });
+// @ts-expect-error two channels (gray and alpha) are not a pixel layout
+toBMP({ width: 2, height: 1, data: new Uint8Array(4), channels: 2 });
+// @ts-expect-error pixels are bytes
+toBMP({ width: 2, height: 1, data: [0, 0] });
+// @ts-expect-error toBMP answers with the BMP itself
+const notWrapped: Promise<Buffer> = toBMP(bmp);
+// @ts-expect-error the codes are fixed
+ERROR_CODES.UNREADABLE_IMAGE = 'x';
 // @ts-expect-error the list is read-only
 LANGUAGES.push('PCL');
 
-void [connected, printed, fromBytes, anyLanguage, run, first, strict, strictPrint, badWidth, badBuffer, noCutter, notAwaited];
+void [connected, printed, fromViews, rendered, run, explain, first, strict, strictPrint, notAwaited, notWrapped];
