@@ -76,29 +76,43 @@ function writeBmp24(width, height, channels, data) {
 
 const PNG_CHANNELS = { 0: 1, 2: 3, 3: 1, 4: 2, 6: 4 };
 
+// The chunks of a PNG, each checked for its length and checksum, up to IEND:
+// clearer reasons than the decoder's for a cut or damaged file.
+function pngChunks(bytes) {
+  const chunks = [];
+  for (let at = 8; ; ) {
+    if (at + 12 > bytes.length) throw unreadable(`the PNG is truncated: it ends after ${bytes.length} bytes, before its end`);
+    const type = bytes.toString('latin1', at + 4, at + 8);
+    if (!/^[A-Za-z]{4}$/.test(type)) throw unreadable(`the PNG is damaged: no chunk starts at byte ${at}`);
+    const end = at + 12 + bytes.readUInt32BE(at);
+    if (end > bytes.length) throw unreadable(`the PNG is truncated: its ${type} chunk runs past the end of the file`);
+    // zlib.crc32 is there from Node 20.15; pngjs checks the sums where it is not.
+    if (zlib.crc32 && zlib.crc32(bytes.subarray(at + 4, end - 4)) !== bytes.readUInt32BE(end - 4)) {
+      throw unreadable(`the PNG is damaged: the checksum of its ${type} chunk does not match`);
+    }
+    chunks.push({ type, data: bytes.subarray(at + 8, end - 4) });
+    if (type === 'IEND') return chunks;
+    at = end;
+  }
+}
+
 // The size is checked before anything is inflated. pngjs bounds the inflated
 // size of a plain PNG but not of an interlaced one, so a small interlaced file
 // could inflate to gigabytes: that one is inflated here first, with a limit.
 function fromPng(bytes) {
-  if (bytes.length < 33 || bytes.toString('latin1', 12, 16) !== 'IHDR') {
-    throw unreadable('the PNG is truncated or damaged: it has no image header');
-  }
-  const width = bytes.readUInt32BE(16);
-  const height = bytes.readUInt32BE(20);
+  const chunks = pngChunks(bytes);
+  const ihdr = chunks[0].data;
+  if (chunks[0].type !== 'IHDR' || ihdr.length !== 13) throw unreadable('the PNG is damaged: it does not start with its image header');
+  const width = ihdr.readUInt32BE(0);
+  const height = ihdr.readUInt32BE(4);
   checkSize(width, height, 'the PNG');
-  if (bytes[28] === 1) {
-    const idat = [];
-    for (let at = 8; at + 8 <= bytes.length; ) {
-      const end = at + 12 + bytes.readUInt32BE(at);
-      if (end > bytes.length) break; // pngjs reports the truncation
-      if (bytes.toString('latin1', at + 4, at + 8) === 'IDAT') idat.push(bytes.subarray(at + 8, end - 4));
-      at = end;
-    }
-    const bitsPerPixel = bytes[24] * (PNG_CHANNELS[bytes[25]] || 4);
+  if (ihdr[12] === 1) {
+    const idat = Buffer.concat(chunks.filter((c) => c.type === 'IDAT').map((c) => c.data));
+    const bitsPerPixel = ihdr[8] * (PNG_CHANNELS[ihdr[9]] || 4);
     // Adam7 adds a filter byte per row of each of its seven passes: under 2 per image row, plus 7.
     const limit = height * (Math.ceil((width * bitsPerPixel) / 8) + 2) + 7;
     try {
-      zlib.inflateSync(Buffer.concat(idat), { maxOutputLength: limit });
+      zlib.inflateSync(idat, { maxOutputLength: limit });
     } catch (error) {
       throw unreadable(`the PNG is damaged: its pixel data does not inflate to a ${width} x ${height} image (${error.message})`, error);
     }
@@ -107,7 +121,7 @@ function fromPng(bytes) {
   try {
     png = PNG.sync.read(bytes);
   } catch (error) {
-    throw unreadable(`the PNG is damaged or truncated (${error.message})`, error);
+    throw unreadable(`the PNG is damaged (${error.message})`, error);
   }
   return writeBmp24(png.width, png.height, 4, png.data);
 }
