@@ -1,7 +1,7 @@
 #!/usr/bin/env node
 'use strict';
-// trace-label: check a CUPS queue, print a BMP as a label, render the command
-// stream to a file without printing, and preview a command stream as a PNG.
+// trace-label: check a CUPS queue, print a PNG or BMP as a label, render the
+// command stream to a file without printing, and preview a command stream as a PNG.
 // Exit codes: 0 done, 1 the operation failed, 2 the command line is wrong.
 
 const fs = require('fs');
@@ -9,14 +9,22 @@ const path = require('path');
 const { parseArgs } = require('util');
 
 const { LANGUAGES, EXTENSIONS } = require('../lib/languages');
+const { toBMP } = require('../lib/images');
+const { ERROR_CODES } = require('../lib/errors');
+
+// No label printer takes a label longer than a metre either way; past that a
+// size is almost surely a typing slip, and it would make a huge job.
+const MAX_LABEL_MM = 1000;
+// The largest preview picture: 100 million pixels (100 MB of gray).
+const MAX_PREVIEW_PIXELS = 100e6;
 
 const HELP = {
   main: `Usage: trace-label <command> [options]
 
 Commands:
   check NAME        ask CUPS whether the queue NAME exists
-  print IMAGE.bmp   print a BMP as one label on a CUPS queue
-  render IMAGE.bmp  write the printer commands for a BMP to a file, without printing
+  print IMAGE       print a PNG or BMP as one label on a CUPS queue
+  render IMAGE      write the printer commands for an image to a file, without printing
   preview FILE      draw the dots a command file will print as a PNG
 
 Run "trace-label <command> --help" for a command's options.
@@ -26,25 +34,32 @@ Exit codes: 0 done, 1 the operation failed, 2 the command line is wrong.`,
 
 Asks CUPS (CUPS_SERVER, or the local scheduler) whether a queue of exactly this
 name exists. Exit code 0 when it does, 1 when it does not.`,
-  print: `Usage: trace-label print --printer NAME --language LANG --width MM --height MM [--cutter] IMAGE.bmp
+  print: `Usage: trace-label print --printer NAME --language LANG --width MM --height MM [--cutter] IMAGE
 
   -p, --printer NAME   CUPS queue to print on (a raw queue)
   -l, --language LANG  printer language: ${LANGUAGES.join(', ')}
-      --width MM       label width in millimetres
-      --height MM      label height in millimetres
+      --width MM       label width in millimetres (at most ${MAX_LABEL_MM})
+      --height MM      label height in millimetres (at most ${MAX_LABEL_MM})
       --cutter         cut after the label
-IMAGE.bmp is an 8-, 24- or 32-bit BMP; it is scaled to the label size in dots at
-the queue's resolution (12 dots/mm at exactly 300 dpi, otherwise 8).
-Exit code 0 when CUPS accepted the job, 1 when it did not.`,
-  render: `Usage: trace-label render --language LANG --width MM --height MM [--dpi N] [--cutter] -o FILE IMAGE.bmp
+      --force          allow a width or height over ${MAX_LABEL_MM} mm
+IMAGE is a PNG or a BMP; transparent parts print as white paper. It is scaled
+to the label size in dots at the queue's resolution (12 dots/mm at exactly
+300 dpi, otherwise 8), so draw it at that size for the sharpest print.
+Exit code 0 when CUPS accepted the job, 1 when it did not or the image
+cannot be read.`,
+  render: `Usage: trace-label render --language LANG --width MM --height MM [--dpi N] [--cutter] -o FILE IMAGE
 
   -l, --language LANG  printer language: ${LANGUAGES.join(', ')}
-      --width MM       label width in millimetres
-      --height MM      label height in millimetres
+      --width MM       label width in millimetres (at most ${MAX_LABEL_MM})
+      --height MM      label height in millimetres (at most ${MAX_LABEL_MM})
       --dpi N          printer resolution (default 203; exactly 300 gives 12 dots/mm, others 8)
       --cutter         cut after the label
+      --force          allow a width or height over ${MAX_LABEL_MM} mm
   -o, --output FILE    where to write the commands
-Writes exactly the bytes "print" would send to a printer of that resolution.`,
+  -p, --printer NAME   accepted so that a "print" command line renders as it
+                       is; not used: render never asks CUPS (give --dpi)
+IMAGE is a PNG or a BMP. Writes exactly the bytes "print" would send to a
+printer of that resolution.`,
   preview: `Usage: trace-label preview [--language LANG] [--dpi N] [--scale N] FILE -o IMAGE.png
 
   -l, --language LANG  language of FILE (default: from its extension,
@@ -52,7 +67,8 @@ Writes exactly the bytes "print" would send to a printer of that resolution.`,
                        else from its first bytes)
       --dpi N          resolution the stream was made for (default 203); TSPL
                        gives its size in millimetres only, so this sets its width in dots
-      --scale N        pixels per dot in the picture (default 1)
+      --scale N        pixels per dot in the picture (default 1; the picture
+                       may have at most ${MAX_PREVIEW_PIXELS / 1e6} million pixels)
   -o, --output FILE    where to write the PNG
 Decodes the commands the way a label printer would and draws the dots that
 would burn: black for a printed dot, white for none.`,
@@ -101,6 +117,17 @@ function readInput(file) {
   }
 }
 
+// The file as a BMP the add-on reads; an image it cannot read is its own fault, not the queue's.
+function readImage(file) {
+  const bytes = readInput(file);
+  try {
+    return toBMP(bytes);
+  } catch (error) {
+    if (error.code === ERROR_CODES.UNREADABLE_IMAGE) throw new Failure(`${file}: ${error.message}`);
+    throw error;
+  }
+}
+
 function writeOutput(file, bytes) {
   try {
     fs.writeFileSync(file, bytes);
@@ -115,6 +142,7 @@ const LABEL_OPTIONS = {
   width: { type: 'string' },
   height: { type: 'string' },
   cutter: { type: 'boolean', default: false },
+  force: { type: 'boolean', default: false },
 };
 
 function labelRequest(values, positionals) {
@@ -122,8 +150,13 @@ function labelRequest(values, positionals) {
   const instruction = languageOf(values.language);
   const width = positiveInteger('width', values.width);
   const height = positiveInteger('height', values.height);
-  const file = onePositional(positionals, 'the BMP image to print');
-  return { instruction, withCutter: values.cutter, width, height, buffer: readInput(file) };
+  for (const [name, mm] of [['width', width], ['height', height]]) {
+    if (mm > MAX_LABEL_MM && !values.force) {
+      throw new UsageError(`--${name} ${mm} mm is larger than any label printer prints (${MAX_LABEL_MM} mm at most); give --force to make it anyway`);
+    }
+  }
+  const file = onePositional(positionals, 'the image to print');
+  return { instruction, withCutter: values.cutter, width, height, buffer: readImage(file) };
 }
 
 const addon = () => require('..');
@@ -199,6 +232,15 @@ const commands = {
       label = decode(language, bytes, { dotsPerMm: dpi === 300 ? 12 : 8 });
     } catch (error) {
       throw new Failure(`${file} is not a ${language} label this tool can read: ${error.message}`);
+    }
+    const pixels = (label.width * scale + 4) * (label.height * scale + 4);
+    if (pixels > MAX_PREVIEW_PIXELS) {
+      let fits = Math.floor(Math.sqrt(MAX_PREVIEW_PIXELS / (label.width * label.height)));
+      while (fits >= 1 && (label.width * fits + 4) * (label.height * fits + 4) > MAX_PREVIEW_PIXELS) fits--;
+      throw new UsageError(
+        `--scale ${scale} would draw ${Math.round(pixels / 1e6)} million pixels for ${label.width} x ${label.height} dots; ` +
+          (fits >= 1 ? `use --scale ${fits} or less` : 'the label is too large to preview'),
+      );
     }
     const { dotsToPng } = require('../lib/preview');
     writeOutput(values.output, dotsToPng(label, { scale }));

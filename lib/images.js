@@ -336,7 +336,7 @@ function toBMP(input) {
     const bytes = Buffer.from(input.buffer, input.byteOffset, input.byteLength);
     if (bytes.length >= 8 && bytes.subarray(0, 8).equals(PNG_SIGNATURE)) return fromPng(bytes);
     if (bytes.length >= 2 && bytes[0] === 0x42 && bytes[1] === 0x4d) return fromBmp(bytes);
-    throw unreadable(`${bytes.length} bytes that are neither a PNG nor a BMP file (their first bytes are not a PNG or BMP signature)`);
+    throw unreadable(`not a PNG or BMP file (${bytes.length} bytes that start with neither signature)`);
   }
   if (input !== null && typeof input === 'object') return fromPixels(input);
   const hint = typeof input === 'string' ? ' (a file name? pass the file\'s bytes: fs.readFileSync(name))' : '';

@@ -21,11 +21,17 @@ test('trace-label', async (t) => {
   const file = (name) => path.join(dir, name);
   // Left half black, right half white, at 16 x 8 pixels: scaled to any label
   // it stays half and half, so the preview can be checked without a decoder.
-  fs.writeFileSync(file('half.bmp'), makeBmp({ width: 16, height: 8, bpp: 24, pixel: (x) => (x < 8 ? [0, 0, 0] : [255, 255, 255]) }));
+  const half = (x) => (x < 8 ? [0, 0, 0] : [255, 255, 255]);
+  fs.writeFileSync(file('half.bmp'), makeBmp({ width: 16, height: 8, bpp: 24, pixel: half }));
+  const png = new PNG({ width: 16, height: 8 });
+  for (let i = 0; i < 16 * 8; i++) png.data.set([...half(i % 16), 255], 4 * i);
+  fs.writeFileSync(file('half.png'), PNG.sync.write(png));
   fs.writeFileSync(file('garbage.zpl'), 'not a label\r\n');
   fs.writeFileSync(file('unknown.txt'), 'hello');
+  fs.writeFileSync(file('half.png.part'), fs.readFileSync(file('half.png')).subarray(0, 60));
   const cli = (...args) => spawnSync(process.execPath, [BIN, ...args], { env: cups.env, encoding: 'latin1', cwd: dir });
   const label = ['--width', '4', '--height', '2'];
+  assert.equal(cli('render', '-l', 'ZPL', ...label, '-o', 'label.zpl', 'half.bmp').status, 0);
 
   await t.test('command-line mistakes exit 2 and say what is wrong', () => {
     const cases = [
@@ -37,10 +43,12 @@ test('trace-label', async (t) => {
       [['print', '-p', QUEUE, ...label, 'half.bmp'], /--language is required/],
       [['print', '-p', QUEUE, '-l', 'PCL', ...label, 'half.bmp'], /unknown language "PCL"; use one of TSPL, ZPL, ESC\/POS, CPCL, PPLA, DPL/],
       [['print', '-p', QUEUE, '-l', 'ZPL', '--width', '0', '--height', '2', 'half.bmp'], /--width must be a whole number from 1, not "0"/],
+      [['render', '-l', 'ZPL', '--width', '4', '--height', '1001', '-o', 'x.zpl', 'half.bmp'], /--height 1001 mm is larger than any label printer prints \(1000 mm at most\); give --force/],
       [['print', '-p', QUEUE, '-l', 'ZPL', ...label, '--colour', 'half.bmp'], /Unknown option '--colour'/],
       [['render', '-l', 'ZPL', ...label, 'half.bmp'], /-o FILE is required/],
       [['preview', 'unknown.txt'], /-o IMAGE.png is required/],
       [['preview', 'unknown.txt', '-o', 'x.png'], /cannot tell the language of "unknown.txt"; give --language/],
+      [['preview', '--scale', '600', 'label.zpl', '-o', 'x.png'], /--scale 600 would draw 184 million pixels for 32 x 16 dots; use --scale 441 or less/],
     ];
     for (const [args, message] of cases) {
       const r = cli(...args);
@@ -59,6 +67,7 @@ test('trace-label', async (t) => {
     const r = cli('--help');
     assert.equal(r.status, 0);
     assert.match(r.stdout, /Commands:[^]*check[^]*print[^]*render[^]*preview/);
+    assert.match(cli('render', '--help').stdout, /-p, --printer NAME .*\n.*not used: render never asks CUPS/);
   });
 
   await t.test('failures exit 1 and say why', () => {
@@ -66,8 +75,8 @@ test('trace-label', async (t) => {
       [['check', 'no_such_queue'], /no CUPS queue named "no_such_queue"/],
       [['print', '-p', QUEUE, '-l', 'ZPL', ...label, 'missing.bmp'], /cannot read missing.bmp: no such file/],
       [['print', '-p', 'no_such_queue', '-l', 'ZPL', ...label, 'half.bmp'], /the job was not accepted .*trace-label check no_such_queue/],
-      [['print', '-p', QUEUE, '-l', 'ZPL', ...label, 'garbage.zpl'], /the job was not accepted/],
-      [['render', '-l', 'ZPL', ...label, '-o', 'x.zpl', 'garbage.zpl'], /no commands could be made/],
+      [['print', '-p', QUEUE, '-l', 'ZPL', ...label, 'garbage.zpl'], /^trace-label: garbage.zpl: unreadable image: not a PNG or BMP file/],
+      [['render', '-l', 'ZPL', ...label, '-o', 'x.zpl', 'half.png.part'], /half.png.part: unreadable image: the PNG is truncated/],
       [['preview', 'garbage.zpl', '-o', 'x.png'], /garbage.zpl is not a ZPL label this tool can read: ZPL:/],
     ];
     for (const [args, message] of cases) {
@@ -84,11 +93,11 @@ test('trace-label', async (t) => {
     assert.match(r.stdout, new RegExp(`isConnected = true\\n${QUEUE}: connected\\n$`));
   });
 
-  // A language may be named in any case; the file written by render is the job print sends.
-  for (const [language, spelled] of [['ZPL', 'zpl'], ['ESC/POS', 'escpos']]) {
+  // A language may be named in any case; the file written by render is the job print sends, from a PNG as from a BMP.
+  for (const [language, spelled, image] of [['ZPL', 'zpl', 'half.bmp'], ['ESC/POS', 'escpos', 'half.png']]) {
     await t.test(`print, render and preview agree for ${language}`, async () => {
       const before = cups.jobs(QUEUE).length;
-      const printed = cli('print', '-p', QUEUE, '-l', spelled, ...label, '--cutter', 'half.bmp');
+      const printed = cli('print', '-p', QUEUE, '-l', spelled, ...label, '--cutter', image);
       assert.equal(printed.status, 0, printed.stderr);
       assert.match(printed.stdout, new RegExp(`\\n${language.replace('/', '\\/')} label 4 x 2 mm sent to ${QUEUE}\\n$`));
       const job = (await cups.waitForJobs(QUEUE, before + 1)).at(-1);
@@ -109,6 +118,12 @@ test('trace-label', async (t) => {
       assert.match(previewed.stdout, new RegExp(`${language.replace('/', '\\/')} label of 32 x 16 dots, 256 printed\\n$`));
     });
   }
+
+  await t.test('--force allows a label over a metre', () => {
+    const r = cli('render', '-l', 'CPCL', '--width', '1001', '--height', '1', '--force', '-o', file('long.cpcl'), 'half.bmp');
+    assert.match(r.stdout, /long.cpcl: \d+ bytes of CPCL at 203 dpi\n$/, r.stderr);
+    assert.match(fs.readFileSync(file('long.cpcl'), 'latin1'), /^! 0 200 200 8 1\r\nPW 8008\r\n/);
+  });
 
   await t.test('--dpi 300 renders and previews at 12 dots/mm', () => {
     assert.equal(cli('render', '-l', 'TSPL', ...label, '--dpi', '300', '-o', file('label.tspl'), 'half.bmp').status, 0);

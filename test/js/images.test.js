@@ -293,7 +293,7 @@ test('damaged, oversized or mismatched images are refused with the reason', () =
     [{ width: 2, height: 2, data: new Uint8ClampedArray(15) }, /data holds 15 bytes, but 2 x 2 pixels of 4 byte\(s\) take 16/],
     [{ width: 2, height: 2, data: new Uint8Array(8), channels: 2 }, /channels must be 1 \(gray\), 3 \(RGB\) or 4 \(RGBA\), not 2/],
     ['label.png', /not string \(a file name\? pass the file's bytes/],
-    [Buffer.from('GIF89a'), /neither a PNG nor a BMP/],
+    [Buffer.from('GIF89a'), /not a PNG or BMP file \(6 bytes that start with neither signature\)/],
   ];
   for (const [input, message] of cases) {
     assert.throws(() => toBMP(input), (e) => e.code === 'ERR_UNREADABLE_IMAGE' && message.test(e.message), String(message));
