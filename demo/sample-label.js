@@ -1,9 +1,10 @@
 'use strict';
-// A made-up trace-code label for demos and tests: a 2D-code-like block of
-// modules (three finder squares, timing lines, pseudo-random data seeded by
-// the serial) beside human-readable lines drawn with a tiny 5x7 font, written
-// as a BMP file. It is not a decodable symbol; it only looks and prints like one.
+// A made-up trace-code label for demos and tests: a real QR code of the serial
+// (made with the qrcode package, a development dependency: demo/ is not part
+// of the published package) beside human-readable lines drawn with a tiny 5x7
+// font, written as a BMP file.
 
+const QRCode = require('qrcode');
 const { makeBmp } = require('../lib/bmp-writer');
 
 // 5x7 glyphs, one 5-bit row each, top row first, bit 4 the leftmost dot.
@@ -58,67 +59,27 @@ class Canvas {
   }
 }
 
-// A small deterministic generator, so a serial always gives the same pattern.
-function xorshift(seedText) {
-  let state = 2166136261;
-  for (const ch of seedText) state = Math.imul(state ^ ch.charCodeAt(0), 16777619) >>> 0;
-  state ||= 1;
-  return () => {
-    state ^= state << 13;
-    state >>>= 0;
-    state ^= state >>> 17;
-    state ^= state << 5;
-    state >>>= 0;
-    return state;
-  };
-}
-
-// The module grid (true = dark) of a size x size code-like symbol.
-function codeModules(serial, size = 21) {
-  const grid = Array.from({ length: size }, () => new Array(size).fill(false));
-  const reserved = Array.from({ length: size }, () => new Array(size).fill(false));
-  const finder = (top, left) => {
-    for (let r = -1; r <= 7; r++) {
-      for (let c = -1; c <= 7; c++) {
-        const y = top + r;
-        const x = left + c;
-        if (y < 0 || x < 0 || y >= size || x >= size) continue;
-        const ring = Math.max(Math.abs(r - 3), Math.abs(c - 3));
-        grid[y][x] = ring === 3 || ring <= 1;
-        reserved[y][x] = true;
-      }
-    }
-  };
-  finder(0, 0);
-  finder(0, size - 7);
-  finder(size - 7, 0);
-  for (let i = 8; i < size - 8; i++) {
-    grid[6][i] = grid[i][6] = i % 2 === 0;
-    reserved[6][i] = reserved[i][6] = true;
-  }
-  const next = xorshift(serial);
-  for (let y = 0; y < size; y++) {
-    for (let x = 0; x < size; x++) if (!reserved[y][x]) grid[y][x] = (next() & 1) === 1;
-  }
-  return grid;
-}
-
-// The sample label as a gray canvas: the symbol on the left, text on the right.
+// The sample label as a gray canvas: a QR code of the serial on the left, with
+// the four-module quiet zone scanners need, and text on the right.
 function drawSampleLabel({ width = 400, height = 240, serial = '6901234567892', lines } = {}) {
   const canvas = new Canvas(width, height);
+  const { modules } = QRCode.create(serial, { errorCorrectionLevel: 'M' });
+  const n = modules.size;
+  // The code and its quiet zone take at most 55% of the width, leaving room
+  // for text: 7 dots (0.9 mm at 203 dpi) a module on the 50 x 30 mm label.
+  const module = Math.max(1, Math.floor(Math.min(height, width * 0.55) / (n + 8)));
+  const top = Math.floor((height - n * module) / 2);
+  for (let y = 0; y < n; y++) {
+    for (let x = 0; x < n; x++) if (modules.get(y, x)) canvas.fill((4 + x) * module, top + y * module, module, module);
+  }
   const margin = Math.round(height / 15);
-  const grid = codeModules(serial);
-  const module = Math.floor((height - 2 * margin) / grid.length);
-  grid.forEach((row, y) =>
-    row.forEach((dark, x) => dark && canvas.fill(margin + x * module, margin + y * module, module, module)),
-  );
-  const left = 2 * margin + grid.length * module;
+  const left = (n + 8) * module;
   const text = lines || ['TRACE CODE', serial, 'LOT 24-117', 'QTY 1/1'];
   const room = width - left - margin;
   const longest = Math.max(...text.map((l) => l.length));
   const scale = Math.max(1, Math.min(3, Math.floor((room + 1) / (6 * longest))));
   const lineHeight = 10 * scale;
-  let y = margin + Math.max(0, Math.floor((grid.length * module - text.length * lineHeight) / 2));
+  let y = top + Math.max(0, Math.floor((n * module - text.length * lineHeight) / 2));
   for (const line of text) {
     canvas.text(left, y, line, scale);
     y += lineHeight;

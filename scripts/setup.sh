@@ -35,7 +35,7 @@ fi
 
 [ "${1:-}" = "--check" ] && exit 0
 
-for dep in cmake-js node-api-headers pngjs; do
+for dep in cmake-js node-api-headers pngjs qrcode; do
   if [ ! -d "node_modules/$dep" ]; then
     npm ci --no-audit --no-fund
     break

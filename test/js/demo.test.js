@@ -1,6 +1,7 @@
 'use strict';
 // The demo end to end: six languages printed to their own virtual printers,
-// decoded, previewed and tabulated.
+// decoded, previewed and tabulated; each preview's QR code scans, read by an
+// independent decoder.
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
@@ -8,6 +9,7 @@ const os = require('os');
 const path = require('path');
 const { spawnSync } = require('child_process');
 const { PNG } = require('pngjs');
+const jsQR = require('jsqr');
 const { ROOT } = require('../support/child');
 
 test('npm run demo prints, decodes and previews all six languages', (t) => {
@@ -29,6 +31,8 @@ test('npm run demo prints, decodes and previews all six languages', (t) => {
     assert.match(queue, /^demo_/);
     const png = PNG.sync.read(fs.readFileSync(path.join(ROOT, preview)));
     assert.deepEqual([png.width, png.height], [404, 244], `${language} preview`);
+    const code = jsQR(new Uint8ClampedArray(png.data), png.width, png.height);
+    assert.equal(code && code.data, '6901234567892', `${language} preview scans`);
   }
   assert.match(r.stdout, /All six labels printed, decoded and previewed\.\n$/);
 });
