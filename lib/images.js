@@ -189,11 +189,13 @@ function fromBmp(b) {
   }
 
   const rgba = Buffer.alloc(width * height * 4, 255);
+  // Where pixel x of stored row y goes (rgba is top row first).
+  const at = (x, y) => 4 * ((topDown ? y : height - 1 - y) * width + x);
   const setIndex = (x, y, index) => {
     if (4 * index >= palette.length) {
       throw unreadable(`the BMP is damaged: a pixel uses colour ${index} of a ${palette.length / 4}-colour table`);
     }
-    const o = 4 * ((topDown ? y : height - 1 - y) * width + x);
+    const o = at(x, y);
     rgba[o] = palette[4 * index + 2];
     rgba[o + 1] = palette[4 * index + 1];
     rgba[o + 2] = palette[4 * index];
@@ -212,14 +214,14 @@ function fromBmp(b) {
     for (let y = 0; y < height; y++) {
       const row = dataOffset + y * stride;
       for (let x = 0; x < width; x++) {
-        const o = 4 * ((topDown ? y : height - 1 - y) * width + x);
+        const o = at(x, y);
         rgba[o] = b[row + 3 * x + 2];
         rgba[o + 1] = b[row + 3 * x + 1];
         rgba[o + 2] = b[row + 3 * x];
       }
     }
   } else {
-    decodeMasked(b, { dataOffset, headerSize, width, height, bpp, compression, stride, topDown }, rgba);
+    decodeMasked(b, { dataOffset, headerSize, width, height, bpp, compression, stride }, rgba, at);
   }
   return writeBmp24(width, height, 4, rgba);
 }
@@ -234,7 +236,7 @@ const isGrayRamp = (palette) => {
 // 16- and 32-bit pixels through colour masks: the masks of the header for
 // BI_BITFIELDS, else 5-5-5 or 8-8-8 (with an alpha byte that counts only when
 // some pixel sets it, since most writers leave it 0).
-function decodeMasked(b, { dataOffset, headerSize, width, height, bpp, compression, stride, topDown }, rgba) {
+function decodeMasked(b, { dataOffset, headerSize, width, height, bpp, compression, stride }, rgba, at) {
   let masks;
   if (compression === BI_RGB) {
     masks = bpp === 16 ? [0x7c00, 0x03e0, 0x001f, 0] : [0xff0000, 0xff00, 0xff, 0xff000000];
@@ -257,7 +259,7 @@ function decodeMasked(b, { dataOffset, headerSize, width, height, bpp, compressi
     const row = dataOffset + y * stride;
     for (let x = 0; x < width; x++) {
       const px = read(row + (x * bpp) / 8);
-      const o = 4 * ((topDown ? y : height - 1 - y) * width + x);
+      const o = at(x, y);
       rgba[o] = channelValue(px, r);
       rgba[o + 1] = channelValue(px, g);
       rgba[o + 2] = channelValue(px, bl);
