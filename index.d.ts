@@ -31,7 +31,7 @@ export type ImageInput = Bytes | ArrayBuffer | RawPixels;
 export interface TraceCodePrintOptions {
   /** Name of the CUPS queue (destination) to print on; not empty. */
   device: string;
-  /** Printer language, by its exact name; any other text makes the call answer false. */
+  /** Printer language, by its exact name (the add-on answers false for any other text). */
   instruction: PrinterLanguage;
   /** Cut after the label. */
   withCutter: boolean;
