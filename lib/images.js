@@ -26,7 +26,8 @@ function describe(value) {
 function checkSize(width, height, what) {
   const fits = (n) => Number.isInteger(n) && n >= 1 && n <= MAX_SIDE;
   if (!fits(width) || !fits(height)) {
-    throw unreadable(`${what} is ${width} x ${height} pixels; each side must be a whole number from 1 to ${MAX_SIDE}`);
+    const show = (n) => (typeof n === 'number' ? n : typeof n === 'string' ? JSON.stringify(n) : describe(n));
+    throw unreadable(`${what} is ${show(width)} x ${show(height)} pixels; each side must be a whole number from 1 to ${MAX_SIDE}`);
   }
 }
 
