@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <utility>
@@ -14,21 +15,6 @@ struct IppDelete {
   void operator()(ipp_t* ipp) const { ippDelete(ipp); }
 };
 using Ipp = std::unique_ptr<ipp_t, IppDelete>;
-
-const char* const kPrinterAttributes[] = {
-    "printer-name",
-    "printer-state",
-    "printer-state-reasons",
-    "printer-state-message",
-    "printer-is-accepting-jobs",
-    "printer-resolution-default",
-    "device-uri",
-    "printer-make-and-model",
-};
-const char* const kJobAttributes[] = {
-    "job-id",   "job-printer-uri", "job-state",        "job-state-reasons",
-    "job-name", "job-k-octets",    "time-at-creation", "time-at-completed",
-};
 
 // The answer to one request. `refused` marks an error status that the
 // scheduler itself sent; a failed exchange has none, so a lost connection can
@@ -63,12 +49,6 @@ Lookup outcomeOf(const Answer& answer) {
   return refusedWith(answer, IPP_STATUS_ERROR_NOT_FOUND) ? Lookup::NotFound : Lookup::Error;
 }
 
-template <size_t N>
-void requestAttributes(ipp_t* request, const char* const (&names)[N]) {
-  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", N, nullptr,
-                names);
-}
-
 std::string text(ipp_attribute_t* attr) {
   const char* value = ippGetString(attr, 0, nullptr);
   return value != nullptr ? value : "";
@@ -100,38 +80,15 @@ std::optional<int32_t> dpiOf(ipp_attribute_t* attr) {
   return units == IPP_RES_PER_CM ? static_cast<int32_t>((int64_t{xres} * 254 + 50) / 100) : xres;
 }
 
-std::string printerState(int value) {
-  switch (value) {
-    case IPP_PSTATE_IDLE:
-      return "idle";
-    case IPP_PSTATE_PROCESSING:
-      return "processing";
-    case IPP_PSTATE_STOPPED:
-      return "stopped";
-    default:
-      return "unknown";
-  }
-}
+// IPP's printer states run from 3 to 5 and its job states from 3 to 9.
+const char* const kPrinterStates[] = {"idle", "processing", "stopped"};
+const char* const kJobStates[] = {"pending",  "held",    "processing", "stopped",
+                                  "canceled", "aborted", "completed"};
 
-std::string jobState(int value) {
-  switch (value) {
-    case IPP_JSTATE_PENDING:
-      return "pending";
-    case IPP_JSTATE_HELD:
-      return "held";
-    case IPP_JSTATE_PROCESSING:
-      return "processing";
-    case IPP_JSTATE_STOPPED:
-      return "stopped";
-    case IPP_JSTATE_CANCELED:
-      return "canceled";
-    case IPP_JSTATE_ABORTED:
-      return "aborted";
-    case IPP_JSTATE_COMPLETED:
-      return "completed";
-    default:
-      return "unknown";
-  }
+template <size_t N>
+std::string stateOf(ipp_attribute_t* attr, const char* const (&names)[N]) {
+  const int index = ippGetInteger(attr, 0) - 3;
+  return index >= 0 && index < static_cast<int>(N) ? names[index] : "unknown";
 }
 
 // job-printer-uri ends in /printers/NAME or /classes/NAME.
@@ -146,56 +103,60 @@ std::string queueOf(const std::string& uri) {
   return std::string(path.substr(path.rfind('/') + 1));
 }
 
-void readPrinter(PrinterInfo& printer, ipp_attribute_t* attr) {
-  const std::string_view name = ippGetName(attr);
-  if (name == "printer-name")
-    printer.name = text(attr);
-  else if (name == "printer-state")
-    printer.state = printerState(ippGetInteger(attr, 0));
-  else if (name == "printer-state-reasons")
-    printer.stateReasons = keywords(attr);
-  else if (name == "printer-state-message")
-    printer.stateMessage = text(attr);
-  else if (name == "printer-is-accepting-jobs")
-    printer.acceptingJobs = ippGetBoolean(attr, 0);
-  else if (name == "printer-resolution-default")
-    printer.resolutionDpi = dpiOf(attr);
-  else if (name == "device-uri")
-    printer.deviceUri = text(attr);
-  else if (name == "printer-make-and-model")
-    printer.makeAndModel = text(attr);
-}
+// The attributes asked for, each with where it goes.
+template <typename Record>
+struct Field {
+  const char* name;
+  void (*read)(Record&, ipp_attribute_t*);
+};
 
-void readJob(JobInfo& job, ipp_attribute_t* attr) {
-  const std::string_view name = ippGetName(attr);
-  if (name == "job-id")
-    job.id = ippGetInteger(attr, 0);
-  else if (name == "job-printer-uri")
-    job.printer = queueOf(text(attr));
-  else if (name == "job-state")
-    job.state = jobState(ippGetInteger(attr, 0));
-  else if (name == "job-state-reasons")
-    job.stateReasons = keywords(attr);
-  else if (name == "job-name")
-    job.title = text(attr);
-  else if (name == "job-k-octets")
-    job.kOctets = integer(attr);
-  else if (name == "time-at-creation")
-    job.createdAt = integer(attr);
-  else if (name == "time-at-completed")
-    job.completedAt = integer(attr);
+const Field<PrinterInfo> kPrinterFields[] = {
+    {"printer-name", [](PrinterInfo& p, ipp_attribute_t* a) { p.name = text(a); }},
+    {"printer-state",
+     [](PrinterInfo& p, ipp_attribute_t* a) { p.state = stateOf(a, kPrinterStates); }},
+    {"printer-state-reasons",
+     [](PrinterInfo& p, ipp_attribute_t* a) { p.stateReasons = keywords(a); }},
+    {"printer-state-message", [](PrinterInfo& p, ipp_attribute_t* a) { p.stateMessage = text(a); }},
+    {"printer-is-accepting-jobs",
+     [](PrinterInfo& p, ipp_attribute_t* a) { p.acceptingJobs = ippGetBoolean(a, 0); }},
+    {"printer-resolution-default",
+     [](PrinterInfo& p, ipp_attribute_t* a) { p.resolutionDpi = dpiOf(a); }},
+    {"device-uri", [](PrinterInfo& p, ipp_attribute_t* a) { p.deviceUri = text(a); }},
+    {"printer-make-and-model",
+     [](PrinterInfo& p, ipp_attribute_t* a) { p.makeAndModel = text(a); }},
+};
+
+const Field<JobInfo> kJobFields[] = {
+    {"job-id", [](JobInfo& j, ipp_attribute_t* a) { j.id = ippGetInteger(a, 0); }},
+    {"job-printer-uri", [](JobInfo& j, ipp_attribute_t* a) { j.printer = queueOf(text(a)); }},
+    {"job-state", [](JobInfo& j, ipp_attribute_t* a) { j.state = stateOf(a, kJobStates); }},
+    {"job-state-reasons", [](JobInfo& j, ipp_attribute_t* a) { j.stateReasons = keywords(a); }},
+    {"job-name", [](JobInfo& j, ipp_attribute_t* a) { j.title = text(a); }},
+    {"job-k-octets", [](JobInfo& j, ipp_attribute_t* a) { j.kOctets = integer(a); }},
+    {"time-at-creation", [](JobInfo& j, ipp_attribute_t* a) { j.createdAt = integer(a); }},
+    {"time-at-completed", [](JobInfo& j, ipp_attribute_t* a) { j.completedAt = integer(a); }},
+};
+
+template <typename Record, size_t N>
+void requestFields(ipp_t* request, const Field<Record> (&fields)[N]) {
+  const char* names[N];
+  for (size_t i = 0; i < N; ++i) names[i] = fields[i].name;
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", N, nullptr,
+                names);
 }
 
 // One record per run of attributes in `group`; the scheduler separates the
 // printers of a list with unnamed attributes.
-template <typename Record, typename Read>
-std::vector<Record> records(ipp_t* response, ipp_tag_t group, Read read) {
+template <typename Record, size_t N>
+std::vector<Record> records(ipp_t* response, ipp_tag_t group, const Field<Record> (&fields)[N]) {
   std::vector<Record> out;
   std::optional<Record> current;
   for (ipp_attribute_t* attr = ippFirstAttribute(response);; attr = ippNextAttribute(response)) {
     if (attr != nullptr && ippGetGroupTag(attr) == group && ippGetName(attr) != nullptr) {
       if (!current) current.emplace();
-      read(*current, attr);
+      for (const Field<Record>& field : fields) {
+        if (std::strcmp(field.name, ippGetName(attr)) == 0) field.read(*current, attr);
+      }
       continue;
     }
     if (current) out.push_back(std::move(*current));
@@ -246,6 +207,14 @@ Result failed(ipp_status_t status, const char* message) noexcept {
   return result;
 }
 
+// A name or id that nothing can have: not found, without asking.
+template <typename Result, typename Outcome>
+Result cannotExist(Outcome notFound, const char* why) noexcept {
+  Result result = failed<Result>(IPP_STATUS_ERROR_NOT_FOUND, why);
+  result.outcome = notFound;
+  return result;
+}
+
 template <typename Result>
 Result noConnection() noexcept {
   return failed<Result>(IPP_STATUS_ERROR_INTERNAL, "no connection to the scheduler");
@@ -273,15 +242,14 @@ PrinterList listPrinters(http_t* http) noexcept {
   return guarded<PrinterList>([&] {
     PrinterList list;
     ipp_t* request = ippNewRequest(IPP_OP_CUPS_GET_PRINTERS);
-    requestAttributes(request, kPrinterAttributes);
+    requestFields(request, kPrinterFields);
     Answer answer = ask(http, request);
     list.ok = answer.response != nullptr || refusedWith(answer, IPP_STATUS_ERROR_NOT_FOUND);
     if (answer.response == nullptr) {
       if (!list.ok) list.failure = std::move(answer.failure);
       return list;
     }
-    for (PrinterInfo& printer :
-         records<PrinterInfo>(answer.response.get(), IPP_TAG_PRINTER, readPrinter)) {
+    for (PrinterInfo& printer : records(answer.response.get(), IPP_TAG_PRINTER, kPrinterFields)) {
       if (!printer.name.empty()) list.printers.push_back(std::move(printer));
     }
     markDefault(list.printers, http);
@@ -298,14 +266,11 @@ PrinterLookup getPrinter(http_t* http, const std::string& name) noexcept {
     if (impossibleQueueName(name) ||
         httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost",
                          ippPort(), "/printers/%s", name.c_str()) < HTTP_URI_STATUS_OK) {
-      auto lookup =
-          failed<PrinterLookup>(IPP_STATUS_ERROR_NOT_FOUND, "No queue can have this name.");
-      lookup.outcome = Lookup::NotFound;
-      return lookup;
+      return cannotExist<PrinterLookup>(Lookup::NotFound, "No queue can have this name.");
     }
     ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
-    requestAttributes(request, kPrinterAttributes);
+    requestFields(request, kPrinterFields);
     Answer answer = ask(http, request);
     PrinterLookup lookup;
     lookup.outcome = outcomeOf(answer);
@@ -314,7 +279,7 @@ PrinterLookup getPrinter(http_t* http, const std::string& name) noexcept {
       return lookup;
     }
     std::vector<PrinterInfo> printers =
-        records<PrinterInfo>(answer.response.get(), IPP_TAG_PRINTER, readPrinter);
+        records(answer.response.get(), IPP_TAG_PRINTER, kPrinterFields);
     if (printers.empty() || printers.front().name.empty()) {
       return failed<PrinterLookup>(IPP_STATUS_ERROR_INTERNAL, "The answer names no printer.");
     }
@@ -332,12 +297,10 @@ JobLookup getJob(http_t* http, int32_t jobId) noexcept {
   if (http == nullptr) return noConnection<JobLookup>();
   return guarded<JobLookup>([&] {
     if (jobId < 1) {
-      auto lookup = failed<JobLookup>(IPP_STATUS_ERROR_NOT_FOUND, "Job ids start at 1.");
-      lookup.outcome = Lookup::NotFound;
-      return lookup;
+      return cannotExist<JobLookup>(Lookup::NotFound, "Job ids start at 1.");
     }
     ipp_t* request = jobRequest(IPP_OP_GET_JOB_ATTRIBUTES, jobId);
-    requestAttributes(request, kJobAttributes);
+    requestFields(request, kJobFields);
     Answer answer = ask(http, request);
     JobLookup lookup;
     lookup.outcome = outcomeOf(answer);
@@ -345,7 +308,7 @@ JobLookup getJob(http_t* http, int32_t jobId) noexcept {
       lookup.failure = std::move(answer.failure);
       return lookup;
     }
-    std::vector<JobInfo> jobs = records<JobInfo>(answer.response.get(), IPP_TAG_JOB, readJob);
+    std::vector<JobInfo> jobs = records(answer.response.get(), IPP_TAG_JOB, kJobFields);
     if (jobs.empty() || jobs.front().id != jobId) {
       return failed<JobLookup>(IPP_STATUS_ERROR_INTERNAL, "The answer is about another job.");
     }
@@ -360,9 +323,7 @@ CancelResult cancelJob(http_t* http, int32_t jobId) noexcept {
   if (http == nullptr) return noConnection<CancelResult>();
   return guarded<CancelResult>([&] {
     if (jobId < 1) {
-      auto result = failed<CancelResult>(IPP_STATUS_ERROR_NOT_FOUND, "Job ids start at 1.");
-      result.outcome = Cancel::NotFound;
-      return result;
+      return cannotExist<CancelResult>(Cancel::NotFound, "Job ids start at 1.");
     }
     Answer answer = ask(http, jobRequest(IPP_OP_CANCEL_JOB, jobId));
     CancelResult result;
