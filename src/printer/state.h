@@ -23,6 +23,9 @@ struct Failure {
   std::string message;
 };
 
+// States are IPP's enum values by name; a value IPP does not define reads
+// "unknown".
+
 // How a question about one named queue or one job id ended. NotFound is only
 // ever the scheduler's answer (or a name or id that no queue or job can
 // have); a connection that fails is an Error.
