@@ -118,7 +118,10 @@ class PrivateCups {
         'DefaultAuthType None',
         'JobRetryLimit 0',
         'MaxJobs 0',
-        'PreserveJobHistory Off',
+        // Finished jobs stay queryable (their state, not their files), as on
+        // a stock scheduler.
+        'PreserveJobHistory On',
+        'PreserveJobFiles Off',
         '<Location />',
         '  Order allow,deny',
         '  Allow all',

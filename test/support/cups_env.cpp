@@ -51,4 +51,11 @@ void setLpoptions(const std::vector<std::string>& lines) {
   for (const auto& line : lines) out << line << "\n";
 }
 
+Connection connect() {
+  Connection http(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
+                               30000, nullptr));
+  if (http == nullptr) throw std::runtime_error(std::string("cannot connect to ") + cupsServer());
+  return http;
+}
+
 }  // namespace testcups

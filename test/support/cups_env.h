@@ -2,7 +2,10 @@
 // The C++ side of the private scheduler: the tests run under
 // lib/private-cups.js, which exports CUPS_SERVER and CUPS_CAPTURE_DIR.
 
+#include <cups/cups.h>
+
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,5 +24,13 @@ std::vector<uint8_t> waitForJob(const std::string& queue);
 // Replaces $HOME/.cups/lpoptions (the wrapper gives every run its own HOME).
 // libcups reads HOME once per process but the file at every cupsGetDests.
 void setLpoptions(const std::vector<std::string>& lines);
+
+struct HttpClose {
+  void operator()(http_t* http) const { httpClose(http); }
+};
+using Connection = std::unique_ptr<http_t, HttpClose>;
+
+// A connection of the test's own to the private scheduler; throws if none.
+Connection connect();
 
 }  // namespace testcups

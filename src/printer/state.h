@@ -1,0 +1,91 @@
+#pragma once
+// What the scheduler says about its queues and jobs: one IPP request per
+// question (plus the default destination's name for printers), over a
+// connection that the caller opened, owns and bounds. libcups keeps its error
+// state per thread, so any thread may call these with its own connection.
+// None of them throws: every failure comes back in the result.
+
+#include <cups/cups.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cupsstate {
+
+// Why an exchange failed: cupsLastError() and cupsLastErrorString() of the
+// request. Besides the scheduler's own IPP answers this holds libcups' codes
+// for a lost connection (IPP_STATUS_ERROR_SERVICE_UNAVAILABLE and the like).
+struct Failure {
+  ipp_status_t status = IPP_STATUS_OK;
+  std::string message;
+};
+
+// States are IPP's enum values by name; a value IPP does not define reads
+// "unknown".
+
+// How a question about one named queue or one job id ended. NotFound is only
+// ever the scheduler's answer (or a name or id that no queue or job can
+// have); a connection that fails is an Error.
+enum class Lookup { Found, NotFound, Error };
+
+struct PrinterInfo {
+  std::string name;                       // as the scheduler spells it
+  std::string state;                      // "idle", "processing" or "stopped"
+  std::vector<std::string> stateReasons;  // IPP keywords; "none" gives an empty list
+  std::string stateMessage;               // e.g. the reason given to cupsdisable -r
+  bool acceptingJobs = false;
+  bool isDefault = false;                // the destination lp would use without -d
+  std::optional<int32_t> resolutionDpi;  // printer-resolution-default, horizontal
+  std::string deviceUri;
+  std::string makeAndModel;
+};
+
+struct PrinterList {
+  bool ok = false;
+  std::vector<PrinterInfo> printers;  // in the scheduler's order; empty when it has none
+  Failure failure;                    // when !ok
+};
+
+struct PrinterLookup {
+  Lookup outcome = Lookup::Error;
+  PrinterInfo printer;  // when Found
+  Failure failure;      // when NotFound or Error
+};
+
+struct JobInfo {
+  int32_t id = 0;
+  std::string printer;  // the queue's name
+  // "pending", "held", "processing", "stopped", "canceled", "aborted" or "completed".
+  std::string state;
+  std::vector<std::string> stateReasons;  // IPP keywords; "none" gives an empty list
+  std::string title;
+  std::optional<int32_t> kOctets;      // document size in KiB, rounded up
+  std::optional<int64_t> createdAt;    // seconds since the epoch
+  std::optional<int64_t> completedAt;  // set once the job reached a final state
+};
+
+struct JobLookup {
+  Lookup outcome = Lookup::Error;
+  JobInfo job;      // when Found
+  Failure failure;  // when NotFound or Error
+};
+
+enum class Cancel { Cancelled, NotFound, AlreadyFinal, Error };
+
+struct CancelResult {
+  Cancel outcome = Cancel::Error;
+  Failure failure;  // for every outcome but Cancelled
+};
+
+PrinterList listPrinters(http_t* http) noexcept;
+PrinterLookup getPrinter(http_t* http, const std::string& name) noexcept;
+JobLookup getJob(http_t* http, int32_t jobId) noexcept;
+CancelResult cancelJob(http_t* http, int32_t jobId) noexcept;
+
+// Whether a job in this state will never change again (completed, canceled, aborted).
+bool isFinalJobState(std::string_view state) noexcept;
+
+}  // namespace cupsstate
