@@ -36,7 +36,7 @@ ByteVector CPCLInstruction::generateCommand() {
   appendText(out, " ");
   appendNumber(out, height);
   appendText(out, " 0 0 ");
-  if (!hex::appendLabel(bmpData, width, height, total, out)) return {};
+  if (!hex::appendLabel(bmpData, width, height, out)) return {};
   appendText(out, params.withCutter ? "\r\nCUT\r\nPRINT\r\n" : "\r\nPRINT\r\n");
   return out;
 }

@@ -51,13 +51,22 @@ inline uint64_t labelBytes(const ByteVector& image, int32_t width, int32_t heigh
   return total <= image.size() ? total : 0;
 }
 
-// Appends the label's raster (1 bits print) as hexadecimal digits; false when
-// the image does not hold the label's rows.
-inline bool appendLabel(const ByteVector& image, int32_t width, int32_t height, uint64_t total,
-                        ByteVector& out) {
-  if (!appendRaster(image, readU32(image, 10), width, height, DarkBit::One, out)) return false;
-  expandTail(out, total);
+// Appends rows [firstRow, firstRow + rows) of the label's raster (1 bits
+// print) as hexadecimal digits; false when the image does not hold the
+// label's rows.
+inline bool appendLabelRows(const ByteVector& image, int32_t width, int32_t height,
+                            int32_t firstRow, int32_t rows, ByteVector& out) {
+  const size_t before = out.size();
+  if (!appendRasterRows(image, readU32(image, 10), width, height, firstRow, rows, DarkBit::One,
+                        out)) {
+    return false;
+  }
+  expandTail(out, out.size() - before);
   return true;
+}
+
+inline bool appendLabel(const ByteVector& image, int32_t width, int32_t height, ByteVector& out) {
+  return appendLabelRows(image, width, height, 0, height, out);
 }
 
 }  // namespace hex

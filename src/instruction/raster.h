@@ -29,21 +29,25 @@ inline int32_t readI32(const ByteVector& image, size_t offset) {
   return static_cast<int32_t>(readU32(image, offset));
 }
 
-// Appends the raster of a width x height prepared image (rows bottom-up at
-// `pixelOffset`, each preparedStride(width) bytes) to `out`, a std::string or
-// ByteVector. Returns false, appending nothing, when a size is below 1 or the
-// image does not hold those rows: nothing past its end is ever read.
+// Appends rows [firstRow, firstRow + rows) of the raster of a width x height
+// prepared image (rows bottom-up at `pixelOffset`, each preparedStride(width)
+// bytes; row 0 is the top of the picture) to `out`, a std::string or
+// ByteVector. Returns false, appending nothing, when a size is below 1, the
+// range leaves the label, or the image does not hold the label's rows:
+// nothing past its end is ever read.
 template <typename Out>
-bool appendRaster(const ByteVector& image, uint32_t pixelOffset, int32_t width, int32_t height,
-                  DarkBit dark, Out& out) {
-  if (width < 1 || height < 1) return false;
+bool appendRasterRows(const ByteVector& image, uint32_t pixelOffset, int32_t width, int32_t height,
+                      int32_t firstRow, int32_t rows, DarkBit dark, Out& out) {
+  if (width < 1 || height < 1 || firstRow < 0 || rows < 0 || rows > height - firstRow) {
+    return false;
+  }
   const uint64_t stride = preparedStride(static_cast<uint32_t>(width));
   if (pixelOffset > image.size() || (image.size() - pixelOffset) / stride < uint64_t(height)) {
     return false;
   }
   const size_t rowBytes = static_cast<size_t>(rasterRowBytes(width));
   const size_t start = out.size();
-  out.resize(start + rowBytes * static_cast<size_t>(height));
+  out.resize(start + rowBytes * static_cast<size_t>(rows));
   uint8_t* dst = reinterpret_cast<uint8_t*>(&out[start]);
 
   // Light pixels have the top bit set; TSPL sends that bit as it is, the
@@ -52,7 +56,7 @@ bool appendRaster(const ByteVector& image, uint32_t pixelOffset, int32_t width, 
   const int32_t whole = width / 8;
   const int32_t rest = width % 8;
   const uint8_t restMask = static_cast<uint8_t>(0xFF00u >> rest);
-  for (int32_t r = 0; r < height; ++r) {
+  for (int32_t r = firstRow; r < firstRow + rows; ++r) {
     const uint8_t* src = image.data() + pixelOffset + uint64_t(height - 1 - r) * stride;
     for (int32_t b = 0; b < whole; ++b, src += 8) {
       const uint8_t bits = (src[0] & 0x80) | (src[1] & 0x80) >> 1 | (src[2] & 0x80) >> 2 |
@@ -67,6 +71,13 @@ bool appendRaster(const ByteVector& image, uint32_t pixelOffset, int32_t width, 
     }
   }
   return true;
+}
+
+// The whole raster, top row first.
+template <typename Out>
+bool appendRaster(const ByteVector& image, uint32_t pixelOffset, int32_t width, int32_t height,
+                  DarkBit dark, Out& out) {
+  return appendRasterRows(image, pixelOffset, width, height, 0, height, dark, out);
 }
 
 // Appends text to a command stream.

@@ -9,6 +9,7 @@
 #include <string>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "bmp_builder.h"
 #include "instruction/cpcl.h"
@@ -115,6 +116,37 @@ TEST(RasterLanguages, MismatchedImagesGiveNoStream) {
     EXPECT_EQ(make(10, 5, false, 203, shortRows), "") << name;
     EXPECT_EQ(make(100, 100, true, 203, shortRows), "") << name;  // more raster than image
   }
+}
+
+// A ^GF field carries at most 99,999 bytes: a larger raster goes out as bands
+// of whole rows, each placed at its first row; a row longer than a field
+// gives no stream. 29 x 431 mm at 203 dpi is 99,992 bytes, 100 x 125 mm is
+// 100,000 (999 rows of 100 bytes, then 1).
+TEST(RasterLanguages, ZplBandsWithinTheFieldLimit) {
+  struct Label {
+    int32_t widthMm, heightMm;
+    std::vector<int> bandRows;  // none: one field at the label home
+  } const labels[] = {{29, 431, {}}, {100, 125, {999, 1}}, {99999, 1, std::vector<int>(8, 1)}};
+  for (const Label& l : labels) {
+    const int width = 8 * l.widthMm, height = 8 * l.heightMm, rowBytes = (width + 7) / 8;
+    const std::string raster = bits(width, height, kPattern, false);
+    auto field = [&](int first, int rows) {
+      const std::string n = std::to_string(rows * rowBytes);
+      return "^GFA," + n + "," + n + "," + std::to_string(rowBytes) + "," +
+             hexOf(raster.substr(size_t(first) * rowBytes, size_t(rows) * rowBytes)) +
+             "\r\n^FS\r\n";
+    };
+    std::string fields = l.bandRows.empty() ? field(0, height) : "";
+    for (int first = 0, i = 0; i < int(l.bandRows.size()); first += l.bandRows[i++]) {
+      fields += "^FO0," + std::to_string(first) + "\r\n" + field(first, l.bandRows[i]);
+    }
+    EXPECT_TRUE(generate<ZPLInstruction>(l.widthMm, l.heightMm, false, 203,
+                                         image(width, height, kPattern)) ==
+                "^XA\r\n^PW" + std::to_string(width) + "\r\n^LL" + std::to_string(height) +
+                    "\r\n^LH0,0\r\n" + fields + "^XZ\r\n")
+        << l.widthMm << " x " << l.heightMm << " mm";
+  }
+  EXPECT_EQ(generate<ZPLInstruction>(100000, 1, false, 203, image(800000, 8, kWhite)), "");
 }
 
 // GS v 0 holds bytes per row and rows in 16 bits each; 1 x 8192 mm at 203 dpi
