@@ -8,7 +8,7 @@ const fs = require('fs');
 const path = require('path');
 const { parseArgs } = require('util');
 
-const { LANGUAGES, EXTENSIONS } = require('../lib/languages');
+const { LANGUAGES, EXTENSIONS, DEFAULT_DPI, dotsPerMm } = require('../lib/languages');
 
 const HELP = {
   main: `Usage: trace-label <command> [options]
@@ -41,7 +41,7 @@ Exit code 0 when CUPS accepted the job, 1 when it did not.`,
   -l, --language LANG  printer language: ${LANGUAGES.join(', ')}
       --width MM       label width in millimetres
       --height MM      label height in millimetres
-      --dpi N          printer resolution (default 203; exactly 300 gives 12 dots/mm, others 8)
+      --dpi N          printer resolution (default ${DEFAULT_DPI}; exactly 300 gives 12 dots/mm, others 8)
       --cutter         cut after the label
   -o, --output FILE    where to write the commands
 Writes exactly the bytes "print" would send to a printer of that resolution.`,
@@ -50,7 +50,7 @@ Writes exactly the bytes "print" would send to a printer of that resolution.`,
   -l, --language LANG  language of FILE (default: from its extension,
                        ${Object.entries(EXTENSIONS).map(([l, e]) => `${e} ${l}`).join(', ')},
                        else from its first bytes)
-      --dpi N          resolution the stream was made for (default 203); TSPL
+      --dpi N          resolution the stream was made for (default ${DEFAULT_DPI}); TSPL
                        gives its size in millimetres only, so this sets its width in dots
       --scale N        pixels per dot in the picture (default 1)
   -o, --output FILE    where to write the PNG
@@ -164,7 +164,7 @@ const commands = {
     });
     if (values.help) return out.help('render');
     if (!values.output) throw new UsageError('-o FILE is required');
-    const dpi = positiveInteger('dpi', values.dpi, { required: false }) ?? 203;
+    const dpi = positiveInteger('dpi', values.dpi, { required: false }) ?? DEFAULT_DPI;
     const request = { device: values.printer || 'render', ...labelRequest(values, positionals) };
     const bytes = addon().renderTraceCode(request, dpi);
     if (!Buffer.isBuffer(bytes)) throw new Failure('no commands could be made from this image (see the log above)');
@@ -184,7 +184,7 @@ const commands = {
     const file = onePositional(positionals, 'the command file to preview');
     if (!values.output) throw new UsageError('-o IMAGE.png is required');
     const scale = positiveInteger('scale', values.scale, { required: false }) ?? 1;
-    const dpi = positiveInteger('dpi', values.dpi, { required: false }) ?? 203;
+    const dpi = positiveInteger('dpi', values.dpi, { required: false }) ?? DEFAULT_DPI;
     const bytes = readInput(file);
     const { decode, detectLanguage } = require('../lib/virtual-printer');
     let language;
@@ -196,7 +196,7 @@ const commands = {
     }
     let label;
     try {
-      label = decode(language, bytes, { dotsPerMm: dpi === 300 ? 12 : 8 });
+      label = decode(language, bytes, { dotsPerMm: dotsPerMm(dpi) });
     } catch (error) {
       throw new Failure(`${file} is not a ${language} label this tool can read: ${error.message}`);
     }
