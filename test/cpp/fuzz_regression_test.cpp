@@ -31,21 +31,20 @@ const Mismatch kMismatches[] = {
 };
 
 // The languages that size their raster by the label, not by the image.
-template <typename Language>
-void expectRefusals(const char* language) {
+void expectRefusals(LanguageCommand make, const char* language) {
   const ByteVector image = testbmp::build(testbmp::grayImage(8, 8, [](int, int) { return 255; }));
   for (const Mismatch& c : kMismatches) {
     std::string command = "not run";
-    ASSERT_NO_THROW(command = generate<Language>(c.widthMm, c.heightMm, false, c.dpi, image))
+    ASSERT_NO_THROW(command = generate(make, c.widthMm, c.heightMm, false, c.dpi, image))
         << language << ": " << c.what;
     EXPECT_TRUE(command.empty()) << language << ": " << c.what;
   }
 }
 
 TEST(FuzzRegression, LabelSizedRastersRefuseAnImageSmallerThanTheLabel) {
-  expectRefusals<TSPLInstruction>("TSPL");
-  expectRefusals<ZPLInstruction>("ZPL");
-  expectRefusals<CPCLInstruction>("CPCL");
+  expectRefusals(tsplCommand, "TSPL");
+  expectRefusals(zplCommand, "ZPL");
+  expectRefusals(cpclCommand, "CPCL");
 }
 
 }  // namespace

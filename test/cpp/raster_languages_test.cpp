@@ -82,39 +82,41 @@ TEST(RasterLanguages, StreamsMatchByteForByte) {
     const std::string w = std::to_string(l.width), h = std::to_string(l.height);
     for (bool cut : {false, true}) {
       SCOPED_TRACE(w + " x " + h + " dots at " + std::to_string(l.dpi) + (cut ? ", cut" : ""));
-      auto make = [&](auto generator) { return generator(l.widthMm, l.heightMm, cut, l.dpi, bmp); };
-      EXPECT_EQ(make(generate<TSPLInstruction>),
+      auto make = [&](LanguageCommand command) {
+        return generate(command, l.widthMm, l.heightMm, cut, l.dpi, bmp);
+      };
+      EXPECT_EQ(make(tsplCommand),
                 "SIZE " + std::to_string(l.widthMm) + " mm, " + std::to_string(l.heightMm) +
                     " mm\r\nCLS\r\nGAP 0,0\r\nOFFSET 0\r\nDIRECTION 1\r\nSET TEAR ON\r\n" +
                     (cut ? "SET CUTTER 1\r\n" : "") + "BITMAP 0,0," + b + "," + h + ",0," +
                     bits(l.width, l.height, l.gray, true) + "\r\nPRINT 1\r\n");
-      EXPECT_EQ(make(generate<ZPLInstruction>),
-                "^XA\r\n^PW" + w + "\r\n^LL" + h + "\r\n^LH0,0\r\n" + (cut ? "^MMC\r\n" : "") +
-                    "^GFA," + t + "," + t + "," + b + "," + hex + "\r\n^FS\r\n^XZ\r\n");
-      EXPECT_EQ(make(generate<CPCLInstruction>), "! 0 200 200 " + h + " 1\r\nPW " + w + "\r\nEG " +
-                                                     b + " " + h + " 0 0 " + hex + "\r\n" +
-                                                     (cut ? "CUT\r\n" : "") + "PRINT\r\n");
-      EXPECT_EQ(make(generate<ESCPOSInstruction>), escPos(rowBytes, l.height, raster, cut));
+      EXPECT_EQ(make(zplCommand), "^XA\r\n^PW" + w + "\r\n^LL" + h + "\r\n^LH0,0\r\n" +
+                                      (cut ? "^MMC\r\n" : "") + "^GFA," + t + "," + t + "," + b +
+                                      "," + hex + "\r\n^FS\r\n^XZ\r\n");
+      EXPECT_EQ(make(cpclCommand), "! 0 200 200 " + h + " 1\r\nPW " + w + "\r\nEG " + b + " " + h +
+                                       " 0 0 " + hex + "\r\n" + (cut ? "CUT\r\n" : "") +
+                                       "PRINT\r\n");
+      EXPECT_EQ(make(escPosCommand), escPos(rowBytes, l.height, raster, cut));
     }
   }
 }
 
 // An image that does not hold the rows the generator reads gives no stream.
 TEST(RasterLanguages, MismatchedImagesGiveNoStream) {
-  using Generate = std::string (*)(int32_t, int32_t, bool, int32_t, ByteVector);
-  const std::pair<std::string, Generate> languages[] = {{"TSPL", generate<TSPLInstruction>},
-                                                        {"ZPL", generate<ZPLInstruction>},
-                                                        {"CPCL", generate<CPCLInstruction>},
-                                                        {"ESC/POS", generate<ESCPOSInstruction>}};
+  const std::pair<std::string, LanguageCommand> languages[] = {{"TSPL", tsplCommand},
+                                                               {"ZPL", zplCommand},
+                                                               {"CPCL", cpclCommand},
+                                                               {"ESC/POS", escPosCommand}};
   const ByteVector shortRows = image(80, 39, kBlack);  // the label is 80 x 40
   ByteVector truncated = image(80, 40, kBlack);
   truncated.pop_back();  // the header still says 80 x 40
   for (auto [name, make] : languages) {
-    EXPECT_EQ(make(10, 5, false, 203, truncated), "") << name;
-    EXPECT_EQ(make(10, 5, false, 203, ByteVector(30, 0)), "") << name;
+    EXPECT_EQ(generate(make, 10, 5, false, 203, truncated), "") << name;
+    EXPECT_EQ(generate(make, 10, 5, false, 203, ByteVector(30, 0)), "") << name;
     if (name == "ESC/POS") continue;  // sized by the image's header, not by the label
-    EXPECT_EQ(make(10, 5, false, 203, shortRows), "") << name;
-    EXPECT_EQ(make(100, 100, true, 203, shortRows), "") << name;  // more raster than image
+    EXPECT_EQ(generate(make, 10, 5, false, 203, shortRows), "") << name;
+    EXPECT_EQ(generate(make, 100, 100, true, 203, shortRows), "")
+        << name;  // more raster than image
   }
 }
 
@@ -140,13 +142,13 @@ TEST(RasterLanguages, ZplBandsWithinTheFieldLimit) {
     for (int first = 0, i = 0; i < int(l.bandRows.size()); first += l.bandRows[i++]) {
       fields += "^FO0," + std::to_string(first) + "\r\n" + field(first, l.bandRows[i]);
     }
-    EXPECT_TRUE(generate<ZPLInstruction>(l.widthMm, l.heightMm, false, 203,
-                                         image(width, height, kPattern)) ==
-                "^XA\r\n^PW" + std::to_string(width) + "\r\n^LL" + std::to_string(height) +
-                    "\r\n^LH0,0\r\n" + fields + "^XZ\r\n")
+    EXPECT_TRUE(
+        generate(zplCommand, l.widthMm, l.heightMm, false, 203, image(width, height, kPattern)) ==
+        "^XA\r\n^PW" + std::to_string(width) + "\r\n^LL" + std::to_string(height) +
+            "\r\n^LH0,0\r\n" + fields + "^XZ\r\n")
         << l.widthMm << " x " << l.heightMm << " mm";
   }
-  EXPECT_EQ(generate<ZPLInstruction>(100000, 1, false, 203, image(800000, 8, kWhite)), "");
+  EXPECT_EQ(generate(zplCommand, 100000, 1, false, 203, image(800000, 8, kWhite)), "");
 }
 
 // GS v 0 holds bytes per row and rows in 16 bits each; 1 x 8192 mm at 203 dpi
@@ -156,7 +158,7 @@ TEST(RasterLanguages, EscPosSixteenBitLimit) {
       {8, 65535, true}, {8, 65536, false}, {524280, 1, true}, {524281, 1, false}};
   for (auto [width, height, fits] : cases) {
     const std::string stream =
-        generate<ESCPOSInstruction>(1, 8192, false, 203, image(width, height, kWhite));
+        generate(escPosCommand, 1, 8192, false, 203, image(width, height, kWhite));
     const int rowBytes = (width + 7) / 8;
     EXPECT_TRUE(stream ==
                 (fits ? escPos(rowBytes, height, std::string(rowBytes * height, '\0'), false) : ""))
