@@ -54,18 +54,13 @@ test('large ZPL labels', async (t) => {
 
       const zpl = job.toString('latin1');
       assert.deepEqual(zpl.match(/\^FO\d+,\d+/g) ?? [], fields);
-      assert.equal(zpl.match(/\^GFA/g).length, Math.max(1, fields.length));
-      const expected = decode('PPLA', fs.readFileSync(prepared));
-      assert.equal(expected.width * expected.height, width * height);
-      assert.deepEqual(decode('ZPL', job).dots, expected.dots);
+      const expected = decode('PPLA', fs.readFileSync(prepared)).dots;
+      assert.deepEqual(decode('ZPL', job).dots, expected);
 
       const png = PNG.sync.read(Buffer.from(await api.zplToBase64Async(zpl, widthMm, heightMm, dotsPerMm), 'base64'));
-      assert.equal(png.width, width);
-      assert.equal(png.height, height);
-      const drawn = new Uint8Array(width * height);
-      for (let i = 0; i < drawn.length; i++) drawn[i] = png.data[4 * i] < 128 ? 1 : 0;
+      assert.deepEqual([png.width, png.height], [width, height]);
       let differ = 0;
-      for (let i = 0; i < drawn.length; i++) differ += drawn[i] !== expected.dots[i];
+      for (let i = 0; i < expected.length; i++) differ += (png.data[4 * i] < 128 ? 1 : 0) !== expected[i];
       assert.equal(differ, 0, `${differ} dots differ from the prepared image`);
     });
   }
