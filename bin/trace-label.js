@@ -8,7 +8,7 @@ const fs = require('fs');
 const path = require('path');
 const { parseArgs } = require('util');
 
-const { LANGUAGES, EXTENSIONS } = require('../lib/languages');
+const { LANGUAGES, EXTENSIONS, DEFAULT_DPI, dotsPerMm } = require('../lib/languages');
 const { toBMP } = require('../lib/images');
 const { ERROR_CODES } = require('../lib/errors');
 
@@ -52,7 +52,7 @@ cannot be read.`,
   -l, --language LANG  printer language: ${LANGUAGES.join(', ')}
       --width MM       label width in millimetres (at most ${MAX_LABEL_MM})
       --height MM      label height in millimetres (at most ${MAX_LABEL_MM})
-      --dpi N          printer resolution (default 203; exactly 300 gives 12 dots/mm, others 8)
+      --dpi N          printer resolution (default ${DEFAULT_DPI}; exactly 300 gives 12 dots/mm, others 8)
       --cutter         cut after the label
       --force          allow a width or height over ${MAX_LABEL_MM} mm
   -o, --output FILE    where to write the commands
@@ -65,7 +65,7 @@ printer of that resolution.`,
   -l, --language LANG  language of FILE (default: from its extension,
                        ${Object.entries(EXTENSIONS).map(([l, e]) => `${e} ${l}`).join(', ')},
                        else from its first bytes)
-      --dpi N          resolution the stream was made for (default 203); TSPL
+      --dpi N          resolution the stream was made for (default ${DEFAULT_DPI}); TSPL
                        gives its size in millimetres only, so this sets its width in dots
       --scale N        pixels per dot in the picture (default 1; the picture
                        may have at most ${MAX_PREVIEW_PIXELS / 1e6} million pixels)
@@ -197,7 +197,7 @@ const commands = {
     });
     if (values.help) return out.help('render');
     if (!values.output) throw new UsageError('-o FILE is required');
-    const dpi = positiveInteger('dpi', values.dpi, { required: false }) ?? 203;
+    const dpi = positiveInteger('dpi', values.dpi, { required: false }) ?? DEFAULT_DPI;
     const request = { device: values.printer || 'render', ...labelRequest(values, positionals) };
     const bytes = addon().renderTraceCode(request, dpi);
     if (!Buffer.isBuffer(bytes)) throw new Failure('no commands could be made from this image (see the log above)');
@@ -217,7 +217,7 @@ const commands = {
     const file = onePositional(positionals, 'the command file to preview');
     if (!values.output) throw new UsageError('-o IMAGE.png is required');
     const scale = positiveInteger('scale', values.scale, { required: false }) ?? 1;
-    const dpi = positiveInteger('dpi', values.dpi, { required: false }) ?? 203;
+    const dpi = positiveInteger('dpi', values.dpi, { required: false }) ?? DEFAULT_DPI;
     const bytes = readInput(file);
     const { decode, detectLanguage } = require('../lib/virtual-printer');
     let language;
@@ -229,7 +229,7 @@ const commands = {
     }
     let label;
     try {
-      label = decode(language, bytes, { dotsPerMm: dpi === 300 ? 12 : 8 });
+      label = decode(language, bytes, { dotsPerMm: dotsPerMm(dpi) });
     } catch (error) {
       throw new Failure(`${file} is not a ${language} label this tool can read: ${error.message}`);
     }

@@ -11,18 +11,19 @@
 #include <cstring>
 
 #include "helper/bmp.h"
+#include "helper/bmp_fields.h"
 
-#define FUZZ_REQUIRE(cond)                                                   \
-  do {                                                                       \
-    if (!(cond)) {                                                           \
-      std::fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, \
-                   #cond);                                                   \
-      std::abort();                                                          \
-    }                                                                        \
+#define FUZZ_REQUIRE(cond)                                                             \
+  do {                                                                                 \
+    if (!(cond)) {                                                                     \
+      std::fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, #cond); \
+      std::abort();                                                                    \
+    }                                                                                  \
   } while (0)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  if (std::getenv("FUZZ_SHOW_LOG") == nullptr && std::freopen("/dev/null", "w", stdout) == nullptr) {
+  if (std::getenv("FUZZ_SHOW_LOG") == nullptr &&
+      std::freopen("/dev/null", "w", stdout) == nullptr) {
     std::abort();
   }
   return 0;
@@ -30,20 +31,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 namespace fuzz {
 
-inline uint32_t u32(const ByteVector& b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t{b[at + 3]} << 24;
-}
-inline int32_t i32(const ByteVector& b, size_t at) { return static_cast<int32_t>(u32(b, at)); }
+using bmpfield::readI32;
+using bmpfield::readU32;
 
 // The fixed layout of every prepared image: headers, gray ramp, zero padding.
 inline void requirePrepared(const ByteVector& image, int32_t width, int32_t height) {
   const uint64_t stride = preparedStride(static_cast<uint32_t>(width));
   FUZZ_REQUIRE(image.size() == 1078 + stride * static_cast<uint64_t>(height));
   FUZZ_REQUIRE(image[0] == 'B' && image[1] == 'M');
-  FUZZ_REQUIRE(u32(image, 2) == image.size());
-  FUZZ_REQUIRE(u32(image, 10) == 1078);
-  FUZZ_REQUIRE(i32(image, 18) == width && i32(image, 22) == height);
-  FUZZ_REQUIRE(image[28] == 8 && u32(image, 34) == stride * static_cast<uint64_t>(height));
+  FUZZ_REQUIRE(readU32(image, 2) == image.size());
+  FUZZ_REQUIRE(readU32(image, 10) == 1078);
+  FUZZ_REQUIRE(readI32(image, 18) == width && readI32(image, 22) == height);
+  FUZZ_REQUIRE(image[28] == 8 && readU32(image, 34) == stride * static_cast<uint64_t>(height));
   for (int i = 0; i < 256; ++i) {
     FUZZ_REQUIRE(image[54 + 4 * i] == i && image[55 + 4 * i] == i && image[56 + 4 * i] == i &&
                  image[57 + 4 * i] == 0);

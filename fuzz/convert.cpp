@@ -6,7 +6,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const ByteVector input(data, data + size);
   const ByteVector output = convertTo8BitBMP(input);
   if (output.empty()) return 0;
-  fuzz::requirePrepared(output, fuzz::i32(input, 18), fuzz::i32(input, 22));
+  fuzz::requirePrepared(output, fuzz::readI32(input, 18), fuzz::readI32(input, 22));
   FUZZ_REQUIRE(convertTo8BitBMP(output) == output);
   return 0;
 }

@@ -1,14 +1,15 @@
-// One language's generateCommand (LANGUAGE_CLASS, built once per language).
+// One language's stream (LANGUAGE_FUNCTION, built once per language).
 // First byte: bit 0 picks the mode, bit 1 the cutter, bit 2 300 dpi (else 203),
 // bit 3 extreme label sizes. Bytes 1 and 2 choose the width and height in mm.
 //  - pipeline: the rest is a BMP, read in place up to an unmapped page, that
 //    goes through makeInstruction (conversion and resizing); a prepared image
 //    must give a non-empty stream.
-//  - injected: the rest is taken as the prepared image as it is, whatever the
-//    label size, so headers, offsets and sizes disagree; the generator may
-//    refuse, but must not read past the image.
+//  - injected: the rest is handed to the language function as the prepared
+//    image, whatever the label size, so headers, offsets and sizes disagree;
+//    it may refuse, but must not read past the image.
 // Either way a second call gives the same bytes.
 #include <limits>
+#include <memory>
 #include <utility>
 
 #include LANGUAGE_HEADER
@@ -17,24 +18,10 @@
 
 namespace {
 
-class Injected : public LANGUAGE_CLASS {
- public:
-  Injected(TraceCodePrintParams params, int32_t dpi, ByteVector image)
-      : LANGUAGE_CLASS(std::move(params), dpi) {
-    bmpData = std::move(image);
-  }
-};
-
 // Sizes whose dot counts wrap or approach the 32-bit limits.
-constexpr int32_t kExtremeMm[] = {std::numeric_limits<int32_t>::min(),
-                                  -268435456,
-                                  -1,
-                                  0,
-                                  1,
-                                  178956970,
-                                  268435455,
-                                  268435456,
-                                  std::numeric_limits<int32_t>::max()};
+constexpr int32_t kExtremeMm[] = {
+    std::numeric_limits<int32_t>::min(), -268435456, -1, 0, 1, 178956970, 268435455, 268435456,
+    std::numeric_limits<int32_t>::max()};
 
 }  // namespace
 
@@ -75,8 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     params.width = static_cast<int8_t>(data[1]);
     params.height = static_cast<int8_t>(data[2]);
   }
-  Injected instruction(std::move(params), dpi, std::move(image));
-  const ByteVector first = instruction.generateCommand();
-  FUZZ_REQUIRE(instruction.generateCommand() == first);
+  const ByteVector first = LANGUAGE_FUNCTION(params, dpi, image);
+  FUZZ_REQUIRE(LANGUAGE_FUNCTION(params, dpi, image) == first);
   return 0;
 }

@@ -32,7 +32,7 @@ void grayRow(const uint8_t* data, size_t size, int which, uint32_t width) {
   pick(pixelrows::portableKernels())(src.get(), out.get(), width);
   FUZZ_REQUIRE(std::memcmp(out.get(), expected.get(), width) == 0);
   if (const pixelrows::GrayKernels* vector = pixelrows::vectorKernels()) {
-    pick(*vector)(src.get(), out.get(), width);
+    pick (*vector)(src.get(), out.get(), width);
     FUZZ_REQUIRE(std::memcmp(out.get(), expected.get(), width) == 0);
   }
 }

@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_REQUIRE(width >= 1 && height >= 1);
   fuzz::requirePrepared(output, width, height);
   // At its own size the result is the plain conversion.
-  if (width == fuzz::i32(input, 18) && height == fuzz::i32(input, 22)) {
+  if (width == fuzz::readI32(input, 18) && height == fuzz::readI32(input, 22)) {
     FUZZ_REQUIRE(output == convertTo8BitBMP(input));
   }
   return 0;

@@ -12,7 +12,7 @@
 // to crop its bitmap to the label width; otherwise the bitmap's own width is used.
 
 const STX = 0x02;
-const LANGUAGES = ['TSPL', 'ZPL', 'ESC/POS', 'CPCL', 'PPLA', 'DPL'];
+const { LANGUAGES } = require('./languages');
 
 class StreamError extends Error {}
 
@@ -145,11 +145,17 @@ function decodeTspl(bytes, { dotsPerMm } = {}) {
   return { language: 'TSPL', width, height: bitmap.rows, dots, commands };
 }
 
+// ZPL manuals document a ^GF byte count of 1 to 99,999.
+const ZPL_MAX_FIELD_BYTES = 99999;
+
+// One ^GFA graphic field, alone at the label home or as a band of whole rows
+// placed with ^FO0,<first row>; the bands must cover the label exactly once.
 function decodeZpl(bytes) {
   const r = new Reader('ZPL', bytes);
   const commands = { cutter: false, widthDots: null, heightDots: null, quantity: 1 };
   if (r.line('\r\n') !== '^XA') r.fail('stream does not start with ^XA');
-  let graphic = null;
+  const graphics = [];
+  let origin = null;
   let fieldOpen = false;
   let ended = false;
   while (!r.atEnd()) {
@@ -162,12 +168,19 @@ function decodeZpl(bytes) {
       // The label home this decoder assumes.
     } else if (line === '^MMC') commands.cutter = true;
     else if ((m = /^\^PQ(\d+)$/.exec(line))) commands.quantity = int(m[1]);
-    else if ((m = /^\^GFA,(\d+),(\d+),(\d+),([^]*)$/.exec(line))) {
-      if (graphic) r.fail('second graphic field');
+    else if ((m = /^\^FO(\d+),(\d+)$/.exec(line))) {
+      if (fieldOpen || origin) r.fail('^FO inside a field');
+      origin = { x: int(m[1]), y: int(m[2]) };
+      if (origin.x !== 0) r.fail(`field at x ${origin.x}; only whole rows from x 0 are supported`);
+    } else if ((m = /^\^GFA,(\d+),(\d+),(\d+),([^]*)$/.exec(line))) {
+      if (fieldOpen) r.fail('graphic field inside a field');
+      if (graphics.length > 0 && !(origin && graphics[0].placed)) r.fail('second graphic field without ^FO');
       const [total, fieldCount, rowBytes] = m.slice(1, 4).map(int);
       if (total !== fieldCount) r.fail(`^GFA byte count ${total} and field count ${fieldCount} disagree`);
+      if (total < 1 || total > ZPL_MAX_FIELD_BYTES) r.fail(`^GFA byte count ${total} outside 1 to ${ZPL_MAX_FIELD_BYTES}`);
       if (rowBytes === 0 || total % rowBytes !== 0) r.fail(`^GFA count ${total} is not whole rows of ${rowBytes}`);
-      graphic = { rowBytes, rows: total / rowBytes, raster: hexToBytes(r, m[4], total) };
+      graphics.push({ y: origin ? origin.y : 0, placed: origin !== null, rowBytes, rows: total / rowBytes, raster: hexToBytes(r, m[4], total) });
+      origin = null;
       fieldOpen = true;
     } else if (line === '^FS') {
       if (!fieldOpen) r.fail('^FS without a field');
@@ -177,13 +190,22 @@ function decodeZpl(bytes) {
   }
   if (!ended) r.fail('no ^XZ');
   if (fieldOpen) r.fail('graphic field not closed by ^FS');
-  if (!graphic) r.fail('no ^GFA graphic field');
+  if (origin) r.fail('^FO without a graphic field');
+  if (graphics.length === 0) r.fail('no ^GFA graphic field');
   const { widthDots: width, heightDots: height } = commands;
   if (width === null || height === null) r.fail('label size (^PW, ^LL) missing');
-  if (rowBytesFor(width) !== graphic.rowBytes || height !== graphic.rows) {
-    r.fail(`graphic of ${graphic.rowBytes} bytes x ${graphic.rows} rows does not fit a ${width} x ${height} dot label`);
+  const dots = new Uint8Array(width * height);
+  const covered = new Uint8Array(height);
+  for (const g of graphics) {
+    if (rowBytesFor(width) !== g.rowBytes || g.y + g.rows > height) {
+      r.fail(`graphic of ${g.rowBytes} bytes x ${g.rows} rows at row ${g.y} does not fit a ${width} x ${height} dot label`);
+    }
+    if (covered.subarray(g.y, g.y + g.rows).some((c) => c)) r.fail(`graphic fields overlap at row ${g.y}`);
+    covered.fill(1, g.y, g.y + g.rows);
+    dots.set(unpackRaster(r, g.raster, g.rowBytes, g.rows, width, 1), g.y * width);
   }
-  const dots = unpackRaster(r, graphic.raster, graphic.rowBytes, graphic.rows, width, 1);
+  const gap = covered.indexOf(0);
+  if (gap >= 0) r.fail(`no graphic field covers row ${gap}`);
   return { language: 'ZPL', width, height, dots, commands };
 }
 

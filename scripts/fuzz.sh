@@ -4,7 +4,7 @@
 # fuzz/seeds.js writes, plus what earlier local runs kept in build-fuzz/corpus.
 #   scripts/fuzz.sh [SECONDS_PER_HARNESS]     default 20 (or $FUZZ_SECONDS)
 # A crash or a failed property fails the run; the input is kept in
-# build-fuzz/crashes/<harness>/ and belongs in test/cpp/fuzz_regression_test.cpp.
+# build-fuzz/crashes/<harness>/ and becomes a case in the C++ test of the code it broke.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

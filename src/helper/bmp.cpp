@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "helper/bmp_fields.h"
 #include "helper/bmp_source.h"
 #include "helper/log.h"
 #include "helper/pixel_rows.h"
@@ -12,15 +13,13 @@ using namespace bmpsource;
 
 namespace {
 
-constexpr size_t kHeaderBytes = 54;
-
 void copyRow(const uint8_t* src, uint8_t* dst, uint32_t width) {
   std::memcpy(dst, src, width);
 }
 
 // Conversion of an input that readSource accepted; logs the success line.
 ByteVector convertSource(const ByteVector& bmp, const SourceImage& src) {
-  ByteVector out = newPreparedImage(src.width, src.height, &bmp[kResolutionOffset]);
+  ByteVector out = newPreparedImage(src.width, src.height, &bmp[bmpfield::kResolution]);
   const pixelrows::GrayKernels& kernels = pixelrows::grayKernels();
   pixelrows::RowFn row = copyRow;
   if (src.bitsPerPixel == 24) row = kernels.bgr;
@@ -45,7 +44,7 @@ ByteVector convertTo8BitBMP(const ByteVector& bmp) {
 // byte-for-byte copy of the same rows at the same stride, so only the copy's
 // log line is written. Other depths are converted first.
 ByteVector resizeBMP(const ByteVector& bmp, int32_t width, int32_t height) {
-  if (bmp.size() < kHeaderBytes) {
+  if (bmp.size() < bmpfield::kHeaderBytes) {
     tracelog::line("[DEBUG] BMP数据不完整或无效\n");
     return {};
   }
@@ -74,24 +73,11 @@ ByteVector resizeBMP(const ByteVector& bmp, int32_t width, int32_t height) {
   const auto targetWidth = static_cast<uint32_t>(width);
   const auto targetHeight = static_cast<uint32_t>(height);
   checkPreparedSize(targetWidth, targetHeight);
-  const uint32_t targetStride = preparedStride(targetWidth);
-  ByteVector out = newPreparedImage(targetWidth, targetHeight, &bmp[kResolutionOffset]);
-
+  ByteVector out = newPreparedImage(targetWidth, targetHeight, &bmp[bmpfield::kResolution]);
   const pixelrows::ColumnSampler columns(src.width, targetWidth);
-  const double scaleY = static_cast<double>(src.height) / static_cast<double>(targetHeight);
-  uint32_t previous = src.height;  // no row yet
-  for (uint32_t y = 0; y < targetHeight; ++y) {
-    uint8_t* dst = nextRow(out, targetStride);
-    const auto t = static_cast<uint32_t>(static_cast<double>(y) * scaleY);
-    const uint32_t sy = std::min(src.height - 1, t);
-    // Enlarging repeats rows: the row just written is already the answer.
-    if (sy == previous) {
-      std::memcpy(dst, dst - targetStride, targetWidth);
-    } else {
-      columns.sampleRow(src.rows + size_t{sy} * src.stride, dst);
-      previous = sy;
-    }
-  }
+  sampleRows(out, src.height, targetWidth, targetHeight, [&](uint32_t sy, uint8_t* dst) {
+    columns.sampleRow(src.rows + size_t{sy} * src.stride, dst);
+  });
   tracelog::line("[DEBUG] 成功将BMP图像从%d x %d调整为%d x %d\n", static_cast<int>(src.width),
                  static_cast<int>(src.height), width, height);
   return out;

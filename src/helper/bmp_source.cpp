@@ -4,6 +4,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "helper/bmp_fields.h"
 #include "helper/log.h"
 
 #if defined(__linux__)
@@ -13,31 +14,7 @@
 namespace bmpsource {
 namespace {
 
-constexpr size_t kHeaderBytes = 54;
 constexpr int32_t kMaxSide = 10000;
-
-uint16_t readU16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
-uint32_t readU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-int32_t readI32(const uint8_t* p) {
-  return static_cast<int32_t>(readU32(p));
-}
-
-void writeU16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void writeU32(uint8_t* p, uint32_t v) {
-  writeU16(p, v);
-  writeU16(p + 2, v >> 16);
-}
 
 // Room for n bytes in one allocation. Large buffers ask Linux for huge pages:
 // faulting in a fresh 100 MB buffer page by page took about twice as long.
@@ -58,32 +35,35 @@ void reserveOnce(ByteVector& buffer, size_t n) {
 }  // namespace
 
 ByteVector newPreparedImage(uint32_t width, uint32_t height, const uint8_t* resolution) {
+  using namespace bmpfield;
   const uint32_t imageSize = preparedStride(width) * height;
   ByteVector out;
   reserveOnce(out, size_t{kPreparedPixelOffset} + imageSize);
   out.resize(kPreparedPixelOffset);
-  uint8_t* p = out.data();
-  p[0] = 'B';
-  p[1] = 'M';
-  writeU32(p + 2, kPreparedPixelOffset + imageSize);
-  writeU32(p + 10, kPreparedPixelOffset);
-  writeU32(p + 14, 40);
-  writeU32(p + 18, width);
-  writeU32(p + 22, height);
-  writeU16(p + 26, 1);
-  writeU16(p + 28, 8);
-  writeU32(p + 34, imageSize);
-  std::memcpy(p + kResolutionOffset, resolution, 8);
-  writeU32(p + 46, 256);
-  writeU32(p + 50, 256);
-  for (uint32_t i = 0; i < 256; ++i) std::memset(p + kHeaderBytes + 4 * i, static_cast<int>(i), 3);
+  out[0] = 'B';
+  out[1] = 'M';
+  writeU32(out, kFileSize, kPreparedPixelOffset + imageSize);
+  writeU32(out, kPixelOffset, kPreparedPixelOffset);
+  writeU32(out, kInfoSize, 40);
+  writeU32(out, kWidth, width);
+  writeU32(out, kHeight, height);
+  writeU16(out, kPlanes, 1);
+  writeU16(out, kBitsPerPixel, 8);
+  writeU32(out, kImageSize, imageSize);
+  std::memcpy(out.data() + kResolution, resolution, 8);
+  writeU32(out, kColoursUsed, 256);
+  writeU32(out, kColoursImportant, 256);
+  for (uint32_t i = 0; i < 256; ++i) {
+    std::memset(out.data() + kHeaderBytes + 4 * i, static_cast<int>(i), 3);
+  }
   return out;
 }
 
-// The last check keeps
-// every row that will be read inside the input; it comes after the depth test
-// so that a 16-bit image is still reported as such.
+// The checks of convertTo8BitBMP, in the order of its log lines. The last
+// check keeps every row that will be read inside the input; it comes after
+// the depth test so that a 16-bit image is still reported as such.
 bool readSource(const uint8_t* bmp, size_t size, SourceImage& src) {
+  using namespace bmpfield;
   if (size < kHeaderBytes) {
     tracelog::line("[DEBUG] BMP数据不完整或无效\n");
     return false;
@@ -92,18 +72,18 @@ bool readSource(const uint8_t* bmp, size_t size, SourceImage& src) {
     tracelog::line("[DEBUG] 输入数据不是有效的BMP文件\n");
     return false;
   }
-  const int32_t width = readI32(&bmp[18]);
-  const int32_t height = readI32(&bmp[22]);
+  const int32_t width = readI32(bmp, size, kWidth);
+  const int32_t height = readI32(bmp, size, kHeight);
   if (width < 1 || width > kMaxSide || height < 1 || height > kMaxSide) {
     tracelog::line("[DEBUG] BMP图像尺寸不合理: %d x %d\n", width, height);
     return false;
   }
-  const uint32_t offset = readU32(&bmp[10]);
+  const uint32_t offset = readU32(bmp, size, kPixelOffset);
   if (offset >= size) {
     tracelog::line("[DEBUG] BMP文件头偏移量无效\n");
     return false;
   }
-  const uint32_t bitsPerPixel = readU16(&bmp[28]);
+  const uint32_t bitsPerPixel = readU16(bmp, size, kBitsPerPixel);
   if (bitsPerPixel != 8 && bitsPerPixel != 24 && bitsPerPixel != 32) {
     tracelog::line("[DEBUG] 不支持的BMP位深度: %d，无法转换为8位BMP\n",
                    static_cast<int>(bitsPerPixel));

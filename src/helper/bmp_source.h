@@ -3,14 +3,14 @@
 // label image): the checks on an input BMP, in the order of their log lines,
 // and the writing of a prepared image.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "helper/bmp.h"
 
 namespace bmpsource {
-
-constexpr size_t kResolutionOffset = 38;  // 8 bytes, copied to every output
 
 // The pixel rows of an input that passed every check.
 struct SourceImage {
@@ -38,6 +38,31 @@ inline uint8_t* nextRow(ByteVector& image, uint32_t stride) {
   const size_t at = image.size();
   image.resize(at + stride);
   return image.data() + at;
+}
+
+// The rows of a targetWidth x targetHeight prepared image, appended to `out`
+// (headers only) by nearest-neighbour sampling of a source sourceHeight rows
+// high: output row y takes source row min(sourceHeight - 1, trunc(y x scale)),
+// both counted from the bottom. sampleRow(sy, dst) writes the targetWidth
+// pixels taken from source row sy; a repeated source row is copied from the
+// row just written instead.
+template <typename SampleRow>
+void sampleRows(ByteVector& out, uint32_t sourceHeight, uint32_t targetWidth, uint32_t targetHeight,
+                SampleRow&& sampleRow) {
+  const uint32_t stride = preparedStride(targetWidth);
+  const double scaleY = static_cast<double>(sourceHeight) / static_cast<double>(targetHeight);
+  uint32_t previous = sourceHeight;  // no row yet
+  for (uint32_t y = 0; y < targetHeight; ++y) {
+    uint8_t* dst = nextRow(out, stride);
+    const auto t = static_cast<uint32_t>(static_cast<double>(y) * scaleY);
+    const uint32_t sy = std::min(sourceHeight - 1, t);
+    if (sy == previous) {
+      std::memcpy(dst, dst - stride, targetWidth);
+    } else {
+      sampleRow(sy, dst);
+      previous = sy;
+    }
+  }
 }
 
 // std::length_error("vector") when a width x height prepared image would be

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 
+#include "helper/bmp_fields.h"
 #include "helper/bmp_source.h"
 #include "helper/log.h"
 #include "helper/pixel_rows.h"
@@ -107,9 +108,8 @@ ByteVector LabelImageSource::resize(int32_t width, int32_t height) const {
   const auto targetWidth = static_cast<uint32_t>(width);
   const auto targetHeight = static_cast<uint32_t>(height);
   bmpsource::checkPreparedSize(targetWidth, targetHeight);
-  const uint32_t targetStride = preparedStride(targetWidth);
   ByteVector out =
-      bmpsource::newPreparedImage(targetWidth, targetHeight, bytes_ + bmpsource::kResolutionOffset);
+      bmpsource::newPreparedImage(targetWidth, targetHeight, bytes_ + bmpfield::kResolution);
 
   // Only 8-bit rows are sampled by the sampler itself; the others use its columns.
   const pixelrows::ColumnSampler columns(width_, targetWidth, bitsPerPixel_ == 8);
@@ -119,24 +119,14 @@ ByteVector LabelImageSource::resize(int32_t width, int32_t height) const {
   std::optional<ColumnOffsets> offsets;
   if (bytesPerPixel > 1) offsets.emplace(columns, width_, targetWidth, bytesPerPixel);
   static const GatherFn gather = chooseGather();
-  const double scaleY = static_cast<double>(height_) / static_cast<double>(targetHeight);
-  uint32_t previous = height_;  // no row yet
-  for (uint32_t y = 0; y < targetHeight; ++y) {
-    uint8_t* dst = bmpsource::nextRow(out, targetStride);
-    const auto t = static_cast<uint32_t>(static_cast<double>(y) * scaleY);
-    const uint32_t sy = std::min(height_ - 1, t);
-    if (sy == previous) {  // enlarging repeats rows
-      std::memcpy(dst, dst - targetStride, targetWidth);
-      continue;
-    }
+  bmpsource::sampleRows(out, height_, targetWidth, targetHeight, [&](uint32_t sy, uint8_t* dst) {
     const uint8_t* src = rows_ + size_t{sy} * stride_;
     if (bytesPerPixel == 1) {
       columns.sampleRow(src, dst);
     } else {
       grayRow(src, *offsets, gather, kernel, dst, targetWidth);
     }
-    previous = sy;
-  }
+  });
   tracelog::line("[DEBUG] 成功将BMP图像从%d x %d调整为%d x %d\n", static_cast<int>(width_),
                  static_cast<int>(height_), width, height);
   return out;

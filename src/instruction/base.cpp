@@ -247,11 +247,6 @@ bool BaseInstruction::sendCommandToPrinterWindows(const ByteVector& /*command*/)
   return false;
 }
 
-int32_t BaseInstruction::mmToDot(int32_t mm) const {
-  // Wraps like the 32-bit product it stands for, without signed overflow.
-  return static_cast<int32_t>(static_cast<uint32_t>(getBaseDot()) * static_cast<uint32_t>(mm));
-}
-
 int32_t BaseInstruction::mmToInch(int32_t mm) {
   return static_cast<int32_t>(static_cast<float>(mm) / 25.4f);
 }

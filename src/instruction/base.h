@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "helper/bmp.h"
+#include "instruction/resolution.h"
 #include "printer/trace_code.h"
 
 class BaseInstruction {
@@ -34,8 +35,8 @@ class BaseInstruction {
   bool sendCommandToPrinterWindows(const ByteVector& command);
   void loadPrinterDefaults();
 
-  int32_t getBaseDot() const { return dpi == 300 ? 12 : 8; }
-  int32_t mmToDot(int32_t mm) const;
+  int32_t getBaseDot() const { return dotsPerMm(dpi); }
+  int32_t mmToDot(int32_t mm) const { return mmToDots(mm, dpi); }
   static int32_t mmToInch(int32_t mm);
   static std::string padWithZeros(int32_t value, int32_t width);
 
@@ -44,7 +45,7 @@ class BaseInstruction {
 
  protected:
   TraceCodePrintParams params;
-  int32_t dpi = 203;
+  int32_t dpi = kDefaultDpi;
   ByteVector bmpData;
   bool defaultsLoaded = false;
 

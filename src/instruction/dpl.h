@@ -5,12 +5,14 @@
 
 #include "instruction/base.h"
 
+// The stream for a prepared image; dpi is not read (the image carries the width).
+ByteVector dplCommand(const TraceCodePrintParams& request, int32_t dpi, const ByteVector& image);
+
 class DPLInstruction : public BaseInstruction {
  public:
-  explicit DPLInstruction(TraceCodePrintParams params);
-  DPLInstruction(TraceCodePrintParams params, int32_t fixedDpi);
+  using BaseInstruction::BaseInstruction;
 
-  ByteVector generateCommand() override;
+  ByteVector generateCommand() override { return dplCommand(params, dpi, bmpData); }
 
   static int32_t mmToTenths(int32_t mm);
 };

@@ -6,10 +6,14 @@
 
 #include "instruction/base.h"
 
+// The stream for a prepared image (dpi is not read: the image has the label's
+// size in dots); empty when its sizes do not fit GS v 0 or it does not hold
+// the rows its header announces.
+ByteVector escPosCommand(const TraceCodePrintParams& request, int32_t dpi, const ByteVector& image);
+
 class ESCPOSInstruction : public BaseInstruction {
  public:
-  explicit ESCPOSInstruction(TraceCodePrintParams params);
-  ESCPOSInstruction(TraceCodePrintParams params, int32_t fixedDpi);
+  using BaseInstruction::BaseInstruction;
 
-  ByteVector generateCommand() override;
+  ByteVector generateCommand() override { return escPosCommand(params, dpi, bmpData); }
 };

@@ -41,22 +41,21 @@ inline void expandTail(ByteVector& out, size_t count) {
   }
 }
 
-// Raster bytes of a width x height label read by its dot size, or 0 when the
-// label has no dots or the image is too small to hold that much raster (which
-// bounds the reservation before the exact check of appendLabel).
-inline uint64_t labelBytes(const ByteVector& image, int32_t width, int32_t height) {
-  if (width < 1 || height < 1 || image.size() < 54) return 0;
-  const uint64_t total =
-      static_cast<uint64_t>(rasterRowBytes(width)) * static_cast<uint64_t>(height);
-  return total <= image.size() ? total : 0;
+// T when the label has dots and the image is at least as long as its raster,
+// else 0: a bound on the reservation before appendRasterRows makes the exact
+// check.
+inline uint64_t reservableRasterBytes(const ByteVector& image, const RasterGeometry& g) {
+  const uint64_t total = g.rasterBytes();
+  return image.size() >= bmpfield::kHeaderBytes && total <= image.size() ? total : 0;
 }
 
-// Appends the label's raster (1 bits print) as hexadecimal digits; false when
-// the image does not hold the label's rows.
-inline bool appendLabel(const ByteVector& image, int32_t width, int32_t height, uint64_t total,
-                        ByteVector& out) {
-  if (!appendRaster(image, readU32(image, 10), width, height, DarkBit::One, out)) return false;
-  expandTail(out, total);
+// Appends rows [firstRow, firstRow + rows) of the raster (1 bits print) as
+// hexadecimal digits; false when the image does not hold the label's rows.
+inline bool appendRows(const ByteVector& image, const RasterGeometry& g, int32_t firstRow,
+                       int32_t rows, ByteVector& out) {
+  const size_t before = out.size();
+  if (!appendRasterRows(image, g, firstRow, rows, DarkBit::One, out)) return false;
+  expandTail(out, out.size() - before);
   return true;
 }
 

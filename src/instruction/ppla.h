@@ -6,12 +6,14 @@
 
 #include "instruction/base.h"
 
+// The stream for a prepared image; dpi is not read (the image carries the width).
+ByteVector pplaCommand(const TraceCodePrintParams& request, int32_t dpi, const ByteVector& image);
+
 class PPLAInstruction : public BaseInstruction {
  public:
-  explicit PPLAInstruction(TraceCodePrintParams params);
-  PPLAInstruction(TraceCodePrintParams params, int32_t fixedDpi);
+  using BaseInstruction::BaseInstruction;
 
-  ByteVector generateCommand() override;
+  ByteVector generateCommand() override { return pplaCommand(params, dpi, bmpData); }
 
   static int32_t mmToTenths(int32_t mm);
 };

@@ -10,6 +10,8 @@
 #include <string_view>
 
 #include "helper/bmp.h"
+#include "helper/bmp_fields.h"
+#include "instruction/resolution.h"
 
 enum class DarkBit : uint8_t { Zero, One };  // TSPL prints 0 bits; the others print 1 bits
 
@@ -18,42 +20,69 @@ constexpr int64_t rasterRowBytes(int32_t width) {
   return (static_cast<int64_t>(width) + 7) / 8;
 }
 
-// Reads the little-endian 32-bit fields of a prepared image's headers; 0 past the end.
-inline uint32_t readU32(const ByteVector& image, size_t offset) {
-  if (offset > image.size() || image.size() - offset < 4) return 0;
-  return static_cast<uint32_t>(image[offset]) | static_cast<uint32_t>(image[offset + 1]) << 8 |
-         static_cast<uint32_t>(image[offset + 2]) << 16 |
-         static_cast<uint32_t>(image[offset + 3]) << 24;
-}
-inline int32_t readI32(const ByteVector& image, size_t offset) {
-  return static_cast<int32_t>(readU32(image, offset));
+// W, H, B, S and P of a label's 1-bit raster, worked out once per stream.
+struct RasterGeometry {
+  int32_t width = 0;         // W, dots
+  int32_t height = 0;        // H, rows
+  int64_t rowBytes = 0;      // B = (W + 7) / 8
+  uint64_t stride = 0;       // S, one stored row of the prepared image
+  uint32_t pixelOffset = 0;  // P, from the image's file header
+
+  bool hasDots() const { return width >= 1 && height >= 1; }
+  // T = B x H; 0 for a label without dots.
+  uint64_t rasterBytes() const {
+    return hasDots() ? static_cast<uint64_t>(rowBytes) * static_cast<uint64_t>(height) : 0;
+  }
+  // Whether H rows of S bytes from P lie inside the image.
+  bool heldBy(const ByteVector& image) const {
+    return hasDots() && pixelOffset <= image.size() &&
+           (image.size() - pixelOffset) / stride >= static_cast<uint64_t>(height);
+  }
+};
+
+inline RasterGeometry rasterGeometry(int32_t width, int32_t height, const ByteVector& image) {
+  RasterGeometry g;
+  g.width = width;
+  g.height = height;
+  g.rowBytes = rasterRowBytes(width);
+  g.stride = preparedStride(static_cast<uint32_t>(width));
+  g.pixelOffset = bmpfield::readU32(image, bmpfield::kPixelOffset);
+  return g;
 }
 
-// Appends the raster of a width x height prepared image (rows bottom-up at
-// `pixelOffset`, each preparedStride(width) bytes) to `out`, a std::string or
-// ByteVector. Returns false, appending nothing, when a size is below 1 or the
-// image does not hold those rows: nothing past its end is ever read.
+// Sized by the label (TSPL, ZPL, CPCL): W and H are its millimetres in dots.
+inline RasterGeometry labelGeometry(int32_t widthMm, int32_t heightMm, int32_t dpi,
+                                    const ByteVector& image) {
+  return rasterGeometry(mmToDots(widthMm, dpi), mmToDots(heightMm, dpi), image);
+}
+
+// Sized by the image's own header (ESC/POS).
+inline RasterGeometry imageGeometry(const ByteVector& image) {
+  return rasterGeometry(bmpfield::readI32(image, bmpfield::kWidth),
+                        bmpfield::readI32(image, bmpfield::kHeight), image);
+}
+
+// Appends rows [firstRow, firstRow + rows) of the raster, row 0 the top of
+// the picture (the prepared image stores its rows bottom-up), to `out`, a
+// std::string or ByteVector. Returns false, appending nothing, when the range
+// leaves the label or the image does not hold the label's rows: nothing past
+// its end is ever read.
 template <typename Out>
-bool appendRaster(const ByteVector& image, uint32_t pixelOffset, int32_t width, int32_t height,
-                  DarkBit dark, Out& out) {
-  if (width < 1 || height < 1) return false;
-  const uint64_t stride = preparedStride(static_cast<uint32_t>(width));
-  if (pixelOffset > image.size() || (image.size() - pixelOffset) / stride < uint64_t(height)) {
-    return false;
-  }
-  const size_t rowBytes = static_cast<size_t>(rasterRowBytes(width));
+bool appendRasterRows(const ByteVector& image, const RasterGeometry& g, int32_t firstRow,
+                      int32_t rows, DarkBit dark, Out& out) {
+  if (!g.heldBy(image) || firstRow < 0 || rows < 0 || rows > g.height - firstRow) return false;
   const size_t start = out.size();
-  out.resize(start + rowBytes * static_cast<size_t>(height));
+  out.resize(start + static_cast<size_t>(g.rowBytes) * static_cast<size_t>(rows));
   uint8_t* dst = reinterpret_cast<uint8_t*>(&out[start]);
 
   // Light pixels have the top bit set; TSPL sends that bit as it is, the
   // others send its inverse. Filler bits past the width stay 0 either way.
   const uint8_t flip = dark == DarkBit::One ? 0xFF : 0x00;
-  const int32_t whole = width / 8;
-  const int32_t rest = width % 8;
+  const int32_t whole = g.width / 8;
+  const int32_t rest = g.width % 8;
   const uint8_t restMask = static_cast<uint8_t>(0xFF00u >> rest);
-  for (int32_t r = 0; r < height; ++r) {
-    const uint8_t* src = image.data() + pixelOffset + uint64_t(height - 1 - r) * stride;
+  for (int32_t r = firstRow; r < firstRow + rows; ++r) {
+    const uint8_t* src = image.data() + g.pixelOffset + uint64_t(g.height - 1 - r) * g.stride;
     for (int32_t b = 0; b < whole; ++b, src += 8) {
       const uint8_t bits = (src[0] & 0x80) | (src[1] & 0x80) >> 1 | (src[2] & 0x80) >> 2 |
                            (src[3] & 0x80) >> 3 | (src[4] & 0x80) >> 4 | (src[5] & 0x80) >> 5 |
@@ -67,6 +96,12 @@ bool appendRaster(const ByteVector& image, uint32_t pixelOffset, int32_t width, 
     }
   }
   return true;
+}
+
+// The whole raster, top row first.
+template <typename Out>
+bool appendRaster(const ByteVector& image, const RasterGeometry& g, DarkBit dark, Out& out) {
+  return appendRasterRows(image, g, 0, g.height, dark, out);
 }
 
 // Appends text to a command stream.

@@ -3,37 +3,28 @@
 #include "instruction/raster.h"
 
 // The raster goes out binary inside the BITMAP line, CR and LF bytes included:
-// the printer reads exactly B x H bytes after the header.
-ByteVector TSPLInstruction::generateCommand() {
-  const int32_t width = mmToDot(params.width);
-  const int32_t height = mmToDot(params.height);
-  const int64_t rowBytes = rasterRowBytes(width);
-
-  const bool hasRaster = width >= 1 && height >= 1;
-  const uint64_t rasterBytes =
-      hasRaster ? static_cast<uint64_t>(rowBytes) * static_cast<uint64_t>(height) : 0;
+// the printer reads exactly B x H bytes after the header. A label without dots
+// keeps the header with an empty raster.
+ByteVector tsplCommand(const TraceCodePrintParams& request, int32_t dpi, const ByteVector& image) {
+  const RasterGeometry g = labelGeometry(request.width, request.height, dpi, image);
   // There is never more raster than image: refusing here bounds the
   // reservation before appendRaster makes the exact check.
-  if (rasterBytes > bmpData.size()) return {};
+  if (g.rasterBytes() > image.size()) return {};
 
   ByteVector out;
-  out.reserve(160 + static_cast<size_t>(rasterBytes));
+  out.reserve(160 + static_cast<size_t>(g.rasterBytes()));
   appendText(out, "SIZE ");
-  appendNumber(out, params.width);
+  appendNumber(out, request.width);
   appendText(out, " mm, ");
-  appendNumber(out, params.height);
+  appendNumber(out, request.height);
   appendText(out, " mm\r\nCLS\r\nGAP 0,0\r\nOFFSET 0\r\nDIRECTION 1\r\nSET TEAR ON\r\n");
-  if (params.withCutter) appendText(out, "SET CUTTER 1\r\n");
+  if (request.withCutter) appendText(out, "SET CUTTER 1\r\n");
   appendText(out, "BITMAP 0,0,");
-  appendNumber(out, rowBytes);
+  appendNumber(out, g.rowBytes);
   appendText(out, ",");
-  appendNumber(out, height);
+  appendNumber(out, g.height);
   appendText(out, ",0,");
-  // An image that does not hold the label's rows gets no stream at all.
-  if (hasRaster &&
-      !appendRaster(bmpData, readU32(bmpData, 10), width, height, DarkBit::Zero, out)) {
-    return {};
-  }
+  if (g.hasDots() && !appendRaster(image, g, DarkBit::Zero, out)) return {};
   appendText(out, "\r\nPRINT 1\r\n");
   return out;
 }

@@ -1,13 +1,17 @@
 #pragma once
+// TSPL: one label of the requested size holding the image as a 1-bit BITMAP.
+
+#include <cstdint>
 
 #include "instruction/base.h"
 
-// TSPL: one label of the requested size holding the image as a 1-bit BITMAP.
+// The stream for a prepared image at dpi; empty when the image does not hold
+// the label's rows.
+ByteVector tsplCommand(const TraceCodePrintParams& request, int32_t dpi, const ByteVector& image);
+
 class TSPLInstruction : public BaseInstruction {
  public:
-  explicit TSPLInstruction(TraceCodePrintParams params) : BaseInstruction(std::move(params)) {}
-  TSPLInstruction(TraceCodePrintParams params, int32_t fixedDpi)
-      : BaseInstruction(std::move(params), fixedDpi) {}
+  using BaseInstruction::BaseInstruction;
 
-  ByteVector generateCommand() override;
+  ByteVector generateCommand() override { return tsplCommand(params, dpi, bmpData); }
 };

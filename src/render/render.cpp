@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr int32_t kDefaultDpi = 203;  // what the print path uses when CUPS has no resolution
-
 // The resolution argument: missing or undefined means the print path's default;
 // anything but a number is refused. Like a resolution from CUPS it is taken as
 // it is: exactly 300 gives 12 dots per millimetre, every other value 8.

@@ -17,28 +17,36 @@ namespace {
 const std::string kImage = std::string("BM\x02\r\n\r\x0A", 7) + std::string(1078, '\x7F') + "\r\n";
 const std::string S = "\x02";  // STX, kept apart: "\x02c" would be one hex escape
 
-template <typename Language>
-std::string stream(int32_t heightMm, bool cutter) {
-  return generate<Language>(7, heightMm, cutter, 203, {kImage.begin(), kImage.end()});
+std::string stream(LanguageCommand command, int32_t heightMm, bool cutter) {
+  return generate(command, 7, heightMm, cutter, 203, {kImage.begin(), kImage.end()});
 }
 
-std::string head(const std::string& length) {
-  return S + "m\r\n" + S + "M" + length + "\r\n" + S + "c" + length + "\r\n" + S + "O0000\r\n";
+std::string head(const std::string& length, const std::string& eol = "\r\n") {
+  return S + "m" + eol + S + "M" + length + eol + S + "c" + length + eol + S + "O0000" + eol;
 }
 
 // Heights in tenths of a millimetre, four digits at least, saturating.
 TEST(StoredImage, PplaStreams) {
   const std::string download = S + "MTT\r\n" + S + "qA\r\n" + S + "IABqrv1\r\n" + kImage + "\r\n";
   const std::string format = S + "L\r\nC0000\r\nm\r\nH15\r\nD11\r\n1Y1100000000000qrv1\r\n";
-  EXPECT_EQ(stream<PPLAInstruction>(30, false),
+  EXPECT_EQ(stream(pplaCommand, 30, false),
             head("0300") + download + format + "E\r\n" + S + "F\r\n");
-  EXPECT_EQ(stream<PPLAInstruction>(30, true),
+  EXPECT_EQ(stream(pplaCommand, 30, true),
             head("0300") + S + "V1\r\n" + download + format + ":0001\r\nE\r\n");
-  const std::pair<int32_t, std::string> heights[] = {
-      {0, "0000"}, {1, "0010"}, {1000, "10000"}, {-3, "0-29"}, {INT32_MAX, "2147483647"}};
-  for (const auto& [mm, tenths] : heights) {
-    EXPECT_EQ(stream<PPLAInstruction>(mm, false).substr(0, head(tenths).size()), head(tenths));
-    EXPECT_EQ(DPLInstruction::mmToTenths(mm), PPLAInstruction::mmToTenths(mm)) << mm;
+  const struct {
+    int32_t mm, tenths;
+    std::string text;
+  } heights[] = {{0, 0, "0000"},
+                 {1, 10, "0010"},
+                 {1000, 10000, "10000"},
+                 {-3, -29, "0-29"},
+                 {INT32_MAX, INT32_MAX, "2147483647"}};
+  for (const auto& h : heights) {
+    EXPECT_EQ(stream(pplaCommand, h.mm, false).substr(0, head(h.text).size()), head(h.text));
+    EXPECT_EQ(stream(dplCommand, h.mm, false).substr(0, head(h.text, "\r").size()),
+              head(h.text, "\r"));
+    EXPECT_EQ(PPLAInstruction::mmToTenths(h.mm), h.tenths) << h.mm;
+    EXPECT_EQ(DPLInstruction::mmToTenths(h.mm), h.tenths) << h.mm;
   }
 }
 
@@ -50,10 +58,10 @@ TEST(StoredImage, DplIsPplaWithBareCr) {
   };
   for (bool cutter : {false, true}) {
     SCOPED_TRACE(cutter ? "with cutter" : "without cutter");
-    const std::string ppla = stream<PPLAInstruction>(30, cutter);
+    const std::string ppla = stream(pplaCommand, 30, cutter);
     const size_t at = ppla.find(kImage), end = at + kImage.size();
     ASSERT_NE(at, std::string::npos);
-    EXPECT_EQ(stream<DPLInstruction>(30, cutter),
+    EXPECT_EQ(stream(dplCommand, 30, cutter),
               bareCr(ppla.substr(0, at)) + kImage + bareCr(ppla.substr(end)));
   }
 }
