@@ -84,8 +84,8 @@ function missingTools() {
 function main() {
   const error = loadError();
   if (!error) return 0;
-  console.error(`trace-label-printer: no native module loads for ${platformTag()}, building from source.`);
-  console.error(`  (${error.message.split('\n')[0]})`);
+  const why = error.code === 'TRACE_LABEL_NO_BINARY' ? 'no binary ships for it' : error.message.split('\n')[0];
+  console.error(`trace-label-printer: no native module loads on ${platformTag()} (${why}); building from source.`);
   const missing = missingTools();
   if (missing.length) {
     console.error('trace-label-printer: the source build needs:');
