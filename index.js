@@ -3,18 +3,16 @@
 // non-blocking twins, and rendering without printing.
 //
 // TRACE_LABEL_ADDON may name another build of the add-on (a sanitizer build,
-// say) and TRACE_LABEL_RENDER_ADDON another build of the render module; the
-// defaults are the ones `npm install` made.
+// say) and TRACE_LABEL_RENDER_ADDON another build of the render module;
+// otherwise lib/native-path.js picks a local build or this platform's prebuilt one.
 
-const path = require('path');
+const { nativePath } = require('./lib/native-path');
 const { NativeWorker } = require('./lib/native-worker');
 const { readPrintRequest, refusedPrinterName } = require('./lib/print-options');
 const { LANGUAGES } = require('./lib/languages');
 const { toBMP, withImage } = require('./lib/images');
 
-const release = path.join(__dirname, 'build', 'Release');
-const addonPath = process.env.TRACE_LABEL_ADDON || path.join(release, 'trace_label.node');
-const renderPath = process.env.TRACE_LABEL_RENDER_ADDON || path.join(release, 'trace_label_render.node');
+const addonPath = nativePath('trace_label');
 
 const addon = require(addonPath);
 const worker = new NativeWorker(addonPath);
@@ -43,7 +41,7 @@ function checkPrinterConnectionAsync(...args) {
 // Loaded on first use, so a missing render module does not stop printing.
 let renderModule = null;
 function renderTraceCode(...args) {
-  if (!renderModule) renderModule = require(renderPath);
+  if (!renderModule) renderModule = require(nativePath('trace_label_render'));
   if (args.length > 0) args[0] = withImage(args[0]);
   return renderModule.renderTraceCode(...args);
 }

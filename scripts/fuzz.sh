@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer harnesses of fuzz/ with clang (ASan + UBSan) in
-# build-fuzz and runs each one for a bounded time over the seed corpus that
-# fuzz/seeds.js writes, plus what earlier local runs kept in build-fuzz/corpus.
+# build-fuzz (the root project with TRACE_LABEL_FUZZ=ON) and runs each one for
+# a bounded time over the seed corpus that fuzz/seeds.js writes, plus what
+# earlier local runs kept in build-fuzz/corpus.
 #   scripts/fuzz.sh [SECONDS_PER_HARNESS]     default 20 (or $FUZZ_SECONDS)
 # A crash or a failed property fails the run; the input is kept in
 # build-fuzz/crashes/<harness>/ and becomes a case in the C++ test of the code it broke.
@@ -25,14 +26,18 @@ if ((${#missing[@]})); then
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-cmake -S fuzz -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-ninja -C "$build" -j2
+# A build-fuzz configured from fuzz/ alone (before the harnesses joined the root build).
+grep -qx "CMAKE_HOME_DIRECTORY:INTERNAL=$PWD" "$build/CMakeCache.txt" 2>/dev/null ||
+  rm -rf "$build/CMakeCache.txt" "$build/CMakeFiles"
+cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTRACE_LABEL_FUZZ=ON >/dev/null
+ninja -C "$build" -j2 fuzzers
 rm -rf "$build/seeds"
 node fuzz/seeds.js "$build/seeds"
 
 total=0
 crashed=()
-for harness in "$build"/fuzz_*; do
+for harness in "$build"/fuzz/fuzz_*; do
   [ -x "$harness" ] || continue
   name=$(basename "$harness")
   name=${name#fuzz_}

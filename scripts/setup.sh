@@ -1,26 +1,31 @@
 #!/usr/bin/env bash
-# Makes this machine ready to build and test the add-on: Debian packages,
-# then the npm dependencies and the add-on itself.
-#   scripts/setup.sh           install what is missing, npm ci if needed, build
-#   scripts/setup.sh --check   only the Debian packages (used by the test script)
+# Makes this machine ready to work on the add-on: Debian packages, then the
+# npm dependencies and the add-on itself.
+#   scripts/setup.sh           everything to build and test; npm ci if needed; build
+#   scripts/setup.sh --check   only the Debian packages to build and test (the test scripts use it)
+#   scripts/setup.sh --demo    only what `npm run demo` needs: the CUPS scheduler, and the
+#                              build tools only when no binary of the add-on is at hand
 # As root it installs missing packages itself; otherwise it stops and prints
 # the exact apt-get line to run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(g++ cmake ninja-build pkg-config libcups2-dev cups-daemon cups-client
-  libgtest-dev libgmock-dev libbenchmark-dev nodejs npm)
-missing=()
-for pkg in "${packages[@]}"; do
-  # nodejs and npm may come from elsewhere than Debian (nvm, NodeSource).
-  case "$pkg" in
-    nodejs) command -v node >/dev/null && continue ;;
-    npm) command -v npm >/dev/null && continue ;;
-  esac
-  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
-done
+mode=${1:-}
+run_packages=(cups-daemon cups-client nodejs npm)
+build_packages=(g++ cmake ninja-build pkg-config libcups2-dev)
+test_packages=(libgtest-dev libgmock-dev libbenchmark-dev clang-format)
 
-if ((${#missing[@]})); then
+install_missing() {
+  local missing=() pkg
+  for pkg in "$@"; do
+    # nodejs and npm may come from elsewhere than Debian (nvm, NodeSource).
+    case "$pkg" in
+      nodejs) command -v node >/dev/null && continue ;;
+      npm) command -v npm >/dev/null && continue ;;
+    esac
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+  done
+  ((${#missing[@]})) || return 0
   if [ "$(id -u)" -eq 0 ]; then
     echo "Installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
@@ -31,16 +36,22 @@ if ((${#missing[@]})); then
     echo "  sudo apt-get install ${missing[*]}" >&2
     exit 1
   fi
-fi
+}
 
-[ "${1:-}" = "--check" ] && exit 0
+have_binaries() {
+  node -e "const { nativePath } = require('./lib/native-path');
+    nativePath('trace_label'); nativePath('trace_label_render');" 2>/dev/null
+}
 
-for dep in cmake-js node-api-headers pngjs qrcode; do
-  if [ ! -d "node_modules/$dep" ]; then
-    npm ci --no-audit --no-fund
-    break
-  fi
-done
-if [ ! -f build/Release/trace_label.node ] || [ ! -f build/Release/trace_label_render.node ]; then
-  npx cmake-js compile --out build
+if [ "$mode" = --demo ]; then
+  install_missing "${run_packages[@]}"
+  have_binaries || install_missing "${build_packages[@]}"
+else
+  install_missing "${run_packages[@]}" "${build_packages[@]}" "${test_packages[@]}"
 fi
+[ "$mode" = --check ] && exit 0
+
+# npm ci runs the install step, which builds the add-on when no binary is at hand.
+[ -d node_modules/pngjs ] && [ -d node_modules/qrcode ] && { have_binaries || [ -d node_modules/cmake-js ]; } ||
+  npm ci --no-audit --no-fund
+have_binaries || npx cmake-js compile --out build

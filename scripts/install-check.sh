@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# The package as an app gets it. Packs it (prepack builds the prebuilt
+# binaries), then installs the tarball into fresh apps with a PATH that holds
+# node, npm and basic tools but no cmake and no compiler: once with
+# --ignore-scripts (as pnpm does by default) and once with npm's install step,
+# which must not build anything. The first app then requires and imports the
+# package, renders a label and prints it through a private scheduler. Last, the
+# install step of a copy without binaries must fail and name what a source
+# build lacks.
+#   scripts/install-check.sh [TARBALL]    default: npm pack of this checkout
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+work=$(mktemp -d /tmp/label-install-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+
+if [ $# -gt 0 ]; then
+  tarball=$(realpath "$1")
+else
+  npm pack --pack-destination "$work" >"$work/pack.log" 2>&1 || { cat "$work/pack.log" >&2; exit 1; }
+  tarball=$(echo "$work"/trace-label-printer-*.tgz)
+fi
+
+mkdir "$work/bin"
+# The private scheduler's harness drives lpstat and lpadmin; the add-on needs neither.
+for tool in node npm npx sh bash env cat ls mkdir rm cp mv chmod ln sed grep tar gzip uname id \
+  dirname basename readlink realpath mktemp sleep kill lpstat lpadmin; do
+  ln -s "$(PATH=$PATH:/usr/sbin command -v "$tool")" "$work/bin/$tool"
+done
+bare="$work/bin"
+for tool in cmake c++ g++ gcc cc clang++ make ninja; do
+  if PATH=$bare command -v "$tool" >/dev/null; then
+    echo "install-check: $tool is on the bare PATH" >&2
+    exit 1
+  fi
+done
+
+install() { # DIR NPM-OPTIONS...
+  local dir=$1
+  shift
+  mkdir "$dir"
+  echo '{ "name": "app", "version": "1.0.0", "private": true }' >"$dir/package.json"
+  (cd "$dir" && PATH=$bare npm install --no-audit --no-fund --loglevel=error "$@" "$tarball")
+  if [ -e "$dir/node_modules/trace-label-printer/build" ]; then
+    echo "install-check: the install built the add-on instead of using the prebuilt binary" >&2
+    exit 1
+  fi
+}
+install "$work/pnpm-like" --ignore-scripts
+install "$work/npm" --foreground-scripts
+
+cat >"$work/pnpm-like/smoke.mjs" <<'EOF'
+import assert from 'node:assert/strict';
+import { createRequire } from 'node:module';
+
+const [root] = process.argv.slice(2);
+const require = createRequire(import.meta.url);
+const { PrivateCups } = require(`${root}/lib/private-cups.js`);
+const { makeBmp } = require(`${root}/lib/bmp-writer.js`);
+
+const cups = await PrivateCups.start({ queues: ['lab'] });
+try {
+  process.env.CUPS_SERVER = cups.env.CUPS_SERVER;
+  process.env.HOME = cups.env.HOME;
+  const cjs = require('trace-label-printer');
+  const esm = await import('trace-label-printer');
+  const names = Object.keys(cjs).sort();
+  assert.deepEqual(Object.keys(esm).filter((k) => k !== 'default').sort(), names);
+  for (const name of names) assert.equal(esm[name], cjs[name], name);
+  assert.equal(esm.default, cjs);
+  const { decode } = await import('trace-label-printer/lib/virtual-printer');
+
+  const buffer = makeBmp({ width: 400, height: 240, pixel: (x, y) => ((x ^ y) & 8 ? [0, 0, 0] : [255, 255, 255]) });
+  const request = { device: 'lab', instruction: 'ZPL', withCutter: false, width: 50, height: 30, buffer };
+  const rendered = cjs.renderTraceCode(request);
+  assert.ok(Buffer.isBuffer(rendered));
+  assert.equal(cjs.printTraceCode(request), true);
+  assert.equal(await esm.printTraceCodeAsync(request), true);
+  const jobs = await cups.waitForJobs('lab', 2);
+  for (const job of jobs) assert.ok(job.data.equals(rendered), `job ${job.id} is not the rendered label`);
+  const { width, height } = decode('ZPL', rendered, { dotsPerMm: 8 });
+  assert.deepEqual([width, height], [400, 240]);
+  console.error(`install-check: require and import agree on ${names.length} exports; ` +
+    `${jobs.length} jobs printed, each the rendered ${width} x ${height} label`);
+} finally {
+  cups.stop();
+}
+EOF
+(cd "$work/pnpm-like" && PATH=$bare node smoke.mjs "$root" >"$work/smoke.log") || {
+  tail -30 "$work/smoke.log" >&2
+  exit 1
+}
+
+# Without binaries the install step builds from source, and on this PATH it
+# cannot: it must say so rather than fail somewhere inside CMake.
+copy="$work/npm/node_modules/trace-label-printer"
+rm -rf "$copy/prebuilds"
+status=0
+(cd "$copy" && PATH=$bare node scripts/install.js) 2>"$work/source.log" || status=$?
+for needed in 'CMake 3.16' 'C++17 compiler' 'make or ninja' 'cmake-js'; do
+  grep -q "$needed" "$work/source.log" || {
+    cat "$work/source.log" >&2
+    echo "install-check: exit $status, and the failed source build does not name: $needed" >&2
+    exit 1
+  }
+done
+[ "$status" -ne 0 ] || { echo "install-check: a source build with no tools reported success" >&2; exit 1; }
+
+echo "install-check: $(basename "$tarball") ($(du -k "$tarball" | cut -f1) kB) installs and prints with no compiler"
