@@ -26,15 +26,9 @@ class Injected : public LANGUAGE_CLASS {
 };
 
 // Sizes whose dot counts wrap or approach the 32-bit limits.
-constexpr int32_t kExtremeMm[] = {std::numeric_limits<int32_t>::min(),
-                                  -268435456,
-                                  -1,
-                                  0,
-                                  1,
-                                  178956970,
-                                  268435455,
-                                  268435456,
-                                  std::numeric_limits<int32_t>::max()};
+constexpr int32_t kExtremeMm[] = {
+    std::numeric_limits<int32_t>::min(), -268435456, -1, 0, 1, 178956970, 268435455, 268435456,
+    std::numeric_limits<int32_t>::max()};
 
 }  // namespace
 
@@ -56,8 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     params.height = data[2] % 32 - 4;
     // Read in place, as printTraceCode reads a JavaScript Buffer.
     const fuzz::GuardedCopy input(image.data(), image.size());
-    params.bufferInPlace = input.data();
-    params.bufferInPlaceSize = image.size();
+    params.image = {input.data(), image.size()};
     std::unique_ptr<BaseInstruction> instruction = makeInstruction(std::move(params), dpi);
     FUZZ_REQUIRE(instruction != nullptr);
     if (instruction->preparedImage().empty()) return 0;

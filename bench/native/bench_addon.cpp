@@ -136,7 +136,7 @@ napi_value Label(napi_env env, napi_callback_info info) {
   size_t length = 0;
   if (napi_get_buffer_info(env, argv[1], &data, &length) != napi_ok)
     return fail(env, "not a Buffer");
-  params.buffer.assign(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + length);
+  params.image = {static_cast<const uint8_t*>(data), length};  // read while the label is made
   params.width = int32Of(env, argv[2]);
   params.height = int32Of(env, argv[3]);
   napi_get_value_bool(env, argv[4], &params.withCutter);
@@ -158,10 +158,11 @@ napi_value Render(napi_env env, napi_callback_info info) {
   params.instruction = language;
   params.device = "bench";
   void* data = nullptr;
-  if (napi_get_buffer_info(env, argv[1], &data, &params.bufferInPlaceSize) != napi_ok) {
+  size_t length = 0;
+  if (napi_get_buffer_info(env, argv[1], &data, &length) != napi_ok) {
     return fail(env, "not a Buffer");
   }
-  params.bufferInPlace = static_cast<const uint8_t*>(data);
+  params.image = {static_cast<const uint8_t*>(data), length};
   params.width = int32Of(env, argv[2]);
   params.height = int32Of(env, argv[3]);
   napi_get_value_bool(env, argv[4], &params.withCutter);

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "helper/bmp.h"
-#include "printer/trace_code.h"
+#include "printer/print_request.h"
 
 class BaseInstruction {
  public:
@@ -50,4 +50,5 @@ class BaseInstruction {
 
  private:
   void prepareImage();
+  void prepareImage(ImageView image);
 };
