@@ -26,9 +26,15 @@ class Injected : public LANGUAGE_CLASS {
 };
 
 // Sizes whose dot counts wrap or approach the 32-bit limits.
-constexpr int32_t kExtremeMm[] = {
-    std::numeric_limits<int32_t>::min(), -268435456, -1, 0, 1, 178956970, 268435455, 268435456,
-    std::numeric_limits<int32_t>::max()};
+constexpr int32_t kExtremeMm[] = {std::numeric_limits<int32_t>::min(),
+                                  -268435456,
+                                  -1,
+                                  0,
+                                  1,
+                                  178956970,
+                                  268435455,
+                                  268435456,
+                                  std::numeric_limits<int32_t>::max()};
 
 }  // namespace
 
