@@ -98,7 +98,10 @@ BaseInstruction::BaseInstruction(TraceCodePrintParams request, int32_t fixedDpi)
 // the async calls); one that is gone leaves bmpData empty and nothing is sent.
 void BaseInstruction::prepareImage() {
   if (params.loan == nullptr) return prepareImage(params.image);
-  params.loan->lend([this](ImageView image) { prepareImage(image); });
+  const int64_t width = int64_t{getBaseDot()} * params.width;
+  const int64_t height = int64_t{getBaseDot()} * params.height;
+  const uint64_t dots = width > 0 && height > 0 ? uint64_t(width) * uint64_t(height) : 0;
+  params.loan->lend(dots, [this](ImageView image) { prepareImage(image); });
 }
 
 // Converts the request's BMP and scales it to the label in dots, in one pass

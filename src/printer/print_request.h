@@ -19,9 +19,10 @@ struct ImageView {
 class ImageLoan {
  public:
   virtual ~ImageLoan() = default;
-  // Runs `read` on the image; false, without running it, when the image is
-  // gone for good (the owner has shut down).
-  virtual bool lend(const std::function<void(ImageView)>& read) const = 0;
+  // Runs `read` on the image, which it will turn into a label of
+  // `labelDots` pixels; false, without running it, when the image is gone
+  // for good (the owner has shut down).
+  virtual bool lend(uint64_t labelDots, const std::function<void(ImageView)>& read) const = 0;
 };
 
 // One print request, filled from the JavaScript options object. Its field
