@@ -18,21 +18,21 @@ const IMAGE = makeBmp({ width: 16, height: 8, bpp: 24, pixel: (x, y) => ((x + y)
 // The hang being prevented lasts minutes; a finish within this is no flake.
 const WATCHDOG_MS = 10000;
 
-// Runs `script` in a child whose stdin says "go" once its stdout shows
-// `line` (logged just before the add-on asks the scheduler); resolves with
-// how it ended, or kills it at the watchdog.
-function runUntilLine(script, line, env) {
+// Runs `script` in a child whose stdin says "go" each time its stdout shows
+// the next of `lines`; resolves with how it ended, or kills it at the
+// watchdog, which starts with the first "go".
+function runUntilLines(script, lines, env) {
   return new Promise((resolve, reject) => {
     const child = spawn(process.execPath, ['-e', script], { env, stdio: ['pipe', 'pipe', 'pipe', 'pipe'] });
     let stdout = '';
     let stderr = '';
-    let said = false;
+    let seen = 0;
     let watchdog = null;
     child.stdout.on('data', (c) => {
       stdout += c;
-      if (!said && stdout.includes(line)) {
-        said = true;
-        watchdog = setTimeout(() => child.kill('SIGKILL'), WATCHDOG_MS);
+      while (seen < lines.length && stdout.includes(lines[seen])) {
+        seen++;
+        watchdog = watchdog || setTimeout(() => child.kill('SIGKILL'), WATCHDOG_MS);
         child.stdin.write('go\n');
       }
     });
@@ -42,7 +42,7 @@ function runUntilLine(script, line, env) {
     child.on('error', reject);
     child.on('close', (status, signal) => {
       clearTimeout(watchdog);
-      resolve({ status, signal, stdout, stderr, answer, sawLine: said });
+      resolve({ status, signal, stdout, stderr, answer, seen });
     });
   });
 }
@@ -78,15 +78,18 @@ test('a stopped scheduler', async (t) => {
     assert.deepEqual(jobs.slice(before).map((j) => j.data.toString('latin1').split('\r\n')[0]), ['SIZE 1 mm, 1 mm', 'SIZE 3 mm, 1 mm']);
   });
 
-  // [what, the line of the first call, the child's script]: each makes calls
-  // that block on the stopped scheduler and, told "go", quits as it names.
+  // [what, lines to wait for, the child's script]: each makes calls that
+  // block on the stopped scheduler and, told "go", quits as it names.
+  const LOOKUP = '[DEBUG] BaseInstruction: 尝试加载打印机默认设置\n';
   const quits = [
-    ['process.exit() with a check and a print pending', '[DEBUG] Checking printer connection: ', `
+    ['process.exit() with a check and a print pending', ['[DEBUG] Checking printer connection: '], `
       const addon = require(${addonPath});
       addon.checkPrinterConnectionAsync('${QUEUE}');
       addon.printTraceCodeAsync(${good});
       process.stdin.once('data', () => process.exit(0));`],
-    ['worker.terminate() of a worker with a print and a check pending', '[DEBUG] BaseInstruction: 尝试加载打印机默认设置\n', `
+    // Then the scheduler answers the abandoned print's lookup, which must go
+    // no further: the image belonged to the terminated thread.
+    ['worker.terminate() of a worker with a print and a check pending', [LOOKUP, '[DEBUG] BaseInstruction: 加载打印机默认设置'], `
       const { Worker } = require('worker_threads');
       const worker = new Worker(\`
         const addon = require(${addonPath});
@@ -95,17 +98,21 @@ test('a stopped scheduler', async (t) => {
       process.stdin.once('data', async () => {
         await worker.terminate();
         require('fs').writeSync(3, 'terminated');
-        process.exit(0);
+        process.kill(${cups.proc.pid}, 'SIGCONT');
+        process.stdin.once('data', () => process.exit(0));
       });`],
   ];
-  for (const [what, line, script] of quits) {
+  for (const [what, lines, script] of quits) {
     await t.test(what, async () => {
       stop();
-      const r = await runUntilLine(script, line, cups.env);
+      const r = await runUntilLines(script, lines, cups.env);
       resume();
-      assert.ok(r.sawLine, r.stdout + r.stderr);
+      assert.equal(r.seen, lines.length, r.stdout + r.stderr);
       assert.deepEqual({ status: r.status, signal: r.signal, stderr: r.stderr }, { status: 0, signal: null, stderr: '' });
-      if (what.startsWith('worker')) assert.equal(r.answer, 'terminated');
+      if (what.startsWith('worker')) {
+        assert.equal(r.answer, 'terminated');
+        assert.doesNotMatch(r.stdout, /开始准备准备8bit|Checking printer connection/);
+      }
       assert.deepEqual(loggedJobFiles(r.stdout).filter((f) => fs.existsSync(f)), []);
     });
   }
