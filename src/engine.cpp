@@ -65,7 +65,7 @@ bool post(Shared& shared, std::unique_ptr<Message> message) {
   if (napi_call_threadsafe_function(shared.tsfn, message.get(), napi_tsfn_nonblocking) != napi_ok) {
     return false;
   }
-  message.release();  // now owned by the call below
+  message.release();  // callJs owns it now
   return true;
 }
 
@@ -183,8 +183,14 @@ struct Instance {
   std::shared_ptr<Shared> shared;
 };
 
+// The function is going away on its own (environment teardown): it must not
+// be released again.
 void finalizeFunction(napi_env /*env*/, void* data, void* /*hint*/) {
   std::unique_ptr<Instance> owner(static_cast<Instance*>(data));
+  {
+    std::lock_guard<std::mutex> lock(owner->shared->mutex);
+    owner->shared->tsfn = nullptr;
+  }
   close(*owner->shared);
 }
 
@@ -237,7 +243,7 @@ napi_value submit(napi_env env, std::unique_ptr<Job> job) {
   napi_value promise = nullptr;
   if (shared == nullptr) {
     napi_throw_error(env, nullptr, "the print queue could not be started");
-    return nullptr;
+    return settled(env, nullptr);
   }
   if (napi_create_promise(env, &deferred, &promise) != napi_ok) return nullptr;
   auto entry = std::make_unique<Entry>();

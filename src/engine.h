@@ -36,8 +36,8 @@ class Job {
   virtual napi_value settle(napi_env env) = 0;
 };
 
-// Queues `job` and returns its Promise; null, with an exception pending,
-// when no Promise could be made.
+// Queues `job` and returns its Promise (rejected when the queue cannot
+// start); null, with an exception pending, when no Promise could be made.
 napi_value submit(napi_env env, std::unique_ptr<Job> job);
 
 // A Promise that is already settled with `value`, or rejected with the
