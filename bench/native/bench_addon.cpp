@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <utility>
@@ -248,6 +249,16 @@ napi_value MuteLog(napi_env env, napi_callback_info info) {
   return nullptr;
 }
 
+// threadCpuMs(): the calling thread's CPU time in milliseconds, to tell
+// work done on the event loop from time the process spent preempted.
+napi_value ThreadCpuMs(napi_env env, napi_callback_info /*info*/) {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  napi_value result = nullptr;
+  napi_create_double(env, now.tv_sec * 1e3 + now.tv_nsec / 1e6, &result);
+  return result;
+}
+
 napi_value Init(napi_env env, napi_value exports) {
   const napi_property_descriptor props[] = {
       {"source", nullptr, Source, nullptr, nullptr, nullptr, napi_default, nullptr},
@@ -260,6 +271,7 @@ napi_value Init(napi_env env, napi_value exports) {
       {"prepared", nullptr, Prepared, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"breakdown", nullptr, Breakdown, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"muteLog", nullptr, MuteLog, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"threadCpuMs", nullptr, ThreadCpuMs, nullptr, nullptr, nullptr, napi_default, nullptr},
   };
   napi_define_properties(env, exports, sizeof props / sizeof props[0], props);
   return exports;
