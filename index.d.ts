@@ -96,13 +96,14 @@ export declare function checkPrinterConnection(name: string): boolean | null;
  */
 export declare function printTraceCode(options: TraceCodePrintOptions): boolean | undefined;
 
-/** checkPrinterConnection on the add-on's worker thread; resolves with what it returns. */
+/** checkPrinterConnection off the calling thread; resolves with what it returns. */
 export declare function checkPrinterConnectionAsync(name: string): Promise<boolean | null>;
 
 /**
- * printTraceCode on the add-on's worker thread; resolves with what it returns
- * and rejects with what it throws. The options are read at call time; the
- * image is copied, so the caller's Buffer may be reused at once.
+ * printTraceCode off the calling thread; resolves with what it returns and
+ * rejects with what it throws. The options are read at call time; the
+ * Buffer is read in place when the job gets to it, so leave it unchanged
+ * until the Promise settles.
  */
 export declare function printTraceCodeAsync(options: TraceCodePrintOptions): Promise<boolean | undefined>;
 

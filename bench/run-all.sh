@@ -31,5 +31,6 @@ node bench/prepare.js "$@" | tee bench/results/prepare.md
 node bench/encode.js | tee bench/results/encode.md
 node bench/e2e.js | tee bench/results/e2e.md
 node bench/memory.js | tee bench/results/memory.md
+node bench/stall.js | tee bench/results/stall.md
 echo "load after the run: $(cut -d' ' -f1-3 /proc/loadavg)" | tee -a bench/results/run.md
 if command -v gnuplot >/dev/null; then node bench/plot.js; fi

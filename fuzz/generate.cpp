@@ -43,8 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     params.height = data[2] % 32 - 4;
     // Read in place, as printTraceCode reads a JavaScript Buffer.
     const fuzz::GuardedCopy input(image.data(), image.size());
-    params.bufferInPlace = input.data();
-    params.bufferInPlaceSize = image.size();
+    params.image = {input.data(), image.size()};
     std::unique_ptr<BaseInstruction> instruction = makeInstruction(std::move(params), dpi);
     FUZZ_REQUIRE(instruction != nullptr);
     if (instruction->preparedImage().empty()) return 0;

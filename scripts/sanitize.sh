@@ -49,9 +49,7 @@ fi
 if [ "$mode" != --cpp ]; then
   addon="$PWD/$build/Release/trace_label.node"
   [ -f "$addon" ] || { echo "$addon missing: run scripts/sanitize.sh first" >&2; exit 1; }
-  # The responsiveness test measures the release build's timings; ASan's are
-  # several times slower, so its bounds would fail without a fault.
-  js_tests=$(ls test/js/*.test.js | grep -v '/responsiveness\.test\.js$')
+  js_tests=$(ls test/js/*.test.js)
   preload="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)"
   LD_PRELOAD="$preload" ASAN_OPTIONS="${ASAN_OPTIONS/detect_leaks=1/detect_leaks=0}" \
     TRACE_LABEL_ADDON="$addon" TRACE_LABEL_RENDER_ADDON="$PWD/$build/Release/trace_label_render.node" \

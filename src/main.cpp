@@ -1,12 +1,17 @@
-// The module's face towards Node.js: the export table and the two callbacks.
-// Nothing native may escape into the engine, so each callback ends in a
-// catch-all that answers like the nearest documented failure.
+// The module's face towards Node.js: the export table, the two blocking
+// callbacks and their Promise-returning twins. Nothing native may escape into
+// the JavaScript engine, so each callback ends in a catch-all that answers
+// like the nearest documented failure.
 
 #include <node_api.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "engine.h"
 #include "helper/log.h"
 #include "napi_utils.h"
 #include "printer/query.h"
@@ -54,11 +59,132 @@ napi_value PrintTraceCode(napi_env env, napi_callback_info info) {
   }
 }
 
+napi_value Undefined(napi_env env) {
+  napi_value result = nullptr;
+  napi_get_undefined(env, &result);
+  return result;
+}
+
+// The check as a job: the same line and the same query, on the engine's thread.
+class CheckJob : public engine::Job {
+ public:
+  explicit CheckJob(std::string name) : name_(std::move(name)) {}
+  void run(engine::Loop& /*loop*/) override {
+    tracelog::line("[DEBUG] Checking printer connection: %s\n", name_.c_str());
+    connected_ = printerIsConnected(name_);
+  }
+  napi_value settle(napi_env env) override { return MakeBoolean(env, connected_); }
+
+ private:
+  std::string name_;
+  bool connected_ = false;
+};
+
+// The print as a job. The caller's Buffer is held, not copied at call time,
+// and read only when the preparation asks for it, on the JavaScript thread:
+// there no script can detach, shrink or free it mid-read, and what is read is
+// the Buffer as it is then, bounds included. Off that thread nothing touches
+// its memory.
+class PrintJob : public engine::Job, public ImageLoan {
+ public:
+  PrintJob(TraceCodePrintParams params, napi_ref buffer)
+      : params_(std::move(params)), buffer_(buffer) {}
+
+  void run(engine::Loop& loop) override {
+    loop_ = &loop;
+    params_.loan = this;
+    printed_ = execPrint(std::move(params_));
+  }
+
+  // Preparing costs a few nanoseconds per label dot, copying a fraction of
+  // one per byte: a source much smaller than its label (an enlargement) is
+  // copied there and prepared here, so the JavaScript thread pays the
+  // smaller of the two.
+  bool lend(uint64_t labelDots, const std::function<void(ImageView)>& read) const override {
+    std::vector<uint8_t> copy;
+    bool copied = false;
+    const bool lent = loop_->run([&](napi_env env) {
+      napi_value buffer = nullptr;
+      napi_get_reference_value(env, buffer_, &buffer);
+      const ImageView bytes = buffer != nullptr ? BufferBytes(env, buffer) : ImageView{};
+      if (bytes.size / 4 > labelDots) return read(bytes);
+      copy.assign(bytes.data, bytes.data + bytes.size);
+      copied = true;
+    });
+    if (lent && copied) read({copy.data(), copy.size()});
+    return lent;
+  }
+
+  napi_value settle(napi_env env) override {
+    napi_delete_reference(env, buffer_);
+    buffer_ = nullptr;
+    return MakeBoolean(env, printed_);
+  }
+
+ private:
+  TraceCodePrintParams params_;
+  napi_ref buffer_;
+  engine::Loop* loop_ = nullptr;
+  bool printed_ = false;
+};
+
+// checkPrinterConnectionAsync(name): a Promise of what checkPrinterConnection answers.
+napi_value CheckPrinterConnectionAsync(napi_env env, napi_callback_info info) {
+  try {
+    size_t argc = 1;
+    napi_value argv[1];
+    std::string name;
+    if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok || argc == 0 ||
+        GetStringValue(env, argv[0], name) != napi_ok || name.empty()) {
+      return engine::settled(env, Null(env));
+    }
+    return engine::submit(env, std::make_unique<CheckJob>(std::move(name)));
+  } catch (...) {
+    return engine::settled(env, MakeBoolean(env, false));
+  }
+}
+
+// printTraceCodeAsync(options): a Promise of what printTraceCode answers. The
+// options are read here, by the same reader; an exception it raised rejects.
+napi_value PrintTraceCodeAsync(napi_env env, napi_callback_info info) {
+  try {
+    size_t argc = 1;
+    napi_value argv[1];
+    if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok || argc == 0) {
+      return engine::settled(env, Undefined(env));
+    }
+    TraceCodePrintParams params;
+    napi_value buffer = nullptr;
+    if (!ReadPrintRequest(env, argv[0], params, &buffer)) {
+      bool thrown = false;
+      napi_is_exception_pending(env, &thrown);
+      return engine::settled(env, thrown ? nullptr : Undefined(env));
+    }
+    params.image = {};  // read again when the job needs it
+    napi_ref held = nullptr;
+    if (napi_create_reference(env, buffer, 1, &held) != napi_ok) {
+      return engine::settled(env, MakeBoolean(env, false));
+    }
+    try {
+      return engine::submit(env, std::make_unique<PrintJob>(std::move(params), held));
+    } catch (...) {
+      napi_delete_reference(env, held);
+      throw;
+    }
+  } catch (...) {
+    return engine::settled(env, MakeBoolean(env, false));
+  }
+}
+
 napi_value Init(napi_env env, napi_value exports) {
   static const napi_property_descriptor kExports[] = {
       {"checkPrinterConnection", nullptr, CheckPrinterConnection, nullptr, nullptr, nullptr,
        napi_default, nullptr},
       {"printTraceCode", nullptr, PrintTraceCode, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"checkPrinterConnectionAsync", nullptr, CheckPrinterConnectionAsync, nullptr, nullptr,
+       nullptr, napi_default, nullptr},
+      {"printTraceCodeAsync", nullptr, PrintTraceCodeAsync, nullptr, nullptr, nullptr, napi_default,
+       nullptr},
   };
   napi_define_properties(env, exports, sizeof(kExports) / sizeof(kExports[0]), kExports);
   return exports;

@@ -23,26 +23,34 @@ napi_status GetStringProperty(napi_env env, napi_value object, const char* name,
 }
 
 napi_status GetBufferPropertyInPlace(napi_env env, napi_value object, const char* name,
-                                     const uint8_t*& data, size_t& length) {
+                                     ImageView& bytes, napi_value* buffer) {
   napi_value value;
   napi_status status = napi_get_named_property(env, object, name, &value);
   if (status != napi_ok) return status;
   bool isBuffer = false;
   if (napi_is_buffer(env, value, &isBuffer) != napi_ok || !isBuffer) return napi_invalid_arg;
-  void* bytes = nullptr;
-  status = napi_get_buffer_info(env, value, &bytes, &length);
+  void* data = nullptr;
+  size_t length = 0;
+  status = napi_get_buffer_info(env, value, &data, &length);
   if (status != napi_ok) return status;
-  data = static_cast<const uint8_t*>(bytes);
+  bytes = {static_cast<const uint8_t*>(data), length};
+  if (buffer != nullptr) *buffer = value;
   return napi_ok;
+}
+
+ImageView BufferBytes(napi_env env, napi_value buffer) {
+  void* data = nullptr;
+  size_t length = 0;
+  if (napi_get_buffer_info(env, buffer, &data, &length) != napi_ok || data == nullptr) return {};
+  return {static_cast<const uint8_t*>(data), length};
 }
 
 napi_status GetBufferProperty(napi_env env, napi_value object, const char* name,
                               std::vector<uint8_t>& result) {
-  const uint8_t* bytes = nullptr;
-  size_t length = 0;
-  const napi_status status = GetBufferPropertyInPlace(env, object, name, bytes, length);
+  ImageView bytes;
+  const napi_status status = GetBufferPropertyInPlace(env, object, name, bytes);
   if (status != napi_ok) return status;
-  result.assign(bytes, bytes + length);
+  result.assign(bytes.data, bytes.data + bytes.size);
   return napi_ok;
 }
 
@@ -64,7 +72,8 @@ napi_status HasProperty(napi_env env, napi_value object, const char* name, bool&
   return napi_has_named_property(env, object, name, &result);
 }
 
-bool ReadPrintRequest(napi_env env, napi_value options, TraceCodePrintParams& params) {
+bool ReadPrintRequest(napi_env env, napi_value options, TraceCodePrintParams& params,
+                      napi_value* buffer) {
   return GetStringProperty(env, options, "device", params.device) == napi_ok &&
          !params.device.empty() &&
          GetStringProperty(env, options, "instruction", params.instruction) == napi_ok &&
@@ -72,8 +81,7 @@ bool ReadPrintRequest(napi_env env, napi_value options, TraceCodePrintParams& pa
          GetBoolProperty(env, options, "withCutter", params.withCutter) == napi_ok &&
          GetInt32Property(env, options, "width", params.width) == napi_ok && params.width != 0 &&
          GetInt32Property(env, options, "height", params.height) == napi_ok && params.height != 0 &&
-         GetBufferPropertyInPlace(env, options, "buffer", params.bufferInPlace,
-                                  params.bufferInPlaceSize) == napi_ok;
+         GetBufferPropertyInPlace(env, options, "buffer", params.image, buffer) == napi_ok;
 }
 
 napi_value MakeBoolean(napi_env env, bool value) {

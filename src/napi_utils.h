@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "printer/trace_code.h"
+#include "printer/print_request.h"
 
 napi_status GetStringValue(napi_env env, napi_value value, std::string& result);
 napi_status GetStringProperty(napi_env env, napi_value object, const char* name,
@@ -19,7 +19,10 @@ napi_status GetBufferProperty(napi_env env, napi_value object, const char* name,
 // The Buffer's own bytes, not a copy: valid while the Buffer is reachable
 // and not detached, which holds for the rest of a synchronous callback.
 napi_status GetBufferPropertyInPlace(napi_env env, napi_value object, const char* name,
-                                     const uint8_t*& data, size_t& length);
+                                     ImageView& bytes, napi_value* buffer = nullptr);
+// The bytes of a Buffer as they are now; none for a value that is no Buffer
+// (any more) or whose memory is detached.
+ImageView BufferBytes(napi_env env, napi_value buffer);
 napi_status GetInt32Property(napi_env env, napi_value object, const char* name, int32_t& result);
 napi_status GetBoolProperty(napi_env env, napi_value object, const char* name, bool& result);
 napi_status HasProperty(napi_env env, napi_value object, const char* name, bool& result);
@@ -27,8 +30,10 @@ napi_status HasProperty(napi_env env, napi_value object, const char* name, bool&
 // The options of a print request, read in a fixed order that stops at the first
 // refusal, so a getter of a later property never runs after an earlier one was
 // refused. False for a refused request; a getter's exception stays pending.
-// The image is read in place: the request must not outlive the callback.
-bool ReadPrintRequest(napi_env env, napi_value options, TraceCodePrintParams& params);
+// The image is read in place: the request must not outlive the callback
+// unless the caller keeps `buffer` (the Buffer read) and lends it instead.
+bool ReadPrintRequest(napi_env env, napi_value options, TraceCodePrintParams& params,
+                      napi_value* buffer = nullptr);
 
 // A JavaScript boolean; the status is not inspected.
 napi_value MakeBoolean(napi_env env, bool value);

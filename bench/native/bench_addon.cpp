@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <utility>
@@ -136,7 +137,7 @@ napi_value Label(napi_env env, napi_callback_info info) {
   size_t length = 0;
   if (napi_get_buffer_info(env, argv[1], &data, &length) != napi_ok)
     return fail(env, "not a Buffer");
-  params.buffer.assign(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + length);
+  params.image = {static_cast<const uint8_t*>(data), length};  // read while the label is made
   params.width = int32Of(env, argv[2]);
   params.height = int32Of(env, argv[3]);
   napi_get_value_bool(env, argv[4], &params.withCutter);
@@ -158,10 +159,11 @@ napi_value Render(napi_env env, napi_callback_info info) {
   params.instruction = language;
   params.device = "bench";
   void* data = nullptr;
-  if (napi_get_buffer_info(env, argv[1], &data, &params.bufferInPlaceSize) != napi_ok) {
+  size_t length = 0;
+  if (napi_get_buffer_info(env, argv[1], &data, &length) != napi_ok) {
     return fail(env, "not a Buffer");
   }
-  params.bufferInPlace = static_cast<const uint8_t*>(data);
+  params.image = {static_cast<const uint8_t*>(data), length};
   params.width = int32Of(env, argv[2]);
   params.height = int32Of(env, argv[3]);
   napi_get_value_bool(env, argv[4], &params.withCutter);
@@ -247,6 +249,16 @@ napi_value MuteLog(napi_env env, napi_callback_info info) {
   return nullptr;
 }
 
+// threadCpuMs(): the calling thread's CPU time in milliseconds, to tell
+// work done on the event loop from time the process spent preempted.
+napi_value ThreadCpuMs(napi_env env, napi_callback_info /*info*/) {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  napi_value result = nullptr;
+  napi_create_double(env, now.tv_sec * 1e3 + now.tv_nsec / 1e6, &result);
+  return result;
+}
+
 napi_value Init(napi_env env, napi_value exports) {
   const napi_property_descriptor props[] = {
       {"source", nullptr, Source, nullptr, nullptr, nullptr, napi_default, nullptr},
@@ -259,6 +271,7 @@ napi_value Init(napi_env env, napi_value exports) {
       {"prepared", nullptr, Prepared, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"breakdown", nullptr, Breakdown, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"muteLog", nullptr, MuteLog, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"threadCpuMs", nullptr, ThreadCpuMs, nullptr, nullptr, nullptr, napi_default, nullptr},
   };
   napi_define_properties(env, exports, sizeof props / sizeof props[0], props);
   return exports;

@@ -94,15 +94,25 @@ BaseInstruction::BaseInstruction(TraceCodePrintParams request, int32_t fixedDpi)
   prepareImage();
 }
 
+// A lent image is read where its owner lends it (the JavaScript thread for
+// the async calls); one that is gone leaves bmpData empty and nothing is sent.
+void BaseInstruction::prepareImage() {
+  if (params.loan == nullptr) return prepareImage(params.image);
+  const int64_t width = int64_t{getBaseDot()} * params.width;
+  const int64_t height = int64_t{getBaseDot()} * params.height;
+  const uint64_t dots = width > 0 && height > 0 ? uint64_t(width) * uint64_t(height) : 0;
+  params.loan->lend(dots, [this](ImageView image) { prepareImage(image); });
+}
+
 // Converts the request's BMP and scales it to the label in dots, in one pass
 // that reads only the pixels the label keeps; the log is that of conversion
 // then resizing. Any failure leaves bmpData empty, which makes exec answer
 // false without more work.
-void BaseInstruction::prepareImage() {
+void BaseInstruction::prepareImage(ImageView image) {
   tracelog::line("[DEBUG] BaseInstruction: 开始准备准备8bit\n");
   try {
     LabelImageSource source;
-    if (!source.open(params.imageData(), params.imageSize())) {
+    if (!source.open(image.data, image.size)) {
       tracelog::line("[DEBUG] BaseInstruction: BMP转换8bit失败，返回空数据\n");
       return;
     }

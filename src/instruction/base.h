@@ -9,7 +9,7 @@
 
 #include "helper/bmp.h"
 #include "instruction/resolution.h"
-#include "printer/trace_code.h"
+#include "printer/print_request.h"
 
 class BaseInstruction {
  public:
@@ -51,4 +51,5 @@ class BaseInstruction {
 
  private:
   void prepareImage();
+  void prepareImage(ImageView image);
 };

@@ -148,7 +148,7 @@ TEST(LabelImage, InstructionBaseKeepsItsLog) {
                                                       {300000000, 300000000, false}};
   for (auto [widthMm, heightMm, reachesResize] : cases) {
     TraceCodePrintParams p = zplRequest(widthMm, heightMm);
-    p.buffer = bmp;
+    p.image = {bmp.data(), bmp.size()};
     ByteVector prepared;
     const std::string log = logOf([&] { prepared = ZPLInstruction(p, 203).preparedImage(); });
     const Outcome helpers = reachesResize ? twoPasses(bmp, 8 * widthMm, 8 * heightMm) : Outcome{};
@@ -173,8 +173,7 @@ TEST(LabelImage, AllocatesNothingLargerThanTheLabel) {
   for (uint16_t bits : {8, 24, 32}) {
     const ByteVector bmp = makeBmp(2400, 1800, bits, kRandom, rng);
     TraceCodePrintParams p = zplRequest(50, 30);
-    p.bufferInPlace = bmp.data();
-    p.bufferInPlaceSize = bmp.size();
+    p.image = {bmp.data(), bmp.size()};
     ByteVector prepared;
     size_t largest = 0;
     logOf([&] {

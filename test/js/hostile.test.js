@@ -12,6 +12,7 @@ const { runInChild, loggedJobFiles } = require('../support/child');
 const { makeBmp } = require('../../lib/bmp-writer');
 
 const QUEUE = 'hostile';
+const PENDING_QUEUE = 'hostile_pending';  // its own, so late jobs of other cases cannot mix in
 const IMAGE_DIR = fs.mkdtempSync('/tmp/js_hostile_');
 const IMAGE_FILE = `${IMAGE_DIR}/image.bmp`;
 const LANGUAGES = ['TSPL', 'ZPL', 'ESC/POS', 'CPCL', 'PPLA', 'DPL'];
@@ -118,7 +119,7 @@ const evaluate = new Function('IMAGE', 'require', `${PRELUDE.replace(/^const IMA
 const asOutcome = (v) => (v === undefined ? 'undefined' : v);
 
 test('hostile input', async (t) => {
-  const cups = await PrivateCups.start({ queues: [QUEUE] });
+  const cups = await PrivateCups.start({ queues: [QUEUE, PENDING_QUEUE] });
   t.after(() => cups.stop());
   fs.writeFileSync(IMAGE_FILE, IMAGE);
   t.after(() => fs.rmSync(IMAGE_DIR, { recursive: true, force: true }));
@@ -221,7 +222,44 @@ test('hostile input', async (t) => {
     assert.equal((seen.true || 0) + (seen.false || 0), 200);
     t.diagnostic(`answers while rewritten: ${answers[0]}`);
     const printed = seen.true || 0;
-    assert.equal((await cups.waitForJobs(QUEUE, before + printed)).length, before + printed);
+    assert.equal((await cups.waitForJobs(QUEUE, before + printed, 10000 + 200 * printed)).length, before + printed);
+  });
+
+  await t.test('printTraceCodeAsync: buffers changed while the call is pending', async () => {
+    // The image is read when the job gets to it, as it is then: a buffer taken
+    // away or shrunk must read as what is left (nothing here), never beyond.
+    // A 2 x 1 mm label reads this image in place, a 50 x 30 mm one from a
+    // copy; both must behave alike.
+    const cases = [
+      ['a view at an odd offset', 'Buffer.concat([Buffer.alloc(7), BIG]).subarray(7)', '', true],
+      ['a DataView', 'new DataView(copyOf(BIG))', '', true],
+      ['transferred by structuredClone', 'new Uint8Array(copyOf(BIG))', 'structuredClone(b.buffer, { transfer: [b.buffer] })', false],
+      ['transferred to a port', 'new Uint8Array(copyOf(BIG))', 'new MessageChannel().port1.postMessage(0, [b.buffer])', false],
+      ['shrunk under a fixed view', 'new Uint8Array(resizable(BIG), 0, BIG.length)', 'b.buffer.resize(10)', false],
+      ['shrunk under a tracking view', 'new Uint8Array(resizable(BIG))', 'b.buffer.resize(BIG.length >> 1)', false],
+      ['grown under a tracking view', 'new Uint8Array(resizable(BIG))', 'b.buffer.resize(BIG.length + 64)', true],
+    ];
+    const sizes = [[2, 1], [50, 30]];
+    const r = await runInChild(`${PRELUDE}
+      GOOD.device = '${PENDING_QUEUE}';
+      const { makeBmp } = require(${JSON.stringify(require.resolve('../../lib/bmp-writer'))});
+      const BIG = makeBmp({ width: 64, height: 64, bpp: 24, pixel: (x, y) => ((x ^ y) & 4 ? [255, 255, 255] : [0, 0, 0]) });
+      const resizable = (bytes) => { const ab = new ArrayBuffer(bytes.length, { maxByteLength: 2 * bytes.length }); new Uint8Array(ab).set(bytes); return ab; };
+      const answers = [];
+      for (const [width, height] of ${JSON.stringify(sizes)}) {
+        ${cases.map(([, make, change]) => `answers.push(await (async () => { const b = ${make}; const p = addon.printTraceCodeAsync({ ...GOOD, width, height, buffer: b }); ${change}; return p; })());`).join('\n')}
+      }
+      const expected = ${JSON.stringify(sizes)}.map(([width, height]) => addon.renderTraceCode({ ...GOOD, width, height, buffer: BIG }).toString('base64'));
+      return { answers, expected };`, { env: cups.env });
+    jobFiles.push(...loggedJobFiles(r.stdout));
+    assert.equal(r.answer.kind, 'value', r.stderr);
+    const { answers, expected } = r.answer.value;
+    const want = sizes.flatMap(() => cases.map(([what, , , ok]) => `${what} -> ${ok}`));
+    assert.deepEqual(answers.map((a, i) => `${cases[i % cases.length][0]} -> ${a}`), want);
+    // Each true is the label of the untouched image, in call order.
+    const printed = sizes.flatMap((_, s) => cases.filter(([, , , ok]) => ok).map(() => expected[s]));
+    const jobs = await cups.waitForJobs(PENDING_QUEUE, printed.length);
+    assert.deepEqual(jobs.map((j) => j.data.toString('base64')), printed);
   });
 
   await t.test('no temporary job file is left behind', () => {

@@ -24,6 +24,12 @@ namespace {
 // binary, so this raster holds CR and LF bytes.
 const std::string kRaster("\x00\xFF\x55\x55\x0D\x0A\x80\x01\xFF\xFF\x00\x00\xC3\x3C\x12\x34", 16);
 
+// Levels from both sides of the 128 threshold.
+const ByteVector kImage = testbmp::build(testbmp::grayImage(16, 8, [](int x, int y) -> uint8_t {
+  const bool light = uint8_t(kRaster[2 * y + x / 8]) >> (7 - x % 8) & 1;
+  return light ? (x % 3 ? 128 : 255) : (x % 3 ? 127 : 0);
+}));
+
 TraceCodePrintParams request(const std::string& queue) {
   TraceCodePrintParams params;
   params.device = queue;
@@ -31,11 +37,7 @@ TraceCodePrintParams request(const std::string& queue) {
   params.withCutter = true;
   params.width = 2;
   params.height = 1;
-  // Levels from both sides of the 128 threshold.
-  params.buffer = testbmp::build(testbmp::grayImage(16, 8, [](int x, int y) -> uint8_t {
-    const bool light = uint8_t(kRaster[2 * y + x / 8]) >> (7 - x % 8) & 1;
-    return light ? (x % 3 ? 128 : 255) : (x % 3 ? 127 : 0);
-  }));
+  params.image = {kImage.data(), kImage.size()};
   return params;
 }
 
@@ -80,7 +82,7 @@ TEST_F(PrintTest, ResolutionComesFromTheDestinationOptions) {
   for (const auto& [lpoptions, lines, dpi] : cases) {
     testcups::setLpoptions(lpoptions);
     TraceCodePrintParams params = request("dpi_probe");
-    params.buffer.clear();  // stops the preparation right after the lookup
+    params.image = {};  // stops the preparation right after the lookup
     int32_t got = 0;
     const std::string log =
         logOf([&] { got = makeInstruction(std::move(params), std::nullopt)->resolution(); });
