@@ -1,5 +1,10 @@
 #include "printer/cups_connection.h"
 
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -33,10 +38,42 @@ CupsConnection::~CupsConnection() {
   if (http_ != nullptr) httpClose(http_);
 }
 
-// Called by libcups when a wait on the connection has seen nothing for the
-// timeout; 0 gives up the exchange.
-int CupsConnection::onTimeout(http_t* /*http*/, void* self) {
-  static_cast<CupsConnection*>(self)->timedOut_ = true;
+namespace {
+
+// Bytes written to the socket that the other side has not taken yet; -1 if unknown.
+long unsentBytes(int fd) {
+  int unsent = 0;
+#if defined(SO_NWRITE)
+  socklen_t size = sizeof unsent;
+  if (getsockopt(fd, SOL_SOCKET, SO_NWRITE, &unsent, &size) == 0) return unsent;
+#elif defined(TIOCOUTQ)
+  if (ioctl(fd, TIOCOUTQ, &unsent) == 0) return unsent;
+#endif
+  (void)fd;
+  return -1;
+}
+
+}  // namespace
+
+// Called by libcups when a wait on the connection (for an answer, or for room
+// to send) has seen nothing for the timeout: 1 waits another period, 0 gives
+// the exchange up.
+int CupsConnection::onTimeout(http_t* http, void* self) {
+  return static_cast<CupsConnection*>(self)->stillWaiting(http);
+}
+
+int CupsConnection::stillWaiting(http_t* http) {
+  // Nothing is written while libcups waits here, so a send queue that
+  // shrinks means the scheduler is reading what was sent.
+  const int fd = httpGetFd(http);
+  const long before = unsentBytes(fd);
+  if (before > 0) {
+    pollfd answer{fd, POLLIN, 0};
+    poll(&answer, 1, static_cast<int>(std::min(1000.0, timeout_ * 1000)));
+    const long after = unsentBytes(fd);
+    if ((answer.revents & POLLIN) != 0 || (after >= 0 && after < before)) return 1;
+  }
+  timedOut_ = true;
   return 0;
 }
 

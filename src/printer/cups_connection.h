@@ -7,7 +7,10 @@
 // (CUPS_SERVER, client.conf, the local socket) with the same encryption, and
 // gives up once the scheduler has shown no progress for the timeout: the
 // connection itself, and every read and write of every exchange on it. The
-// timeout is inactivity-based, so an upload that keeps moving is never cut.
+// timeout is inactivity-based, so an upload that keeps moving is never cut,
+// also past its last write: libcups then waits for the answer while the
+// socket's buffers still drain into the scheduler, and a send queue that
+// shrinks within a second counts as progress.
 //
 // Pass http() to the http-taking libcups calls (cupsDoRequest(http, ...),
 // cupsCreateDestJob(http, ...), ...). After the first timeout the connection
@@ -53,6 +56,7 @@ class CupsConnection {
 
  private:
   static int onTimeout(http_t* http, void* self);
+  int stillWaiting(http_t* http);
 
   http_t* http_ = nullptr;
   double timeout_;
