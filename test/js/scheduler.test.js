@@ -173,7 +173,7 @@ test('an upload that stops moving is cut, and says so', async (t) => {
   // 200 x 150 mm at 203 dpi of random dots: 240,000 raster bytes that do
   // not compress on the way.
   let seed = 12345;
-  const noise = () => ((seed = (seed * 1103515245 + 12345) >>> 0) >>> 16) & 1;
+  const noise = () => ((seed = (seed * 1103515245 + 12345) >>> 0) >>> 30) & 1;
   const image = path.join(cups.dir, 'noise.bmp');
   fs.writeFileSync(image, makeBmp({ width: 1600, height: 1200, bpp: 8, pixel: () => (noise() ? 0 : 255) }));
   const stall = stallingProxy(cups, 64 * 1024);
