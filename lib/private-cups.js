@@ -248,8 +248,10 @@ class PrivateCups {
     return { id, data: fs.readFileSync(`${base}.job`), title: text('title'), options: text('options'), type: text('type') };
   }
 
-  // Jobs reach the backend asynchronously: poll, bounded.
-  async waitForJobs(queue, count, timeoutMs = 10000) {
+  // Jobs reach the backend asynchronously: poll, bounded. The scheduler runs
+  // a backend per job, so the bound grows with the count (a loaded 2-core
+  // machine finishes about 15 a second).
+  async waitForJobs(queue, count, timeoutMs = 10000 + 200 * count) {
     const deadline = Date.now() + timeoutMs;
     for (;;) {
       const jobs = this.jobs(queue);

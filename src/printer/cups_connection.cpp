@@ -64,14 +64,20 @@ int CupsConnection::onTimeout(http_t* http, void* self) {
 
 int CupsConnection::stillWaiting(http_t* http) {
   // Nothing is written while libcups waits here, so a send queue that
-  // shrinks means the scheduler is reading what was sent.
+  // shrinks means the scheduler is reading what was sent. Bytes that were
+  // waiting to be read already are the scheduler's early word (an interim
+  // "100 Continue") while libcups still waits to send: no progress, unless
+  // libcups is the one waiting for them and they came just now.
   const int fd = httpGetFd(http);
+  pollfd incoming{fd, POLLIN, 0};
+  const bool readable = poll(&incoming, 1, 0) == 1 && (incoming.revents & POLLIN) != 0;
   const long before = unsentBytes(fd);
+  if (readable && before == 0) return 1;
   if (before > 0) {
-    pollfd answer{fd, POLLIN, 0};
-    poll(&answer, 1, static_cast<int>(std::min(1000.0, timeout_ * 1000)));
+    pollfd watch{fd, static_cast<short>(readable ? 0 : POLLIN), 0};
+    poll(&watch, 1, static_cast<int>(std::min(1000.0, timeout_ * 1000)));
     const long after = unsentBytes(fd);
-    if ((answer.revents & POLLIN) != 0 || (after >= 0 && after < before)) return 1;
+    if ((watch.revents & POLLIN) != 0 || (after >= 0 && after < before)) return 1;
   }
   timedOut_ = true;
   return 0;

@@ -20,9 +20,10 @@ struct JobSubmission {
 // send the file as its one document, cancel the job if that fails), with the
 // queue found beforehand by QueueDests instead of by libcups's lookup by
 // name, which, for a name it does not know, lists every destination on
-// libcups's default connection, whose waits are not bounded. A queue that
-// QueueDests did not find fails as cupsPrintFile2 fails for it: error 1280
-// (IPP_STATUS_ERROR_INTERNAL), "No such file or directory".
+// libcups's default connection, whose waits are not bounded; and without its
+// second question about the queue (see createJob in cups_job.cpp). A queue
+// that QueueDests did not find fails as cupsPrintFile2 fails for it: error
+// 1280 (IPP_STATUS_ERROR_INTERNAL), "No such file or directory".
 JobSubmission submitFile(CupsConnection& cups, const QueueDests& queue, const char* name,
                          const char* file, const char* title, int optionCount,
                          cups_option_t* options);
