@@ -28,6 +28,8 @@ if [ $# -eq 0 ]; then
 fi
 queue=\${DEVICE_URI#capture:/}
 base="@CAPTURE@/$queue-$1"
+# A test holds the queue busy (printer state 4) while <queue>.hold exists.
+while [ -e "@CAPTURE@/$queue.hold" ]; do sleep 0.05; done
 if [ -n "$6" ]; then cp "$6" "$base.part" || exit 1; else cat > "$base.part" || exit 1; fi
 printf '%s' "$3" > "$base.title"
 printf '%s' "$5" > "$base.options"
@@ -105,13 +107,14 @@ class PrivateCups {
     fs.symlinkSync('/usr/lib/cups/daemon', path.join(d, 'bin/daemon'));
     fs.symlinkSync('/usr/lib/cups/notifier', path.join(d, 'bin/notifier'));
     const backend = path.join(d, 'bin/backend/capture');
-    fs.writeFileSync(backend, BACKEND.replace('@CAPTURE@', this.captureDir), { mode: 0o755 });
+    fs.writeFileSync(backend, BACKEND.replaceAll('@CAPTURE@', this.captureDir), { mode: 0o755 });
     fs.chmodSync(backend, 0o755);
 
     fs.writeFileSync(
       path.join(d, 'cupsd.conf'),
       [
         'LogLevel warn',
+        'AccessLogLevel all',
         `Listen ${this.socket}`,
         'Browsing No',
         'WebInterface No',
@@ -196,6 +199,14 @@ class PrivateCups {
   addQueue(name) {
     this.admin('lpadmin', ['-p', name, '-E', '-v', `capture:/${name}`]);
   }
+  // A queue with a driver: a PPD this writes, with DefaultResolution
+  // `resolution` dpi (none: the PPD names no resolution), and the capture
+  // backend as its device. Raw jobs reach the backend unchanged.
+  addPpdQueue(name, { resolution = null } = {}) {
+    const file = path.join(this.dir, `${name}.ppd`);
+    fs.writeFileSync(file, ppdText(name, resolution));
+    this.admin('lpadmin', ['-p', name, '-E', '-v', `capture:/${name}`, '-P', file]);
+  }
   removeQueue(name) {
     this.admin('lpadmin', ['-x', name]);
   }
@@ -211,6 +222,16 @@ class PrivateCups {
     fs.mkdirSync(path.join(home, '.cups'), { recursive: true });
     fs.writeFileSync(path.join(home, '.cups', 'lpoptions'), lines.join('\n') + '\n');
     return home;
+  }
+
+  // The IPP operations the scheduler has answered so far, oldest first
+  // (from its access log), e.g. 'Get-Printer-Attributes'.
+  operations() {
+    let log = '';
+    try {
+      log = fs.readFileSync(path.join(this.dir, 'log/access_log'), 'utf8');
+    } catch {}
+    return [...log.matchAll(/" \d+ \d+ ([A-Za-z-]+) /g)].map((m) => m[1]);
   }
 
   // Completed jobs of a queue, oldest first.
@@ -230,8 +251,10 @@ class PrivateCups {
     return { id, data: fs.readFileSync(`${base}.job`), title: text('title'), options: text('options'), type: text('type') };
   }
 
-  // Jobs reach the backend asynchronously: poll, bounded.
-  async waitForJobs(queue, count, timeoutMs = 10000) {
+  // Jobs reach the backend asynchronously: poll, bounded. The scheduler runs
+  // a backend per job, so the bound grows with the count (a loaded 2-core
+  // machine finishes about 15 a second).
+  async waitForJobs(queue, count, timeoutMs = 10000 + 200 * count) {
     const deadline = Date.now() + timeoutMs;
     for (;;) {
       const jobs = this.jobs(queue);
@@ -252,6 +275,55 @@ class PrivateCups {
     this.proc = null;
     fs.rmSync(this.dir, { recursive: true, force: true });
   }
+}
+
+// A minimal PostScript-printer PPD for a 2 x 3 inch label.
+function ppdText(name, resolution) {
+  const lines = [
+    '*PPD-Adobe: "4.3"',
+    '*FormatVersion: "4.3"',
+    '*FileVersion: "1.0"',
+    '*LanguageVersion: English',
+    '*LanguageEncoding: ISOLatin1',
+    `*PCFileName: "LABEL.PPD"`,
+    '*Manufacturer: "Test"',
+    '*Product: "(Label)"',
+    `*ModelName: "Test ${name}"`,
+    `*ShortNickName: "Test ${name}"`,
+    `*NickName: "Test ${name}"`,
+    '*PSVersion: "(3010.000) 0"',
+    '*LanguageLevel: "3"',
+    '*ColorDevice: False',
+    '*DefaultColorSpace: Gray',
+    '*FileSystem: False',
+    '*Throughput: "1"',
+    '*LandscapeOrientation: Plus90',
+    '*TTRasterizer: Type42',
+    '*OpenUI *PageSize: PickOne',
+    '*OrderDependency: 10 AnySetup *PageSize',
+    '*DefaultPageSize: w144h216',
+    '*PageSize w144h216: "<</PageSize[144 216]>>setpagedevice"',
+    '*CloseUI: *PageSize',
+    '*OpenUI *PageRegion: PickOne',
+    '*OrderDependency: 10 AnySetup *PageRegion',
+    '*DefaultPageRegion: w144h216',
+    '*PageRegion w144h216: "<</PageSize[144 216]>>setpagedevice"',
+    '*CloseUI: *PageRegion',
+    '*DefaultImageableArea: w144h216',
+    '*ImageableArea w144h216: "0 0 144 216"',
+    '*DefaultPaperDimension: w144h216',
+    '*PaperDimension w144h216: "144 216"',
+  ];
+  if (resolution) {
+    lines.push(
+      '*OpenUI *Resolution: PickOne',
+      '*OrderDependency: 10 AnySetup *Resolution',
+      `*DefaultResolution: ${resolution}dpi`,
+      `*Resolution ${resolution}dpi: "<</HWResolution[${resolution} ${resolution}]>>setpagedevice"`,
+      '*CloseUI: *Resolution',
+    );
+  }
+  return lines.join('\n') + '\n';
 }
 
 function processGone(pid) {

@@ -1,8 +1,6 @@
 #include "instruction/base.h"
 
 #include <cups/cups.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,7 +11,10 @@
 
 #include "helper/label_image.h"
 #include "helper/log.h"
+#include "printer/cups_connection.h"
 #include "printer/cups_dests.h"
+#include "printer/cups_job.h"
+#include "printer/job_file.h"
 
 namespace {
 
@@ -42,41 +43,23 @@ class CupsOptions {
   cups_option_t* options_ = nullptr;
 };
 
-// The job file: closed and removed on every path once it has been created.
-class JobFile {
- public:
-  explicit JobFile(const char* path)
-      : path_(path),
-        fd_(::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)),
-        onDisk_(fd_ >= 0) {}
-  ~JobFile() {
-    close();
-    if (onDisk_) remove();
-  }
-  JobFile(const JobFile&) = delete;
-  JobFile& operator=(const JobFile&) = delete;
+}  // namespace
 
-  bool created() const { return onDisk_; }
-  bool writeAll(const ByteVector& bytes) {
-    const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
-    return written >= 0 && static_cast<size_t>(written) == bytes.size();
-  }
-  void close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-  bool remove() {
-    onDisk_ = false;
-    return ::unlink(path_) == 0;
-  }
-
- private:
-  const char* path_;
-  int fd_;
-  bool onDisk_;
+// One connection for the whole print, and what the scheduler said about the
+// queue: a second question costs no second connection, and a scheduler that
+// did not answer the first is not asked again.
+struct BaseInstruction::Scheduler {
+  explicit Scheduler(const std::string& device) : queue(cups, device) {}
+  CupsConnection cups;
+  QueueDests queue;
 };
 
-}  // namespace
+BaseInstruction::Scheduler& BaseInstruction::scheduler() {
+  if (!scheduler_) scheduler_ = std::make_unique<Scheduler>(params.device);
+  return *scheduler_;
+}
+
+BaseInstruction::~BaseInstruction() = default;
 
 BaseInstruction::BaseInstruction(TraceCodePrintParams request) : params(std::move(request)) {
   tracelog::line("[DEBUG] BaseInstruction: 尝试加载打印机默认设置\n");
@@ -138,10 +121,12 @@ void BaseInstruction::prepareImage(ImageView image) {
   }
 }
 
-// Every destination of that name is looked at; the last one with a readable
-// resolution wins.
+// Every destination of that name is looked at, in the order cupsGetDests
+// lists them; the last one with a readable resolution wins. When none gives
+// one, the scheduler's printer-resolution-default for the queue does (a queue
+// with a driver reports its PPD's; a raw queue reports none).
 void BaseInstruction::loadPrinterDefaults() {
-  CupsDests dests;
+  const QueueDests& dests = scheduler().queue;
   for (const cups_dest_t& dest : dests) {
     if (std::strcmp(dest.name, params.device.c_str()) != 0) continue;
     const char* value = cupsGetOption("printer-resolution-default", dest.num_options, dest.options);
@@ -165,6 +150,11 @@ void BaseInstruction::loadPrinterDefaults() {
       tracelog::line("[DEBUG] BaseInstruction: macOS平台，通过Resolution选项获取DPI失败\n");
     }
   }
+  if (!defaultsLoaded && dests.resolutionDefault() > 0) {
+    dpi = dests.resolutionDefault();
+    defaultsLoaded = true;
+    tracelog::line("[DEBUG] BaseInstruction: macOS平台，成功获取DPI: %d\n", dpi);
+  }
 }
 
 ByteVector BaseInstruction::generateCommand() {
@@ -187,16 +177,8 @@ bool BaseInstruction::exec() {
 // One raw CUPS job through a fresh temporary file that only this process can
 // read, removed again before returning.
 bool BaseInstruction::sendCommandToPrinterMacOS(const ByteVector& command) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char fileName[256] = {};
-  std::snprintf(fileName, sizeof fileName, "/tmp/printer_command_%04d%02d%02d_%02d%02d%02d_%d",
-                local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                local.tm_sec, std::rand());
-  tracelog::line("[DEBUG] macOS平台: 生成临时文件名: %s\n", fileName);
-
-  JobFile file(fileName);
+  JobFile file(jobFileName(std::time(nullptr), nextJobFileNumber()));
+  tracelog::line("[DEBUG] macOS平台: 生成临时文件名: %s\n", file.path().c_str());
   if (!file.created()) {
     tracelog::line("[DEBUG] macOS平台: 无法创建临时文件\n");
     return false;
@@ -225,12 +207,16 @@ bool BaseInstruction::sendCommandToPrinterMacOS(const ByteVector& command) {
   options.add("media", "Custom.Transverse");
 
   tracelog::line("[DEBUG] macOS平台: 发送打印任务到CUPS...\n");
-  const int jobId =
-      cupsPrintFile(params.device.c_str(), fileName, "Qorvin", options.count(), options.options());
-  if (jobId < 1) {
-    tracelog::line("[DEBUG] macOS平台: 打印失败，错误码=%d\n", static_cast<int>(cupsLastError()));
-    if (const char* detail = cupsLastErrorString()) {
-      tracelog::line("[DEBUG] macOS平台: 错误详情: %s\n", detail);
+  Scheduler& cups = scheduler();
+  const JobSubmission job =
+      submitFile(cups.cups, cups.queue, params.device.c_str(), file.path().c_str(), "Qorvin",
+                 options.count(), options.options());
+  if (job.jobId < 1) {
+    tracelog::line("[DEBUG] macOS平台: 打印失败，错误码=%d\n", job.errorCode);
+    if (job.timedOut) {
+      cups.cups.logTimeout();
+    } else if (job.errorText) {
+      tracelog::line("[DEBUG] macOS平台: 错误详情: %s\n", job.errorText->c_str());
     }
     if (options.exists()) {
       tracelog::line("[DEBUG] macOS平台: 释放CUPS选项资源\n");
@@ -241,7 +227,7 @@ bool BaseInstruction::sendCommandToPrinterMacOS(const ByteVector& command) {
     return false;
   }
 
-  tracelog::line("[DEBUG] macOS平台: 打印任务已提交，ID=%d\n", jobId);
+  tracelog::line("[DEBUG] macOS平台: 打印任务已提交，ID=%d\n", job.jobId);
   if (options.exists()) {
     tracelog::line("[DEBUG] macOS平台: 释放CUPS选项资源\n");
     options.release();

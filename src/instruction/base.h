@@ -4,6 +4,7 @@
 // and submits whatever the language class generates as one raw CUPS job.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,7 @@ class BaseInstruction {
   explicit BaseInstruction(TraceCodePrintParams params);
   // Resolution given by the caller; CUPS is not asked (rendering without printing).
   BaseInstruction(TraceCodePrintParams params, int32_t fixedDpi);
-  virtual ~BaseInstruction() = default;
+  virtual ~BaseInstruction();
   BaseInstruction(const BaseInstruction&) = delete;
   BaseInstruction& operator=(const BaseInstruction&) = delete;
 
@@ -30,10 +31,6 @@ class BaseInstruction {
 
   // Generates and submits; false when there is no image, no command, or CUPS refused the job.
   bool exec();
-
-  bool sendCommandToPrinterMacOS(const ByteVector& command);
-  bool sendCommandToPrinterWindows(const ByteVector& command);
-  void loadPrinterDefaults();
 
   int32_t getBaseDot() const { return dotsPerMm(dpi); }
   int32_t mmToDot(int32_t mm) const { return mmToDots(mm, dpi); }
@@ -50,6 +47,20 @@ class BaseInstruction {
   bool defaultsLoaded = false;
 
  private:
+  // The print path's two exchanges with the scheduler, on one connection
+  // (bounded waits, see printer/cups_connection.h) that the first opens: the
+  // queue's resolution, and the submission of the command as one raw job.
+  void loadPrinterDefaults();
+  bool sendCommandToPrinterMacOS(const ByteVector& command);
+  bool sendCommandToPrinterWindows(const ByteVector& command);
+
+  struct Scheduler;
+  Scheduler& scheduler();
   void prepareImage();
   void prepareImage(ImageView image);
+
+  std::unique_ptr<Scheduler> scheduler_;
+
+  // bench/native/bench_addon.cpp times the print path stage by stage.
+  friend struct BaseInstructionStages;
 };

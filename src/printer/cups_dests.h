@@ -1,9 +1,16 @@
 #pragma once
-// Owns one CUPS destination list for the length of a query, so every early
-// return releases it with cupsFreeDests.
+// CUPS destinations: the whole list (CupsDests, what cupsGetDests gives), and
+// the part of it one queue contributes (QueueDests), found by asking the
+// scheduler about that queue alone, so that its cost does not grow with the
+// number of queues on the server.
 
 #include <cups/cups.h>
 
+#include <string>
+
+class CupsConnection;
+
+// Owns one cupsGetDests list for the length of a query.
 class CupsDests {
  public:
   CupsDests() { count_ = cupsGetDests(&dests_); }
@@ -18,4 +25,51 @@ class CupsDests {
  private:
   cups_dest_t* dests_ = nullptr;
   int count_ = 0;
+};
+
+// The destinations cupsGetDests lists for one queue, in its order and with its
+// options: the queue, then its lpoptions instances sorted by name; options
+// from the lpoptions files (the system one in the server root, then
+// ~/.cups/lpoptions; an instance starts with the options its queue had at
+// that line) ahead of the scheduler's. Made from one IPP
+// Get-Printer-Attributes for that queue and the two lpoptions files.
+//
+// The scheduler finds a queue whatever the letter case of the name it is
+// asked for; the destinations carry the names cupsGetDests would give them
+// (the scheduler's spelling, or the spelling of the queue's first lpoptions
+// line), so callers compare names exactly as they did with the whole list.
+class QueueDests {
+ public:
+  enum class Answer {
+    kFound,
+    kNotFound,  // no such queue, or no scheduler to ask
+    kTimedOut,  // the scheduler did not answer in time (see CupsConnection)
+  };
+
+  QueueDests(CupsConnection& cups, const std::string& name);
+  ~QueueDests();
+  QueueDests(const QueueDests&) = delete;
+  QueueDests& operator=(const QueueDests&) = delete;
+
+  Answer answer() const { return answer_; }
+  const cups_dest_t* begin() const { return list_; }
+  const cups_dest_t* end() const { return list_ + listCount_; }
+
+  // The queue as the scheduler describes it: its name and the scheduler's
+  // options only, as cupsGetNamedDest gives them before lpoptions. Null
+  // unless found.
+  cups_dest_t* queue() const { return answer_ == Answer::kFound ? server_ : nullptr; }
+
+  // The horizontal resolution of the scheduler's printer-resolution-default
+  // in dots per inch (dots per cm are converted); 0 when it reports none.
+  int resolutionDefault() const { return resolutionDefault_; }
+
+ private:
+  Answer answer_ = Answer::kNotFound;
+  cups_dest_t* server_ = nullptr;  // 0 or 1 destination
+  cups_dest_t* lpoptions_ = nullptr;
+  int lpoptionsCount_ = 0;
+  const cups_dest_t* list_ = nullptr;
+  int listCount_ = 0;
+  int resolutionDefault_ = 0;
 };

@@ -4,12 +4,13 @@
 #include <cstring>
 
 #include "helper/log.h"
+#include "printer/cups_connection.h"
 #include "printer/cups_dests.h"
 
 namespace {
 
 // The first destination of that name in list order; later instances are not looked at.
-const cups_dest_t* findDestination(const CupsDests& dests, const std::string& name) {
+const cups_dest_t* findDestination(const QueueDests& dests, const std::string& name) {
   for (const cups_dest_t& dest : dests) {
     if (std::strcmp(dest.name, name.c_str()) == 0) return &dest;
   }
@@ -21,9 +22,12 @@ const cups_dest_t* findDestination(const CupsDests& dests, const std::string& na
 bool printerIsConnected(std::string printerName) {
   bool connected = false;
   {
-    CupsDests dests;
+    CupsConnection cups;
+    const QueueDests dests(cups, printerName);
     const cups_dest_t* dest = findDestination(dests, printerName);
-    if (dest == nullptr) {
+    if (dests.answer() == QueueDests::Answer::kTimedOut) {
+      cups.logTimeout();
+    } else if (dest == nullptr) {
       tracelog::line("[DEBUG] macOS平台: 未找到匹配的打印机\n");
     } else {
       tracelog::line("[DEBUG] macOS平台: 找到匹配的打印机\n");
@@ -40,7 +44,7 @@ bool printerIsConnected(std::string printerName) {
       }
       connected = true;
     }
-  }  // the list is released before the final line
+  }  // the connection is closed before the final line
   tracelog::line("[DEBUG] 最终连接状态: isConnected = %s\n", connected ? "true" : "false");
   return connected;
 }

@@ -1,6 +1,7 @@
 'use strict';
 const test = require('node:test');
 const assert = require('node:assert/strict');
+const fs = require('fs');
 const path = require('path');
 const { PrivateCups } = require('../../lib/private-cups');
 const { runInChild, ROOT } = require('../support/child');
@@ -13,9 +14,19 @@ const found = (state, extra = '') =>
   '[DEBUG] 最终连接状态: isConnected = true\n';
 
 test('checkPrinterConnection against a private scheduler', async (t) => {
-  const cups = await PrivateCups.start({ queues: ['label_ready', 'label_paused'] });
+  const cups = await PrivateCups.start({ queues: ['label_ready', 'label_paused', 'label_busy'] });
   t.after(() => cups.stop());
   cups.disable('label_paused');
+  cups.addPpdQueue('label_driver', { resolution: 300 });
+  // label_busy prints a job that its backend holds until the hold file goes.
+  const hold = path.join(cups.captureDir, 'label_busy.hold');
+  fs.writeFileSync(hold, '');
+  t.after(() => fs.rmSync(hold, { force: true }));
+  fs.writeFileSync(path.join(cups.dir, 'busy.txt'), 'busy');
+  cups.admin('lp', ['-d', 'label_busy', '-o', 'raw', path.join(cups.dir, 'busy.txt')]);
+  for (let i = 0; i < 400 && !/now printing/.test(cups.run('lpstat', ['-p', 'label_busy']).stdout); i++) {
+    await new Promise((r) => setTimeout(r, 25));
+  }
 
   const check = (args, env = cups.env) =>
     runInChild(`return addon.checkPrinterConnection(${args});`, { env });
@@ -37,6 +48,8 @@ test('checkPrinterConnection against a private scheduler', async (t) => {
       value: true,
       log: found(5, '[DEBUG] macOS平台: 无法获取打印机状态，默认设为已连接\n'),
     },
+    { name: 'a queue that is printing (state 4)', args: "'label_busy'", value: true, log: found(4) },
+    { name: 'a queue with a driver', args: "'label_driver'", value: true, log: found(3) },
     { name: 'an unknown name', args: "'label_missing'", value: false, log: NOT_FOUND },
     { name: 'case matters', args: "'LABEL_READY'", value: false, log: NOT_FOUND },
   ];
@@ -55,6 +68,17 @@ test('checkPrinterConnection against a private scheduler', async (t) => {
     const r = await check("'label_ready'", { ...cups.env, HOME: home });
     assert.deepEqual(r.answer, { kind: 'value', value: true });
     assert.equal(r.stdout, '[DEBUG] Checking printer connection: label_ready\n' + found(3));
+  });
+
+  await t.test('lpoptions can override the state: a non-numeric one reads as 0', async () => {
+    const home = path.join(cups.dir, 'home-state');
+    cups.writeLpoptions(['Dest label_ready printer-state=idle'], home);
+    const r = await check("'label_ready'", { ...cups.env, HOME: home });
+    assert.deepEqual(r.answer, { kind: 'value', value: true });
+    assert.equal(
+      r.stdout,
+      '[DEBUG] Checking printer connection: label_ready\n' + found(0, '[DEBUG] macOS平台: 无法获取打印机状态，默认设为已连接\n'),
+    );
   });
 
   await t.test('an unreachable scheduler answers false', async () => {

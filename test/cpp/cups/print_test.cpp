@@ -16,6 +16,7 @@
 #include "cups_env.h"
 #include "instruction/base.h"
 #include "outcome.h"
+#include "printer/job_file.h"
 #include "printer/trace_code.h"
 
 namespace {
@@ -111,19 +112,22 @@ TEST_F(PrintTest, UnknownQueueIsRefusedAndLeavesNoFile) {
 
 TEST_F(PrintTest, ExistingFileWithTheGeneratedNameIsLeftAlone) {
   // Occupy the names the next call can generate: this second or the next,
-  // with the next rand() value.
-  std::srand(20261206);
-  const int draw = std::rand();
-  std::srand(20261206);
+  // with the number the generator will draw after this seed.
+  seedJobFileNumbers(20261206);
+  const int draw = nextJobFileNumber();
+  seedJobFileNumbers(20261206);
   std::vector<std::string> occupied;
   for (std::time_t t = std::time(nullptr), end = t + 1; t <= end; ++t) {
-    char name[64];
-    std::strftime(name, sizeof name, "/tmp/printer_command_%Y%m%d_%H%M%S_", std::localtime(&t));
-    occupied.push_back(name + std::to_string(draw));
+    occupied.push_back(jobFileName(t, draw));
     std::ofstream(occupied.back()) << "someone else's";
   }
+  // The host's rand() sequence is not the job files' and is left alone.
+  std::srand(7);
+  const int hostDraw = std::rand();
+  std::srand(7);
   bool ok = true;
   const std::string log = logOf([&] { ok = execPrint(request("tspl_never")); });
+  EXPECT_EQ(std::rand(), hostDraw);
   EXPECT_FALSE(ok);
   EXPECT_NE(log.find("[DEBUG] macOS平台: 无法创建临时文件\n"), std::string::npos) << log;
   EXPECT_EQ(log.find("CUPS"), std::string::npos) << log;

@@ -1,0 +1,96 @@
+#include "printer/cups_connection.h"
+
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+#include "helper/log.h"
+
+double CupsConnection::configuredTimeout() {
+  const char* text = std::getenv(kTimeoutVariable);
+  if (text == nullptr || *text == '\0') return kDefaultTimeout;
+  char* end = nullptr;
+  const double seconds = std::strtod(text, &end);
+  if (*end != '\0' || !std::isfinite(seconds) || seconds <= 0) return kDefaultTimeout;
+  // libcups keeps the wait in milliseconds in an int.
+  return seconds > 86400 ? 86400 : seconds;
+}
+
+CupsConnection::CupsConnection(double timeoutSeconds) : timeout_(timeoutSeconds) {
+  // The server, port and encryption libcups's own default connection uses.
+  const int msec = static_cast<int>(std::ceil(timeout_ * 1000));
+  errno = 0;
+  http_ =
+      httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, msec, nullptr);
+  if (http_ == nullptr) {
+    timedOut_ = errno == ETIMEDOUT;
+    return;
+  }
+  httpSetTimeout(http_, timeout_, &CupsConnection::onTimeout, this);
+}
+
+CupsConnection::~CupsConnection() {
+  if (http_ != nullptr) httpClose(http_);
+}
+
+namespace {
+
+// Bytes written to the socket that the other side has not taken yet; -1 if unknown.
+long unsentBytes(int fd) {
+  int unsent = 0;
+#if defined(SO_NWRITE)
+  socklen_t size = sizeof unsent;
+  if (getsockopt(fd, SOL_SOCKET, SO_NWRITE, &unsent, &size) == 0) return unsent;
+#elif defined(TIOCOUTQ)
+  if (ioctl(fd, TIOCOUTQ, &unsent) == 0) return unsent;
+#endif
+  (void)fd;
+  return -1;
+}
+
+}  // namespace
+
+// Called by libcups when a wait on the connection (for an answer, or for room
+// to send) has seen nothing for the timeout: 1 waits another period, 0 gives
+// the exchange up.
+int CupsConnection::onTimeout(http_t* http, void* self) {
+  return static_cast<CupsConnection*>(self)->stillWaiting(http);
+}
+
+int CupsConnection::stillWaiting(http_t* http) {
+  // Nothing is written while libcups waits here, so a send queue that
+  // shrinks means the scheduler is reading what was sent. Bytes that were
+  // waiting to be read already are the scheduler's early word (an interim
+  // "100 Continue") while libcups still waits to send: no progress, unless
+  // libcups is the one waiting for them and they came just now.
+  const int fd = httpGetFd(http);
+  pollfd incoming{fd, POLLIN, 0};
+  const bool readable = poll(&incoming, 1, 0) == 1 && (incoming.revents & POLLIN) != 0;
+  const long before = unsentBytes(fd);
+  if (readable && before == 0) return 1;
+  if (before > 0) {
+    pollfd watch{fd, static_cast<short>(readable ? 0 : POLLIN), 0};
+    poll(&watch, 1, static_cast<int>(std::min(1000.0, timeout_ * 1000)));
+    const long after = unsentBytes(fd);
+    if ((watch.revents & POLLIN) != 0 || (after >= 0 && after < before)) return 1;
+  }
+  timedOut_ = true;
+  return 0;
+}
+
+IppPtr CupsConnection::doRequest(ipp_t* request, const char* resource) {
+  if (http_ == nullptr || timedOut_) {
+    ippDelete(request);
+    return nullptr;
+  }
+  return IppPtr(cupsDoRequest(http_, request, resource));
+}
+
+void CupsConnection::logTimeout() const {
+  tracelog::line("[DEBUG] macOS平台: CUPS调度程序在%g秒内没有响应，已放弃\n", timeout_);
+}

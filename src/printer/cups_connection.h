@@ -1,0 +1,64 @@
+#pragma once
+// One connection to the CUPS scheduler whose every wait is bounded.
+//
+// libcups's default connection (CUPS_HTTP_DEFAULT) waits up to a minute for
+// each read and retries, so a scheduler that accepts connections and never
+// answers holds a caller for minutes. This connection goes to the same server
+// (CUPS_SERVER, client.conf, the local socket) with the same encryption, and
+// gives up once the scheduler has shown no progress for the timeout: the
+// connection itself, and every read and write of every exchange on it. The
+// timeout is inactivity-based, so an upload that keeps moving is never cut,
+// also past its last write: libcups then waits for the answer while the
+// socket's buffers still drain into the scheduler, and a send queue that
+// shrinks within a second counts as progress.
+//
+// Pass http() to the http-taking libcups calls (cupsDoRequest(http, ...),
+// cupsCreateDestJob(http, ...), ...). After the first timeout the connection
+// is spent: doRequest() refuses at once, and callers skip further exchanges.
+
+#include <cups/cups.h>
+
+#include <memory>
+
+struct IppDelete {
+  void operator()(ipp_t* ipp) const { ippDelete(ipp); }
+};
+using IppPtr = std::unique_ptr<ipp_t, IppDelete>;
+
+class CupsConnection {
+ public:
+  // The timeout in seconds comes from TRACE_LABEL_CUPS_TIMEOUT (a number
+  // above 0; at most one day) and is 30 when that is missing or unusable.
+  static constexpr const char* kTimeoutVariable = "TRACE_LABEL_CUPS_TIMEOUT";
+  static constexpr double kDefaultTimeout = 30.0;
+  static double configuredTimeout();
+
+  CupsConnection() : CupsConnection(configuredTimeout()) {}
+  explicit CupsConnection(double timeoutSeconds);
+  ~CupsConnection();
+  CupsConnection(const CupsConnection&) = delete;
+  CupsConnection& operator=(const CupsConnection&) = delete;
+
+  // Null when no connection could be made (no scheduler, or none in time).
+  http_t* http() const { return http_; }
+  // The scheduler did not answer within the timeout, while connecting or in
+  // an exchange; what libcups said about it is in lastError().
+  bool timedOut() const { return timedOut_; }
+  double timeout() const { return timeout_; }
+
+  // cupsDoRequest on this connection: the response (null on failure, with
+  // cupsLastError() set by libcups), or null at once without a connection or
+  // after a timeout. Takes the request.
+  IppPtr doRequest(ipp_t* request, const char* resource);
+
+  // "[DEBUG] macOS平台: CUPS调度程序在N秒内没有响应，已放弃"
+  void logTimeout() const;
+
+ private:
+  static int onTimeout(http_t* http, void* self);
+  int stillWaiting(http_t* http);
+
+  http_t* http_ = nullptr;
+  double timeout_;
+  bool timedOut_ = false;
+};

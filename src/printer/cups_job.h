@@ -1,0 +1,29 @@
+#pragma once
+// Submitting one file as one job, on a bounded connection.
+
+#include <cups/cups.h>
+
+#include <optional>
+#include <string>
+
+class CupsConnection;
+class QueueDests;
+
+struct JobSubmission {
+  int jobId = 0;                         // above 0 when the scheduler accepted the job
+  int errorCode = 0;                     // otherwise what libcups said: cupsLastError()
+  std::optional<std::string> errorText;  // and cupsLastErrorString(), if any
+  bool timedOut = false;                 // the scheduler did not answer in time
+};
+
+// What cupsPrintFile2(http, name, file, title, options) does (create the job,
+// send the file as its one document, cancel the job if that fails), with the
+// queue found beforehand by QueueDests instead of by libcups's lookup by
+// name, which, for a name it does not know, lists every destination on
+// libcups's default connection, whose waits are not bounded; and without its
+// second question about the queue (see createJob in cups_job.cpp). A queue
+// that QueueDests did not find fails as cupsPrintFile2 fails for it: error
+// 1280 (IPP_STATUS_ERROR_INTERNAL), "No such file or directory".
+JobSubmission submitFile(CupsConnection& cups, const QueueDests& queue, const char* name,
+                         const char* file, const char* title, int optionCount,
+                         cups_option_t* options);

@@ -1,0 +1,109 @@
+// QueueDests, which asks the scheduler about one queue, against cupsGetDests,
+// which lists every destination: the same destinations of that queue, in the
+// same order, with the same options, for lpoptions files in both places.
+#include <gtest/gtest.h>
+#include <strings.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cups_env.h"
+#include "printer/cups_connection.h"
+#include "printer/cups_dests.h"
+
+namespace {
+
+struct Dest {
+  std::string name, instance;
+  std::map<std::string, std::string> options;
+  bool operator==(const Dest& o) const {
+    return name == o.name && instance == o.instance && options == o.options;
+  }
+};
+
+std::ostream& operator<<(std::ostream& out, const Dest& d) {
+  out << d.name << "/" << d.instance << ":";
+  for (const auto& [k, v] : d.options) out << " " << k << "=" << v;
+  return out << "\n";
+}
+
+Dest copy(const cups_dest_t& d) {
+  Dest out{d.name, d.instance ? d.instance : "(none)", {}};
+  for (int i = 0; i < d.num_options; ++i) out.options[d.options[i].name] = d.options[i].value;
+  return out;
+}
+
+// The whole list's destinations of that queue (names are unique regardless of case).
+std::vector<Dest> fromWholeList(const std::string& name) {
+  std::vector<Dest> out;
+  const CupsDests all;
+  for (const cups_dest_t& d : all) {
+    if (strcasecmp(d.name, name.c_str()) == 0) out.push_back(copy(d));
+  }
+  return out;
+}
+
+std::vector<Dest> fromQueue(const std::string& name, QueueDests::Answer* answer) {
+  CupsConnection cups;
+  const QueueDests queue(cups, name);
+  *answer = queue.answer();
+  std::vector<Dest> out;
+  for (const cups_dest_t& d : queue) out.push_back(copy(d));
+  return out;
+}
+
+void writeLines(const std::string& file, const std::vector<std::string>& lines) {
+  std::ofstream out(file, std::ios::trunc);
+  for (const auto& line : lines) out << line << "\n";
+}
+
+TEST(QueueDests, AreTheQueuesPartOfCupsGetDests) {
+  testcups::addQueue("eq_a");
+  testcups::addQueue("eq_b");
+  ASSERT_EQ(testcups::admin("cupsdisable eq_b"), 0);
+  // libcups reads CUPS_SERVERROOT (where the system lpoptions is) once per
+  // thread: each case runs on a new thread.
+  const std::string root = std::string(std::getenv("HOME")) + "/serverroot";
+  mkdir(root.c_str(), 0755);
+  setenv("CUPS_SERVERROOT", root.c_str(), 1);
+
+  const struct {
+    std::vector<std::string> system, user;
+  } cases[] = {
+      {{}, {}},
+      {{}, {"Dest eq_a printer-resolution-default=300dpi"}},
+      // Instances copy their queue's options so far; later lines add to them;
+      // the user's file comes last; case differences name the same queue.
+      {{"Dest eq_a/sys foo=1 printer-state=9", "Dest eq_a base=sys"},
+       {"Dest eq_a/one a=1", "Dest eq_a bar=2", "Dest eq_a/two b=2", "Dest EQ_A/Three",
+        "Default eq_a/one x=y", "Dest eq_a/sys foo=2"}},
+      {{"Dest EQ_A x=1 'printer-info=with space'"},
+       {"Dest eq_a x=3", "Dest eq_a/Z", "Dest eq_a/a"}},
+      {{"dest Eq_A/upper", "Dest eq_b/inst printer-state=idle"},
+       {"# a comment", "Dest nosuch/inst a=1", "Dest eq_b", "Dest eq_a/inst \\#x=1 # comment",
+        "Dest", "Destination eq_a z=1", "Dest eq_b/empty"}},
+  };
+  const char* names[] = {"eq_a", "EQ_A", "eq_b", "nosuch", "eq_a/one", ""};
+  for (const auto& c : cases) {
+    writeLines(root + "/lpoptions", c.system);
+    testcups::setLpoptions(c.user);
+    std::thread([&] {
+      for (const char* name : names) {
+        QueueDests::Answer answer = QueueDests::Answer::kTimedOut;
+        const std::vector<Dest> got = fromQueue(name, &answer);
+        const std::vector<Dest> expected = fromWholeList(name);
+        EXPECT_EQ(got, expected) << name << " with " << c.user.size() << " user lines";
+        EXPECT_EQ(answer == QueueDests::Answer::kFound, !expected.empty()) << name;
+      }
+    }).join();
+  }
+  unsetenv("CUPS_SERVERROOT");
+  testcups::setLpoptions({});
+}
+
+}  // namespace

@@ -1,0 +1,189 @@
+'use strict';
+// The print path and the scheduler as the field meets them: many processes
+// printing at once, queues with a driver, a server asked about one queue only,
+// a scheduler that stops answering, an upload that crawls or stalls.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('fs');
+const net = require('net');
+const path = require('path');
+const { PrivateCups } = require('../../lib/private-cups');
+const { runInChild, loggedJobFiles, ROOT } = require('../support/child');
+const { readNumberedJob } = require('../support/numbered-label');
+const { makeBmp } = require('../../lib/bmp-writer');
+
+// Child prelude: request(queue, id) prints numbered label `id` as TSPL, 2 x 1 mm.
+const PRELUDE = `
+const { numberedLabel } = require(${JSON.stringify(path.join(ROOT, 'test/support/numbered-label.js'))});
+const request = (device, id, size = [2, 1]) => ({ device, instruction: 'TSPL', withCutter: false,
+  width: size[0], height: size[1], buffer: numberedLabel(id) });
+`;
+const TIMEOUT_LINE = (s) => `[DEBUG] macOS平台: CUPS调度程序在${s}秒内没有响应，已放弃\n`;
+
+// What renderTraceCode makes of each request, at a resolution.
+async function renders(ids, dpi, size) {
+  const r = await runInChild(
+    `${PRELUDE} return ${JSON.stringify(ids)}.map((id) =>
+      addon.renderTraceCode(request('x', id, ${JSON.stringify(size)}), ${dpi}).toString('base64'));`,
+  );
+  return r.answer.value.map((b) => Buffer.from(b, 'base64'));
+}
+
+test('8 processes started together, 10 labels each: every job is its own label, once', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['field_many'] });
+  t.after(() => cups.stop());
+  const PROCESSES = 8;
+  const ROUNDS = 10;
+  const barrier = fs.mkdtempSync(path.join(cups.dir, 'barrier-'));
+  const children = [];
+  for (let p = 0; p < PROCESSES; p++) {
+    children.push(
+      runInChild(
+        `${PRELUDE}
+        const labels = Array.from({ length: ${ROUNDS} }, (_, r) => request('field_many', ${p * ROUNDS} + r));
+        fs.writeFileSync(${JSON.stringify(barrier)} + '/ready-${p}', '');
+        while (!fs.existsSync(${JSON.stringify(barrier)} + '/go')) Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, 1);
+        return labels.map((l) => addon.printTraceCode(l));`,
+        { env: cups.env },
+      ),
+    );
+  }
+  while (fs.readdirSync(barrier).length < PROCESSES) await new Promise((r) => setTimeout(r, 10));
+  fs.writeFileSync(path.join(barrier, 'go'), '');
+  const results = await Promise.all(children);
+
+  assert.deepEqual(results.map((r) => r.answer.value), Array(PROCESSES).fill(Array(ROUNDS).fill(true)));
+  const names = results.flatMap((r) => loggedJobFiles(r.stdout));
+  assert.equal(new Set(names).size, PROCESSES * ROUNDS);
+  assert.deepEqual(names.filter((f) => fs.existsSync(f)), []);
+  const jobs = await cups.waitForJobs('field_many', PROCESSES * ROUNDS);
+  const ids = Array.from({ length: PROCESSES * ROUNDS }, (_, i) => i);
+  const byId = new Map(jobs.map((job) => [readNumberedJob(job.data).id, job.data]));
+  assert.deepEqual([...byId.keys()].sort((a, b) => a - b), ids);
+  const expected = await renders(ids, 203);
+  for (const id of ids) assert.deepEqual(byId.get(id), expected[id], `label ${id}`);
+});
+
+test('queues with a driver: the scheduler gives the resolution when lpoptions do not', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['field_raw'] });
+  t.after(() => cups.stop());
+  cups.addPpdQueue('field_ppd203', { resolution: 203 });
+  cups.addPpdQueue('field_ppd300', { resolution: 300 });
+  cups.addPpdQueue('field_ppd_none'); // CUPS reports 300 dpi for a PPD that names none
+  const home = cups.writeLpoptions(['Dest field_ppd300/small printer-resolution-default=203dpi'], path.join(cups.dir, 'home-lp'));
+  const base = '[DEBUG] BaseInstruction: ';
+  const got = (dpi) => `${base}macOS平台，成功获取DPI: ${dpi}\n${base}加载打印机默认设置成功\n`;
+  const cases = [
+    ['field_raw', cups.env, 203, `${base}加载打印机默认设置失败，将使用内置默认值\n`],
+    ['field_ppd203', cups.env, 203, got(203)],
+    ['field_ppd300', cups.env, 300, got(300)],
+    ['field_ppd_none', cups.env, 300, got(300)],
+    // An lpoptions value wins, and the scheduler is not asked for another.
+    ['field_ppd300', { ...cups.env, HOME: home }, 203, got(203)],
+  ];
+  const expected = { 203: await renders([5], 203), 300: await renders([5], 300) };
+  for (const [queue, env, dpi, lines] of cases) {
+    const before = cups.jobs(queue).length;
+    const r = await runInChild(`${PRELUDE} return addon.printTraceCode(request('${queue}', 5));`, { env });
+    assert.deepEqual(r.answer, { kind: 'value', value: true }, r.stdout);
+    assert.ok(r.stdout.startsWith(`${base}尝试加载打印机默认设置\n${lines}${base}开始准备准备8bit\n`), `${queue}\n${r.stdout}`);
+    const job = (await cups.waitForJobs(queue, before + 1)).at(-1);
+    assert.deepEqual(job.data, expected[dpi][0], `${queue} at ${dpi} dpi`);
+  }
+});
+
+test('a check and a print ask the scheduler about their queue only', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['field_one', 'field_other'] });
+  t.after(() => cups.stop());
+  const ops = async (body) => {
+    const before = cups.operations().length;
+    const r = await runInChild(`${PRELUDE} return ${body};`, { env: cups.env });
+    return [r.answer.value, cups.operations().slice(before)];
+  };
+  const lookup = 'Get-Printer-Attributes';
+  assert.deepEqual(await ops("addon.checkPrinterConnection('field_one')"), [true, [lookup]]);
+  assert.deepEqual(await ops("addon.checkPrinterConnection('field_none')"), [false, [lookup]]);
+  assert.deepEqual(await ops("addon.printTraceCode(request('field_one', 1))"), [
+    true,
+    [lookup, 'Create-Job', 'Send-Document'],
+  ]);
+  assert.deepEqual(await ops("addon.printTraceCode(request('field_none', 1))"), [false, [lookup]]);
+});
+
+test('a scheduler that stops answering: false within the timeout, and says so', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['field_hung'] });
+  t.after(() => cups.stop());
+  const env = { ...cups.env, TRACE_LABEL_CUPS_TIMEOUT: '1' };
+  process.kill(cups.proc.pid, 'SIGSTOP');
+  let r;
+  try {
+    r = await runInChild(
+      `${PRELUDE} const check = addon.checkPrinterConnection('field_hung');
+      process.stdout.write('---\\n');
+      return [check, addon.printTraceCode(request('field_hung', 1))];`,
+      { env },
+    );
+  } finally {
+    process.kill(cups.proc.pid, 'SIGCONT');
+  }
+  assert.deepEqual(r.answer.value, [false, false]);
+  const [check, print] = r.stdout.split('---\n');
+  assert.equal(check, '[DEBUG] Checking printer connection: field_hung\n' + TIMEOUT_LINE(1) + '[DEBUG] 最终连接状态: isConnected = false\n');
+  assert.match(print, /加载打印机默认设置失败，将使用内置默认值\n/);
+  assert.ok(
+    print.endsWith(
+      '[DEBUG] macOS平台: 发送打印任务到CUPS...\n[DEBUG] macOS平台: 打印失败，错误码=1280\n' +
+        TIMEOUT_LINE(1) +
+        '[DEBUG] macOS平台: 释放CUPS选项资源\n[DEBUG] macOS平台: 删除临时文件\n',
+    ),
+    print,
+  );
+  assert.deepEqual(loggedJobFiles(print).filter((f) => fs.existsSync(f)), []);
+});
+
+// A socket between the add-on and the scheduler that passes the add-on's
+// first `stallAfter` bytes on and then stops reading; answers pass freely.
+function stallingProxy(cups, stallAfter) {
+  const socket = path.join(cups.dir, 'stalling.sock');
+  const sockets = [];
+  let forwarded = 0;
+  const server = net.createServer((client) => {
+    const upstream = net.connect(cups.socket);
+    sockets.push(client, upstream);
+    upstream.pipe(client);
+    client.on('data', (piece) => {
+      upstream.write(piece);
+      forwarded += piece.length;
+      if (forwarded >= stallAfter) client.pause();
+    });
+    for (const s of [client, upstream]) s.on('error', () => {});
+    client.on('close', () => upstream.destroy());
+  });
+  server.listen(socket);
+  const close = () => {
+    for (const s of sockets) s.destroy();
+    server.close();
+  };
+  return { env: { ...cups.env, CUPS_SERVER: socket }, close };
+}
+
+test('an upload that stops moving is cut, and says so', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['field_stall'] });
+  t.after(() => cups.stop());
+  // 200 x 150 mm at 203 dpi of random dots: 240,000 raster bytes that do
+  // not compress on the way.
+  let seed = 12345;
+  const noise = () => ((seed = (seed * 1103515245 + 12345) >>> 0) >>> 30) & 1;
+  const image = path.join(cups.dir, 'noise.bmp');
+  fs.writeFileSync(image, makeBmp({ width: 1600, height: 1200, bpp: 8, pixel: () => (noise() ? 0 : 255) }));
+  const stall = stallingProxy(cups, 64 * 1024);
+  t.after(stall.close);
+  const r = await runInChild(
+    `return addon.printTraceCode({ device: 'field_stall', instruction: 'TSPL', withCutter: false, width: 200,
+      height: 150, buffer: require('fs').readFileSync(${JSON.stringify(image)}) });`,
+    { env: { ...stall.env, TRACE_LABEL_CUPS_TIMEOUT: '1' } },
+  );
+  assert.deepEqual(r.answer, { kind: 'value', value: false });
+  assert.ok(r.stdout.includes(`[DEBUG] macOS平台: 打印失败，错误码=1280\n${TIMEOUT_LINE(1)}`), r.stdout);
+  assert.deepEqual(loggedJobFiles(r.stdout).filter((f) => fs.existsSync(f)), []);
+});
