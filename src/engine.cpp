@@ -9,18 +9,23 @@
 #include <thread>
 #include <utility>
 
+#include "helper/log.h"
+#include "logger.h"
+
 namespace engine {
 namespace {
 
 struct Entry {
   std::unique_ptr<Job> job;
   napi_deferred deferred = nullptr;
+  std::unique_ptr<logger::Capture> log;  // null: the job's lines go to standard output
 };
 
-// A step a job asked to run on the JavaScript thread. `step` lives on the
-// engine thread's stack and is only touched while that thread waits for it.
+// A step a job asked to run on the JavaScript thread. `step` and `log` belong
+// to the engine thread and are only touched while that thread waits for them.
 struct Step {
   const std::function<void(napi_env)>* step = nullptr;
+  tracelog::Sink* log = nullptr;  // the job's, so the step's lines join its own
   bool done = false;
 };
 
@@ -84,7 +89,9 @@ napi_value takeException(napi_env env) {
   return error;
 }
 
+// The job's lines reach the logger before its Promise settles.
 void settle(napi_env env, Shared& shared, Entry& entry) {
+  if (entry.log) entry.log->deliver(env);
   napi_value value = nullptr;
   try {
     value = entry.job->settle(env);
@@ -116,6 +123,7 @@ void callJs(napi_env env, napi_value /*unused*/, void* context, void* data) {
   }
   if (open) {
     try {
+      tracelog::Redirect log(message->step->log);
       (*message->step->step)(env);
     } catch (...) {  // a step reports through its own captures
     }
@@ -134,6 +142,7 @@ class EngineLoop : public Loop {
   bool run(const std::function<void(napi_env)>& step) override {
     auto call = std::make_shared<Step>();
     call->step = &step;
+    call->log = tracelog::currentSink();
     auto message = std::make_unique<Message>();
     message->step = call;
     if (!post(*shared_, std::move(message))) return false;
@@ -158,6 +167,7 @@ void serve(std::shared_ptr<Shared> shared) {
       shared->queue.pop_front();
     }
     try {
+      tracelog::Redirect log(entry->log.get());
       entry->job->run(loop);
     } catch (...) {  // the job's answer stays what run() had set so far
     }
@@ -245,8 +255,9 @@ napi_value submit(napi_env env, std::unique_ptr<Job> job) {
     napi_throw_error(env, nullptr, "the print queue could not be started");
     return settled(env, nullptr);
   }
-  if (napi_create_promise(env, &deferred, &promise) != napi_ok) return nullptr;
   auto entry = std::make_unique<Entry>();
+  entry->log = logger::Capture::start(env);
+  if (napi_create_promise(env, &deferred, &promise) != napi_ok) return nullptr;
   entry->job = std::move(job);
   entry->deferred = deferred;
   {

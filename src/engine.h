@@ -8,6 +8,9 @@
 // wait for a job that is blocked in CUPS. When the environment goes away, the
 // queued jobs are dropped, the running one can no longer reach JavaScript
 // (Loop::run answers false) and its Promise never settles.
+//
+// A job's lines go where its environment's logger said when it was queued
+// (src/logger.h); a logger function gets them before the Promise settles.
 
 #include <node_api.h>
 

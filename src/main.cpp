@@ -1,5 +1,5 @@
 // The module's face towards Node.js: the export table, the two blocking
-// callbacks and their Promise-returning twins. Nothing native may escape into
+// callbacks, their Promise-returning twins and setLogger. Nothing native may escape into
 // the JavaScript engine, so each callback ends in a catch-all that answers
 // like the nearest documented failure.
 
@@ -13,6 +13,7 @@
 
 #include "engine.h"
 #include "helper/log.h"
+#include "logger.h"
 #include "napi_utils.h"
 #include "printer/query.h"
 #include "printer/trace_code.h"
@@ -28,6 +29,7 @@ napi_value Null(napi_env env) {
 // checkPrinterConnection(name): true/false, or null for a missing, non-string or empty name.
 napi_value CheckPrinterConnection(napi_env env, napi_callback_info info) {
   try {
+    logger::CallScope log(env);
     size_t argc = 1;
     napi_value argv[1];
     if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok || argc == 0) {
@@ -46,6 +48,7 @@ napi_value CheckPrinterConnection(napi_env env, napi_callback_info info) {
 // stage failed, undefined for a request that cannot be read.
 napi_value PrintTraceCode(napi_env env, napi_callback_info info) {
   try {
+    logger::CallScope log(env);
     size_t argc = 1;
     napi_value argv[1];
     if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok || argc == 0) {
@@ -185,6 +188,7 @@ napi_value Init(napi_env env, napi_value exports) {
        nullptr, napi_default, nullptr},
       {"printTraceCodeAsync", nullptr, PrintTraceCodeAsync, nullptr, nullptr, nullptr, napi_default,
        nullptr},
+      {"setLogger", nullptr, logger::SetLogger, nullptr, nullptr, nullptr, napi_default, nullptr},
   };
   napi_define_properties(env, exports, sizeof(kExports) / sizeof(kExports[0]), kExports);
   return exports;

@@ -1,7 +1,8 @@
 // Rendering without printing: renderTraceCode(options, dpi) answers with the
 // bytes that printTraceCode would submit for the same request to a printer of
 // that resolution, made by the same language classes, without asking CUPS.
-// A module of its own, so the printing add-on keeps its two exports.
+// A module of its own, so the printing add-on keeps its two exports. Its
+// only other export is setLogger, since its lines obey a logger of their own.
 
 #include <node_api.h>
 
@@ -12,6 +13,7 @@
 #include <utility>
 
 #include "instruction/base.h"
+#include "logger.h"
 #include "napi_utils.h"
 #include "printer/trace_code.h"
 
@@ -35,6 +37,7 @@ bool ReadDpi(napi_env env, size_t argc, napi_value value, int32_t& dpi) {
 // refused request.
 napi_value RenderTraceCode(napi_env env, napi_callback_info info) {
   try {
+    logger::CallScope log(env);
     size_t argc = 2;
     napi_value argv[2] = {nullptr, nullptr};
     if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok || argc == 0) {
@@ -63,6 +66,7 @@ napi_value Init(napi_env env, napi_value exports) {
   static const napi_property_descriptor kExports[] = {
       {"renderTraceCode", nullptr, RenderTraceCode, nullptr, nullptr, nullptr, napi_default,
        nullptr},
+      {"setLogger", nullptr, logger::SetLogger, nullptr, nullptr, nullptr, napi_default, nullptr},
   };
   napi_define_properties(env, exports, sizeof(kExports) / sizeof(kExports[0]), kExports);
   return exports;
