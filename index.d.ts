@@ -119,3 +119,18 @@ export declare function renderTraceCode(
   options: TraceCodePrintOptions | TraceCodeImageOptions,
   dpi?: number,
 ): Buffer | false | undefined;
+
+/** Gets one line of the module's log, as text without its line end. */
+export type Logger = (line: string) => void;
+
+/**
+ * Where the module's log lines go, for every call (blocking, async and
+ * render) in this thread (a worker thread has its own logger). undefined,
+ * the default: standard output, exactly as without setLogger. A function:
+ * it gets each line instead, the same text in the same order, without the
+ * line end, on this thread: a blocking call's lines just before it returns, an async call's before its Promise settles, to the
+ * logger set when the call was made. null: no lines. An exception the
+ * logger throws is dropped and changes no answer.
+ * @throws TypeError (code ERR_INVALID_ARG_TYPE) for anything else.
+ */
+export declare function setLogger(logger: Logger | null | undefined): void;

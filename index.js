@@ -16,10 +16,24 @@ const addonPath = nativePath('trace_label');
 const addon = require(addonPath);
 // Loaded on first use, so a missing render module does not stop printing.
 let renderModule = null;
+// The render module has its own copy of the core and so its own logger: it
+// gets the same one, when it is loaded and whenever the logger changes.
+let logger;
 function renderTraceCode(...args) {
-  if (!renderModule) renderModule = require(nativePath('trace_label_render'));
+  if (!renderModule) {
+    renderModule = require(nativePath('trace_label_render'));
+    renderModule.setLogger(logger);
+  }
   if (args.length > 0) args[0] = withImage(args[0]);
   return renderModule.renderTraceCode(...args);
+}
+
+// Where the lines of every call go (see index.d.ts); the add-on checks the
+// argument, so a refused one changes neither module.
+function setLogger(fn) {
+  addon.setLogger(fn);
+  logger = fn;
+  if (renderModule) renderModule.setLogger(fn);
 }
 
 module.exports = {
@@ -28,6 +42,7 @@ module.exports = {
   checkPrinterConnectionAsync: addon.checkPrinterConnectionAsync,
   printTraceCodeAsync: addon.printTraceCodeAsync,
   renderTraceCode,
+  setLogger,
   LANGUAGES,
   toBMP,
   ERROR_CODES: require('./lib/errors').ERROR_CODES,

@@ -9,6 +9,7 @@ export const {
   printTraceCode,
   printTraceCodeAsync,
   renderTraceCode,
+  setLogger,
   LANGUAGES,
   toBMP,
   ERROR_CODES,
