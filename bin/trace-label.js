@@ -55,7 +55,8 @@ cannot be read.`,
       --dpi N          printer resolution (default ${DEFAULT_DPI}; exactly 300 gives 12 dots/mm, others 8)
       --cutter         cut after the label
       --force          allow a width or height over ${MAX_LABEL_MM} mm
-  -o, --output FILE    where to write the commands
+  -o, --output FILE    where to write the commands; "-" writes them to
+                       standard output, and the log to standard error
   -p, --printer NAME   accepted so that a "print" command line renders as it
                        is; not used: render never asks CUPS (give --dpi)
 IMAGE is a PNG or a BMP. Writes exactly the bytes "print" would send to a
@@ -199,10 +200,14 @@ const commands = {
     if (!values.output) throw new UsageError('-o FILE is required');
     const dpi = positiveInteger('dpi', values.dpi, { required: false }) ?? DEFAULT_DPI;
     const request = { device: values.printer || 'render', ...labelRequest(values, positionals) };
+    // Standard output carries nothing but the stream, so that it can be redirected to a file.
+    const toStdout = values.output === '-';
+    if (toStdout) addon().setLogger((line) => out.error(line));
     const bytes = addon().renderTraceCode(request, dpi);
     if (!Buffer.isBuffer(bytes)) throw new Failure('no commands could be made from this image (see the log above)');
-    writeOutput(values.output, bytes);
-    out.log(`${values.output}: ${bytes.length} bytes of ${request.instruction} at ${dpi} dpi`);
+    if (toStdout) out.write(bytes);
+    else writeOutput(values.output, bytes);
+    (toStdout ? out.error : out.log)(`${toStdout ? 'standard output' : values.output}: ${bytes.length} bytes of ${request.instruction} at ${dpi} dpi`);
     return 0;
   },
 
@@ -274,6 +279,7 @@ function main(argv, out) {
 if (require.main === module) {
   const out = {
     log: (text) => process.stdout.write(`${text}\n`),
+    write: (bytes) => process.stdout.write(bytes),
     error: (text) => process.stderr.write(`${text}\n`),
     help: (name) => (process.stdout.write(`${HELP[name]}\n`), 0),
   };
