@@ -15,6 +15,7 @@ import {
   printTraceCode,
   printTraceCodeAsync,
   renderTraceCode,
+  setLogger,
   toBMP,
 } from 'trace-label-printer';
 
@@ -63,6 +64,12 @@ const explain = (e: TraceLabelError): TraceLabelErrorCode | false => e.code === 
 
 const first: PrinterLanguage = LANGUAGES[0];
 
+const log: string[] = [];
+setLogger((line) => log.push(line));
+setLogger(console.error);
+setLogger(null);
+setLogger(undefined);
+
 // @ts-expect-error the answer may be null
 const strict: boolean = checkPrinterConnection('label');
 // @ts-expect-error a name is required
@@ -93,6 +100,12 @@ renderTraceCode(label);
 renderTraceCode({ ...label, image: 'label.png' });
 // @ts-expect-error two channels (gray and alpha) are not a pixel layout
 toBMP({ width: 2, height: 1, data: new Uint8Array(4), channels: 2 });
+// @ts-expect-error the logger gets text
+setLogger((line: Buffer) => line.length);
+// @ts-expect-error a stream is not a logger
+setLogger(process.stderr);
+// @ts-expect-error undefined restores standard output, but only when said
+setLogger();
 // @ts-expect-error the list is read-only
 LANGUAGES.push('PCL');
 

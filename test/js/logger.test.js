@@ -1,0 +1,108 @@
+'use strict';
+// setLogger moves the log and never changes it: the same lines in the same
+// order on standard output, to a function or nowhere, for blocking, async and
+// render calls alike; per thread; and render -o - keeps stdout for the stream.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('fs');
+const path = require('path');
+const { spawnSync } = require('child_process');
+const { PrivateCups } = require('../../lib/private-cups');
+const { makeBmp } = require('../../lib/bmp-writer');
+const { runInChild, ROOT } = require('../support/child');
+
+const QUEUE = 'logger_label';
+const IMAGE = makeBmp({ width: 16, height: 8, bpp: 24, pixel: (x, y) => ((x + y) % 3 ? [255, 255, 255] : [0, 0, 0]) });
+
+// Temporary file names and job ids differ from call to call.
+const normalise = (log) =>
+  log.replace(/printer_command_\d{8}_\d{6}_\d+/g, 'printer_command_NAME').replace(/ID=\d+/g, 'ID=N');
+
+test('setLogger', async (t) => {
+  const cups = await PrivateCups.start({ queues: [QUEUE] });
+  t.after(() => cups.stop());
+  const imageFile = path.join(cups.dir, 'image.bmp');
+  fs.writeFileSync(imageFile, IMAGE);
+  const options = (over = '') =>
+    `{ device: '${QUEUE}', instruction: 'ZPL', withCutter: true, width: 3, height: 2, buffer: require('fs').readFileSync(${JSON.stringify(imageFile)}) ${over} }`;
+  const run = (body) => runInChild(body, { env: cups.env });
+
+  await t.test('a call logs the same lines under the default, a function and null; a throwing logger changes nothing', async () => {
+    // [what, an expression that answers]: the long name takes the formatting path for lines over 256 bytes.
+    const calls = [
+      ['printTraceCode', `addon.printTraceCode(${options()})`],
+      ['printTraceCodeAsync', `await addon.printTraceCodeAsync(${options()})`],
+      // An image larger than its label is prepared on the JavaScript thread, in the middle of the job.
+      ['printTraceCodeAsync, a small label', `await addon.printTraceCodeAsync(${options(', width: 1, height: 1')})`],
+      ['a print to a missing queue', `addon.printTraceCode(${options(", device: 'missing'")})`],
+      ['checkPrinterConnectionAsync, a long name', `await addon.checkPrinterConnectionAsync('${'n'.repeat(300)}')`],
+      ['renderTraceCode', `addon.renderTraceCode(${options()}, 300).toString('hex')`],
+    ];
+    for (const [what, call] of calls) {
+      const r = await run(`
+        const call = async () => ${call};
+        const answers = [await call()];
+        const lines = [];
+        addon.setLogger((line) => lines.push(line));
+        const seen = await call().then((answer) => (answers.push(answer), lines.length));
+        addon.setLogger(null);
+        answers.push(await call());
+        let thrown = 0;
+        addon.setLogger(() => { thrown++; throw new Error('logger'); });
+        answers.push(await call());
+        addon.setLogger(undefined);
+        answers.push(await call());
+        return { answers, lines, seen, thrown };`);
+      assert.equal(r.status, 0, `${what}\n${r.stderr}`);
+      assert.equal(r.stderr, '', what);
+      const { answers, lines, seen, thrown } = r.answer.value;
+      assert.ok(lines.length > 2 && !lines.some((l) => l.endsWith('\n')), `${what}: ${lines}`);
+      assert.equal(new Set(answers.map((a) => JSON.stringify(a))).size, 1, `${what}: ${answers}`);
+      // Default (first call) and undefined (last call) both write exactly what the function got.
+      const text = lines.map((l) => `${l}\n`).join('');
+      assert.equal(normalise(r.stdout), normalise(text).repeat(2), what);
+      assert.equal(seen, lines.length, `${what}: every line arrives before the call answers`);
+      assert.equal(thrown, lines.length, `${what}: a throwing logger still gets every line`);
+    }
+  });
+
+  await t.test('a worker thread has a logger of its own, for the render module too', async () => {
+    const r = await run(`
+      const { Worker } = require('worker_threads');
+      const main = [];
+      addon.setLogger((line) => main.push(line));
+      const worker = new Worker(\`
+        const { parentPort } = require('worker_threads');
+        const addon = require(${JSON.stringify(path.join(ROOT, 'index.js'))});
+        const lines = [];
+        addon.setLogger((line) => lines.push(line));
+        addon.renderTraceCode(${options().replace(/`/g, '\\`')});
+        addon.checkPrinterConnectionAsync('from_worker').then(() => parentPort.postMessage(lines));
+      \`, { eval: true });
+      const done = addon.checkPrinterConnectionAsync('from_main_async');
+      addon.checkPrinterConnection('from_main');
+      const fromWorker = await new Promise((resolve, reject) => worker.once('message', resolve).once('error', reject));
+      await done;
+      return { main, fromWorker };`);
+    assert.equal(r.stdout, '');
+    const { main, fromWorker } = r.answer.value;
+    const has = (lines, text) => lines.some((l) => l.includes(text));
+    assert.ok(has(main, 'from_main') && has(main, 'from_main_async'), main.join('\n'));
+    assert.ok(!has(main, 'from_worker') && !has(main, 'BaseInstruction'), main.join('\n'));
+    assert.ok(has(fromWorker, 'from_worker') && has(fromWorker, 'BaseInstruction'), fromWorker.join('\n'));
+    assert.ok(!has(fromWorker, 'from_main'), fromWorker.join('\n'));
+  });
+
+  await t.test('render -o - writes exactly the stream to stdout and the log to stderr', async () => {
+    const expected = await run(`return addon.renderTraceCode(${options()}, 300).toString('hex');`);
+    const cli = spawnSync(
+      process.execPath,
+      [path.join(ROOT, 'bin', 'trace-label.js'), 'render', '-l', 'ZPL', '--width', '3', '--height', '2', '--dpi', '300', '--cutter', '-o', '-', imageFile],
+      { env: cups.env },
+    );
+    assert.equal(cli.status, 0, cli.stderr.toString());
+    assert.equal(cli.stdout.toString('hex'), expected.answer.value);
+    const bytes = cli.stdout.length;
+    assert.equal(cli.stderr.toString(), `${expected.stdout}standard output: ${bytes} bytes of ZPL at 300 dpi\n`);
+  });
+});
