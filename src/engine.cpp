@@ -257,7 +257,10 @@ napi_value submit(napi_env env, std::unique_ptr<Job> job) {
   }
   auto entry = std::make_unique<Entry>();
   entry->log = logger::Capture::start(env);
-  if (napi_create_promise(env, &deferred, &promise) != napi_ok) return nullptr;
+  if (napi_create_promise(env, &deferred, &promise) != napi_ok) {
+    if (entry->log) entry->log->deliver(env);  // no lines yet: lets the logger go
+    return nullptr;
+  }
   entry->job = std::move(job);
   entry->deferred = deferred;
   {
