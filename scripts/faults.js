@@ -19,6 +19,10 @@ module.exports = [
   { id: 'log-final', file: QUERY, breaks: 'the final connection log line',
     edits: [['isConnected = %s', 'isConnected=%s']] },
 
+  { id: 'log-release', file: SUBMIT, breaks: 'no option release line when CUPS refuses the job',
+    edits: [['释放CUPS选项资源\\n");\n      options.release();\n    }\n    tracelog::line("[DEBUG] macOS平台: 删除临时文件\\n");\n    file.remove();',
+      '\\n");\n      options.release();\n    }\n    tracelog::line("[DEBUG] macOS平台: 删除临时文件\\n");\n    file.remove();']] },
+
   // Reading the print request
   { id: 'read-order', file: READER, breaks: 'height is read before width',
     edits: [['GetInt32Property(env, options, "width", params.width) == napi_ok && params.width != 0 &&\n         GetInt32Property(env, options, "height", params.height) == napi_ok && params.height != 0',
@@ -31,8 +35,6 @@ module.exports = [
   // The connection check
   { id: 'state-4', file: QUERY, breaks: 'processing (4) logs the default line',
     edits: [['state != 3 && state != 4', 'state != 3']] },
-  { id: 'state-missing', file: QUERY, breaks: 'no printer-state option skips the default line',
-    edits: [['stateText == nullptr ||', '']] },
   { id: 'state-non-numeric', file: QUERY, breaks: 'a non-numeric state reads as idle',
     edits: [['std::atoi(stateText)', '(*stateText >= \'0\' && *stateText <= \'9\' ? std::atoi(stateText) : 3)']] },
 
