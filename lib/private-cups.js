@@ -211,6 +211,14 @@ class PrivateCups {
     this.admin('cupsreject', [name]);
   }
 
+  // Keeps the queue busy: its backend holds the next job it gets (the printer
+  // stays processing) until the returned release() is called.
+  hold(queue) {
+    const file = path.join(this.captureDir, `${queue}.hold`);
+    fs.writeFileSync(file, '');
+    return () => fs.rmSync(file, { force: true });
+  }
+
   // lpoptions for this scheduler's clients; returns the HOME that holds them.
   writeLpoptions(lines, home = this.home) {
     fs.mkdirSync(path.join(home, '.cups'), { recursive: true });

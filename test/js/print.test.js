@@ -88,6 +88,16 @@ test('printTraceCode', async (t) => {
       assert.deepEqual(r.answer, { kind: 'value', value: true }, r.stdout);
       const job = (await cups.waitForJobs(QUEUE, before + 1)).at(-1);
       assert.deepEqual([job.type, job.title], ['application/vnd.cups-raw', 'Qorvin']);
+      // The job options exactly as CUPS hands them to the printer's backend
+      // (fit-to-page=false arrives as nofit-to-page), patterns where CUPS picks the value.
+      const [jobFile] = loggedJobFiles(r.stdout);
+      const options = ['nofit-to-page', 'media=Custom.Transverse', 'number-up=1', 'orientation-requested=3',
+        'print-scaling=none', 'scaling=100', /^job-uuid=urn:uuid:[-0-9a-f]{36}$/, 'job-originating-host-name=localhost',
+        'date-time-at-creation=', 'date-time-at-processing=', /^time-at-creation=\d+$/, /^time-at-processing=\d+$/,
+        `document-name-supplied=${path.basename(jobFile)}`];
+      const got = job.options.split(' ');
+      assert.equal(got.length, options.length, job.options);
+      options.forEach((want, i) => (typeof want === 'string' ? assert.equal : assert.match)(got[i], want));
       const row = dpi === 203 ? [0x00, 0xff] : [0x00, 0x0f, 0xff];
       assert.deepEqual(job.data, Buffer.concat([
         Buffer.from(`SIZE 2 mm, 1 mm\r\nCLS\r\nGAP 0,0\r\nOFFSET 0\r\nDIRECTION 1\r\nSET TEAR ON\r\nSET CUTTER 1\r\nBITMAP 0,0,${row.length},${h},0,`),
@@ -113,8 +123,31 @@ test('printTraceCode', async (t) => {
     });
   }
 
+  await t.test('the job goes ahead of ordinary ones waiting for a busy printer', async () => {
+    // job-priority 100 outranks lp's 50.
+    const before = cups.jobs(QUEUE).length;
+    const release = cups.hold(QUEUE);
+    try {
+      const lp = () => cups.admin('lp', ['-d', QUEUE, imageFile]).match(/-(\d+) /)[1];
+      const blocker = lp();
+      for (let i = 0; i < 400 && !fs.existsSync(`${cups.captureDir}/${QUEUE}-${blocker}.held`); i++) {
+        await new Promise((resolve) => setTimeout(resolve, 25));
+      }
+      const ordinary = lp();
+      const r = await print();
+      assert.deepEqual(r.answer, { kind: 'value', value: true }, r.stdout);
+      const ours = r.stdout.match(/ID=(\d+)/)[1];
+      // The scheduler lists its pending jobs in the order it will run them.
+      const order = [...cups.run('lpstat', ['-o', QUEUE]).stdout.matchAll(/^\S+-(\d+) /gm)].map((m) => m[1]);
+      assert.deepEqual(order, [ours, blocker, ordinary]);
+    } finally {
+      release();
+    }
+    await cups.waitForJobs(QUEUE, before + 3);
+  });
+
   await t.test('no temporary job file is left behind', () => {
-    assert.equal(jobFiles.length, 2);
+    assert.equal(jobFiles.length, 3);
     assert.deepEqual(jobFiles.filter((f) => fs.existsSync(f)), []);
   });
 });
