@@ -20,7 +20,6 @@ const PRELUDE = `
 const label = (i) => require('fs').readFileSync(${JSON.stringify(LABEL_DIR)} + '/' + i + '.bmp');
 const request = (device, i, instruction = 'TSPL', withCutter = false) =>
   ({ device, instruction, withCutter, width: 2, height: 1, buffer: label(i) });
-const timed = (f) => { const t = process.hrtime.bigint(); const answer = f(); return { answer, ms: Number(process.hrtime.bigint() - t) / 1e6 }; };
 `;
 
 // The lines after "发送打印任务到CUPS..." when CUPS gives no job id.
@@ -38,8 +37,8 @@ for (const [how, signal] of [['stopped', 'SIGTERM'], ['killed', 'SIGKILL']]) {
     // Three prints and a check, then the scheduler goes, then more of both.
     const r = await runInChild(
       `${PRELUDE}
-      const before = [0, 1, 2].map((i) => timed(() => addon.printTraceCode(request('fault_gone', i))));
-      const checkBefore = timed(() => addon.checkPrinterConnection('fault_gone'));
+      const before = [0, 1, 2].map((i) => addon.printTraceCode(request('fault_gone', i)));
+      const checkBefore = addon.checkPrinterConnection('fault_gone');
       process.kill(${cups.proc.pid}, '${signal}');
       // Gone when its socket refuses connections: poll, bounded.
       const net = require('net');
@@ -55,20 +54,16 @@ for (const [how, signal] of [['stopped', 'SIGTERM'], ['killed', 'SIGKILL']]) {
       process.stdout.write('--- gone\\n');
       const after = [];
       for (let i = 3; i < 8; i++) {
-        after.push(timed(() => addon.printTraceCode(request('fault_gone', i))));
-        after.push(timed(() => addon.checkPrinterConnection('fault_gone')));
+        after.push(addon.printTraceCode(request('fault_gone', i)));
+        after.push(addon.checkPrinterConnection('fault_gone'));
       }
       return { before, checkBefore, after };`,
       { env: cups.env },
     );
     assert.equal(r.status, 0, r.stderr);
     const { before, checkBefore, after } = r.answer.value;
-    assert.deepEqual([...before.map((c) => c.answer), checkBefore.answer], [true, true, true, true]);
-    assert.deepEqual(after.map((c) => c.answer), Array(10).fill(false));
-    // A dead socket costs little: every call after it answers within a second.
-    const slowest = Math.max(...after.map((c) => c.ms));
-    t.diagnostic(`calls after the scheduler ${how}: slowest ${slowest.toFixed(2)} ms`);
-    assert.ok(slowest < 1000, `${slowest} ms`);
+    assert.deepEqual([...before, checkBefore], [true, true, true, true]);
+    assert.deepEqual(after, Array(10).fill(false));
 
     // Each failed print: no resolution, then a non-zero refusal from CUPS; each check: not found.
     const [, log] = r.stdout.split('--- gone\n');
