@@ -43,6 +43,8 @@ module.exports = [
     edits: [['"orientation-requested", "3"', '"orientation-requested", "4"']] },
   { id: 'opt-number-up', file: SUBMIT, breaks: 'number-up 2 instead of 1',
     edits: [['"number-up", "1"', '"number-up", "2"']] },
+  { id: 'opt-priority', file: SUBMIT, breaks: 'job-priority 50 instead of 100',
+    edits: [['"job-priority", "100"', '"job-priority", "50"']] },
   { id: 'opt-media', file: SUBMIT, breaks: 'media other than Custom.Transverse',
     edits: [['"Custom.Transverse"', '"Custom.Portrait"']] },
   { id: 'document-format', file: SUBMIT, breaks: 'the job is not sent raw',
