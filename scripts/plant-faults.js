@@ -5,10 +5,11 @@
 // failure, and reports each fault as caught, MISSED, or n/a (none of its
 // edits matches the code any more). The faults live in scripts/faults.js.
 //
-//   node scripts/plant-faults.js [--rev COMMIT] [--only ID,ID] [--keep]
+//   node scripts/plant-faults.js [--rev COMMIT] [--only ID,ID] [--keep | --dir DIR]
 //
 // The scratch copy is the working tree as it is (uncommitted edits included),
-// or COMMIT, under /tmp, sharing node_modules by symlink. The unplanted tree
+// or COMMIT, under /tmp (or DIR, kept and reused with its build on the next
+// run), sharing node_modules by symlink. The unplanted tree
 // must pass first, so that a failure can be blamed on the fault; a failing
 // step counts only if it fails again when rerun, so that a flaky test or a
 // clash with another run on the machine is not taken for a catch.
@@ -22,10 +23,11 @@ const FAULTS = require('./faults');
 const ROOT = path.resolve(__dirname, '..');
 const argv = process.argv.slice(2);
 const only = argv.includes('--only') ? argv[argv.indexOf('--only') + 1].split(',') : null;
-const keep = argv.includes('--keep');
+const reuse = argv.includes('--dir') ? argv[argv.indexOf('--dir') + 1] : null;
+const keep = argv.includes('--keep') || reuse !== null;
 const rev = argv.includes('--rev') ? argv[argv.indexOf('--rev') + 1] : null;
 
-function run(cmd, args, cwd, timeout = 600000) {
+function run(cmd, args, cwd, timeout = 1800000) {
   const r = spawnSync(cmd, args, { cwd, encoding: 'utf8', timeout, maxBuffer: 1 << 28 });
   return { ok: r.status === 0, output: `${r.stdout}${r.stderr}` };
 }
@@ -90,13 +92,18 @@ function suite(dir) {
 
 function main() {
   const faults = only ? FAULTS.filter((f) => only.includes(f.id)) : FAULTS;
-  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'plant-faults-'));
-  copyTree(dir);
+  const dir = reuse || fs.mkdtempSync(path.join(os.tmpdir(), 'plant-faults-'));
+  if (!fs.existsSync(path.join(dir, 'package.json'))) {
+    fs.mkdirSync(dir, { recursive: true });
+    copyTree(dir);
+  }
   const log = (line) => process.stdout.write(`${line}\n`);
   log(`scratch tree: ${dir}`);
   try {
-    const configured = run('npx', ['cmake-js', 'configure', '--out', 'build', '--CDTRACE_LABEL_TESTS=ON'], dir);
-    if (!configured.ok) throw new Error(`configure failed:\n${configured.output}`);
+    if (!fs.existsSync(path.join(dir, 'build/CMakeCache.txt'))) {
+      const configured = run('npx', ['cmake-js', 'configure', '--out', 'build', '--CDTRACE_LABEL_TESTS=ON'], dir);
+      if (!configured.ok) throw new Error(`configure failed:\n${configured.output}`);
+    }
     const clean = suite(dir);
     if (clean.failed) throw new Error(`the unplanted tree fails ${clean.failed}:\n${clean.output.slice(-4000)}`);
 
