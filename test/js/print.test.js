@@ -27,25 +27,29 @@ test('printTraceCode', async (t) => {
     `{ device: '${QUEUE}', instruction: 'TSPL', withCutter: false, width: 2, height: 1, buffer: image ${over} }`;
   const print = (over) => run(`return addon.printTraceCode(${good(over)});`);
 
-  // An unknown language ('NOPE') answers false without a log line.
+  // Both readers, the add-on's and the async calls', in one table. An unknown
+  // language ('NOPE') answers false without a log line.
   await t.test('properties are read in order and reading stops at the first refusal', async () => {
     const r = await run(`
       const reads = [];
       const spy = (values) => new Proxy({}, { get: (_, k) => (reads.push(k), values[k]) });
-      const out = {};
-      for (const [label, change] of [['all', {}], ['emptyDevice', { device: '' }], ['zeroHeight', { height: 0 }],
-                                     ['badCutter', { withCutter: 0 }]]) {
-        reads.length = 0;
-        const answer = addon.printTraceCode(spy({ ...${good(", instruction: 'NOPE', withCutter: true")}, ...change }));
-        out[label] = { answer: String(answer), reads: reads.join(',') };
+      const out = { printTraceCode: {}, printTraceCodeAsync: {} };
+      for (const call of Object.keys(out)) {
+        for (const [label, change] of [['all', {}], ['emptyDevice', { device: '' }], ['zeroHeight', { height: 0 }],
+                                       ['badCutter', { withCutter: 0 }]]) {
+          reads.length = 0;
+          const answer = await addon[call](spy({ ...${good(", instruction: 'NOPE', withCutter: true")}, ...change }));
+          out[call][label] = { answer: String(answer), reads: reads.join(',') };
+        }
       }
       return out;`);
-    assert.deepEqual(r.answer.value, {
+    const expected = {
       all: { answer: 'false', reads: 'device,instruction,withCutter,width,height,buffer' },
       emptyDevice: { answer: 'undefined', reads: 'device' },
       zeroHeight: { answer: 'undefined', reads: 'device,instruction,withCutter,width,height' },
       badCutter: { answer: 'undefined', reads: 'device,instruction,withCutter' },
-    });
+    };
+    assert.deepEqual(r.answer.value, { printTraceCode: expected, printTraceCodeAsync: expected });
     assert.equal(r.stdout, '');
   });
 
