@@ -21,6 +21,9 @@ const REQUIRED = [
 // The backend announces itself when run without arguments (device discovery)
 // and otherwise copies the job next to its title, options and content type.
 // The job file is renamed into place last, so a reader never sees half a job.
+// While <queue>.hold exists the backend keeps its job, and so the printer
+// processing (state 4), after saying so in <queue>-<id>.held; it gives up
+// holding after a minute, so a forgotten file cannot wedge a run.
 const BACKEND = `#!/bin/sh
 if [ $# -eq 0 ]; then
   echo 'direct capture "Unknown" "Capture"'
@@ -28,8 +31,11 @@ if [ $# -eq 0 ]; then
 fi
 queue=\${DEVICE_URI#capture:/}
 base="@CAPTURE@/$queue-$1"
-# A test holds the queue busy (printer state 4) while <queue>.hold exists.
-while [ -e "@CAPTURE@/$queue.hold" ]; do sleep 0.05; done
+if [ -e "@CAPTURE@/$queue.hold" ]; then
+  : > "$base.held"
+  n=0
+  while [ -e "@CAPTURE@/$queue.hold" ] && [ $n -lt 600 ]; do sleep 0.1; n=$((n + 1)); done
+fi
 if [ -n "$6" ]; then cp "$6" "$base.part" || exit 1; else cat > "$base.part" || exit 1; fi
 printf '%s' "$3" > "$base.title"
 printf '%s' "$5" > "$base.options"
@@ -217,6 +223,14 @@ class PrivateCups {
     this.admin('cupsreject', [name]);
   }
 
+  // Keeps the queue busy: its backend holds the next job it gets (the printer
+  // stays processing) until the returned release() is called.
+  hold(queue) {
+    const file = path.join(this.captureDir, `${queue}.hold`);
+    fs.writeFileSync(file, '');
+    return () => fs.rmSync(file, { force: true });
+  }
+
   // lpoptions for this scheduler's clients; returns the HOME that holds them.
   writeLpoptions(lines, home = this.home) {
     fs.mkdirSync(path.join(home, '.cups'), { recursive: true });
@@ -251,16 +265,26 @@ class PrivateCups {
     return { id, data: fs.readFileSync(`${base}.job`), title: text('title'), options: text('options'), type: text('type') };
   }
 
-  // Jobs reach the backend asynchronously: poll, bounded. The scheduler runs
-  // a backend per job, so the bound grows with the count (a loaded 2-core
-  // machine finishes about 15 a second).
-  async waitForJobs(queue, count, timeoutMs = 10000 + 200 * count) {
-    const deadline = Date.now() + timeoutMs;
+  noPendingJobs(queue) {
+    const r = this.run('lpstat', ['-o', queue]);
+    return r.status === 0 && r.stdout === '';
+  }
+
+  // Jobs reach the backend asynchronously. The wait follows the work, not
+  // the clock: it ends early only when the scheduler holds no pending job for
+  // the queue, and gives up only after `stallMs` without a new job arriving.
+  async waitForJobs(queue, count, stallMs = 10000) {
+    let have = -1;
+    let stalledSince = 0;
     for (;;) {
       const jobs = this.jobs(queue);
       if (jobs.length >= count) return jobs;
-      if (Date.now() > deadline) {
-        throw new Error(`timed out waiting for ${count} job(s) on ${queue}, have ${jobs.length}\n${this.readLog()}`);
+      if (jobs.length !== have) [have, stalledSince] = [jobs.length, Date.now()];
+      const stalled = Date.now() - stalledSince;
+      const idle = stalled > 200 && this.noPendingJobs(queue) && this.jobs(queue).length < count;
+      if (idle || stalled > stallMs) {
+        const why = idle ? 'no job is pending' : `none arrived for ${stallMs} ms`;
+        throw new Error(`waiting for ${count} job(s) on ${queue}, have ${have}: ${why}\n${this.readLog()}`);
       }
       await sleep(25);
     }

@@ -27,39 +27,35 @@ test('printTraceCode', async (t) => {
     `{ device: '${QUEUE}', instruction: 'TSPL', withCutter: false, width: 2, height: 1, buffer: image ${over} }`;
   const print = (over) => run(`return addon.printTraceCode(${good(over)});`);
 
+  // Both readers, the add-on's and the async calls', in one table. An unknown
+  // language ('NOPE') answers false without a log line.
   await t.test('properties are read in order and reading stops at the first refusal', async () => {
     const r = await run(`
       const reads = [];
       const spy = (values) => new Proxy({}, { get: (_, k) => (reads.push(k), values[k]) });
-      const out = {};
-      for (const [label, change] of [['all', {}], ['emptyDevice', { device: '' }], ['zeroHeight', { height: 0 }],
-                                     ['badCutter', { withCutter: 0 }]]) {
-        reads.length = 0;
-        const answer = addon.printTraceCode(spy({ ...${good(", instruction: 'NOPE', withCutter: true")}, ...change }));
-        out[label] = { answer: String(answer), reads: reads.join(',') };
+      const out = { printTraceCode: {}, printTraceCodeAsync: {} };
+      for (const call of Object.keys(out)) {
+        for (const [label, change] of [['all', {}], ['emptyDevice', { device: '' }], ['zeroHeight', { height: 0 }],
+                                       ['badCutter', { withCutter: 0 }]]) {
+          reads.length = 0;
+          const answer = await addon[call](spy({ ...${good(", instruction: 'NOPE', withCutter: true")}, ...change }));
+          out[call][label] = { answer: String(answer), reads: reads.join(',') };
+        }
       }
       return out;`);
-    assert.deepEqual(r.answer.value, {
+    const expected = {
       all: { answer: 'false', reads: 'device,instruction,withCutter,width,height,buffer' },
       emptyDevice: { answer: 'undefined', reads: 'device' },
       zeroHeight: { answer: 'undefined', reads: 'device,instruction,withCutter,width,height' },
       badCutter: { answer: 'undefined', reads: 'device,instruction,withCutter' },
-    });
+    };
+    assert.deepEqual(r.answer.value, { printTraceCode: expected, printTraceCodeAsync: expected });
     assert.equal(r.stdout, '');
-  });
-
-  await t.test('names that are not languages answer false without a log line', async () => {
-    for (const name of ['PCL', 'tspl', 'TSPL ', 'ESC-POS']) {
-      const r = await print(`, instruction: '${name}'`);
-      assert.deepEqual(r.answer, { kind: 'value', value: false }, name);
-      assert.equal(r.stdout, '', name);
-    }
   });
 
   // [options changed, how the log ends]; none of them gets as far as a job file.
   const failureCases = [
     [', width: -50', '[DEBUG] 无效的目标尺寸: -400 x 8\n[DEBUG] BaseInstruction: BMP调整尺寸失败，返回空数据\n'],
-    [', width: 300000000', '[DEBUG] BaseInstruction: BMP转换8bit成功\n[DEBUG] BaseInstruction: BMP调整尺寸失败，返回空数据\n'],
     [', width: 200000, height: 200000', '[ERROR] BaseInstruction: 发生长度错误异常: vector\n'],
     [', buffer: Buffer.alloc(0)', CONVERT_FAILED],
     // A view one byte short, the real last byte right after it: read in place, never past its length.
@@ -88,6 +84,16 @@ test('printTraceCode', async (t) => {
       assert.deepEqual(r.answer, { kind: 'value', value: true }, r.stdout);
       const job = (await cups.waitForJobs(QUEUE, before + 1)).at(-1);
       assert.deepEqual([job.type, job.title], ['application/vnd.cups-raw', 'Qorvin']);
+      // The job options exactly as CUPS hands them to the printer's backend
+      // (fit-to-page=false arrives as nofit-to-page), patterns where CUPS picks the value.
+      const [jobFile] = loggedJobFiles(r.stdout);
+      const options = ['nofit-to-page', 'media=Custom.Transverse', 'number-up=1', 'orientation-requested=3',
+        'print-scaling=none', 'scaling=100', /^job-uuid=urn:uuid:[-0-9a-f]{36}$/, 'job-originating-host-name=localhost',
+        'date-time-at-creation=', 'date-time-at-processing=', /^time-at-creation=\d+$/, /^time-at-processing=\d+$/,
+        `document-name-supplied=${path.basename(jobFile)}`];
+      const got = job.options.split(' ');
+      assert.equal(got.length, options.length, job.options);
+      options.forEach((want, i) => (typeof want === 'string' ? assert.equal : assert.match)(got[i], want));
       const row = dpi === 203 ? [0x00, 0xff] : [0x00, 0x0f, 0xff];
       assert.deepEqual(job.data, Buffer.concat([
         Buffer.from(`SIZE 2 mm, 1 mm\r\nCLS\r\nGAP 0,0\r\nOFFSET 0\r\nDIRECTION 1\r\nSET TEAR ON\r\nSET CUTTER 1\r\nBITMAP 0,0,${row.length},${h},0,`),
@@ -113,8 +119,31 @@ test('printTraceCode', async (t) => {
     });
   }
 
+  await t.test('the job goes ahead of ordinary ones waiting for a busy printer', async () => {
+    // job-priority 100 outranks lp's 50.
+    const before = cups.jobs(QUEUE).length;
+    const release = cups.hold(QUEUE);
+    try {
+      const lp = () => cups.admin('lp', ['-d', QUEUE, imageFile]).match(/-(\d+) /)[1];
+      const blocker = lp();
+      for (let i = 0; i < 400 && !fs.existsSync(`${cups.captureDir}/${QUEUE}-${blocker}.held`); i++) {
+        await new Promise((resolve) => setTimeout(resolve, 25));
+      }
+      const ordinary = lp();
+      const r = await print();
+      assert.deepEqual(r.answer, { kind: 'value', value: true }, r.stdout);
+      const ours = r.stdout.match(/ID=(\d+)/)[1];
+      // The scheduler lists its pending jobs in the order it will run them.
+      const order = [...cups.run('lpstat', ['-o', QUEUE]).stdout.matchAll(/^\S+-(\d+) /gm)].map((m) => m[1]);
+      assert.deepEqual(order, [ours, blocker, ordinary]);
+    } finally {
+      release();
+    }
+    await cups.waitForJobs(QUEUE, before + 3);
+  });
+
   await t.test('no temporary job file is left behind', () => {
-    assert.equal(jobFiles.length, 2);
+    assert.equal(jobFiles.length, 3);
     assert.deepEqual(jobFiles.filter((f) => fs.existsSync(f)), []);
   });
 });

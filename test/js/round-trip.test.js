@@ -98,15 +98,6 @@ function expectedCommands({ language, cutter, widthMm, heightMm }, widthDots, he
   return { cutter, quantity: 1, ...(own[language] || stored) };
 }
 
-test('the gray levels this test expects', () => {
-  const cases = [
-    [[0, 0, 0], 0], [[1, 1, 1], 0], [[2, 2, 2], 1], [[3, 3, 3], 3], [[11, 11, 11], 11], [[21, 21, 21], 20],
-    [[128, 128, 128], 127], [[129, 129, 129], 129], [[254, 254, 254], 253], [[255, 255, 255], 255],
-    [[255, 0, 0], 76], [[0, 255, 0], 149], [[0, 0, 255], 29], [[200, 100, 50], 124],
-  ];
-  for (const [rgb, level] of cases) assert.equal(gray(...rgb), level, rgb.join(','));
-});
-
 test('printing through the private scheduler', async (t) => {
   const QUEUES = { 203: 'rt203', 300: 'rt300' };
   const cups = await PrivateCups.start({ queues: Object.values(QUEUES) });

@@ -28,19 +28,31 @@ void addQueue(const std::string& name) {
   }
 }
 
-// The backend renames <queue>-<id>.job into place once the job is complete.
-std::vector<uint8_t> waitForJob(const std::string& queue) {
-  const std::string pattern = std::getenv("CUPS_CAPTURE_DIR") + ("/" + queue + "-*.job");
+std::string captureDir() {
+  const char* dir = std::getenv("CUPS_CAPTURE_DIR");
+  if (dir == nullptr) throw std::runtime_error("run this test under lib/private-cups.js");
+  return dir;
+}
+
+// Polled: the scheduler runs the backend in its own time.
+std::string waitForCapture(const std::string& pattern) {
+  const std::string full = captureDir() + "/" + pattern;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   for (;;) {
     glob_t found{};
-    const bool any = glob(pattern.c_str(), 0, nullptr, &found) == 0;
-    std::ifstream in(any ? found.gl_pathv[0] : "", std::ios::binary);
+    const std::string first = glob(full.c_str(), 0, nullptr, &found) == 0 ? found.gl_pathv[0] : "";
     globfree(&found);
-    if (any) return {std::istreambuf_iterator<char>(in), {}};
-    if (std::chrono::steady_clock::now() > deadline) return {};
+    if (!first.empty() || std::chrono::steady_clock::now() > deadline) return first;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+}
+
+// The backend renames <queue>-<id>.job into place once the job is complete.
+std::vector<uint8_t> waitForJob(const std::string& queue) {
+  const std::string path = waitForCapture(queue + "-*.job");
+  if (path.empty()) return {};
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void setLpoptions(const std::vector<std::string>& lines) {

@@ -17,8 +17,14 @@ int admin(const std::string& command);
 // A raw queue whose device is the capture backend.
 void addQueue(const std::string& name);
 
-// The job a queue that prints once received, waiting up to 10 s for it;
-// empty if none came.
+// Where the capture backend writes; <queue>.hold there makes it keep its job.
+std::string captureDir();
+
+// The first capture file matching a glob pattern, waiting up to 10 s for
+// one; empty if none came.
+std::string waitForCapture(const std::string& pattern);
+
+// The job a queue that prints once received; empty if none came.
 std::vector<uint8_t> waitForJob(const std::string& queue);
 
 // Replaces $HOME/.cups/lpoptions (the wrapper gives every run its own HOME).
