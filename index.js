@@ -10,6 +10,7 @@
 const { nativePath } = require('./lib/native-path');
 const { LANGUAGES } = require('./lib/languages');
 const { toBMP, withImage } = require('./lib/images');
+const { createApi } = require('./lib/api');
 
 const addonPath = nativePath('trace_label');
 
@@ -22,6 +23,8 @@ function renderTraceCode(...args) {
   return renderModule.renderTraceCode(...args);
 }
 
+const api = createApi(addon);
+
 module.exports = {
   checkPrinterConnection: addon.checkPrinterConnection,
   printTraceCode: addon.printTraceCode,
@@ -31,4 +34,5 @@ module.exports = {
   LANGUAGES,
   toBMP,
   ERROR_CODES: require('./lib/errors').ERROR_CODES,
+  ...api,
 };
