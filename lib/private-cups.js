@@ -32,6 +32,7 @@ base="@CAPTURE@/$queue-$1"
 while [ -e "@CAPTURE@/$queue.hold" ]; do sleep 0.05; done
 if [ -n "$6" ]; then cp "$6" "$base.part" || exit 1; else cat > "$base.part" || exit 1; fi
 printf '%s' "$3" > "$base.title"
+printf '%s' "$4" > "$base.copies"
 printf '%s' "$5" > "$base.options"
 printf '%s' "$CONTENT_TYPE" > "$base.type"
 mv "$base.part" "$base.job"
@@ -248,7 +249,14 @@ class PrivateCups {
   job(queue, id) {
     const base = path.join(this.captureDir, `${queue}-${id}`);
     const text = (ext) => fs.readFileSync(`${base}.${ext}`, 'utf8');
-    return { id, data: fs.readFileSync(`${base}.job`), title: text('title'), options: text('options'), type: text('type') };
+    return {
+      id,
+      data: fs.readFileSync(`${base}.job`),
+      title: text('title'),
+      copies: Number(text('copies')),
+      options: text('options'),
+      type: text('type'),
+    };
   }
 
   // Jobs reach the backend asynchronously: poll, bounded. The scheduler runs
