@@ -33,13 +33,13 @@ function schedulerError(record, what) {
     case 'timeout':
       return makeError(
         ERROR_CODES.SCHEDULER_TIMEOUT,
-        `the CUPS scheduler did not answer ${what} in time (TRACE_LABEL_CUPS_TIMEOUT seconds, 30 by default): it is hung or overloaded`,
+        `the CUPS scheduler did not answer in time (${what}; TRACE_LABEL_CUPS_TIMEOUT seconds, 30 by default): it is hung or overloaded`,
         details,
       );
     case 'unreachable':
       return makeError(
         ERROR_CODES.SCHEDULER_REFUSED,
-        `cannot connect to the CUPS scheduler ${what}: is it running, and is CUPS_SERVER right?`,
+        `cannot connect to the CUPS scheduler (${what}): is it running, and is CUPS_SERVER right?`,
         details,
       );
     case 'refused': {
@@ -47,7 +47,7 @@ function schedulerError(record, what) {
       const status = `0x${record.cupsStatus.toString(16).padStart(4, '0')}`;
       return makeError(
         ERROR_CODES.SCHEDULER_REFUSED,
-        `CUPS refused ${what}: ${record.cupsMessage || 'no reason given'} (IPP status ${status})${hint}`,
+        `the CUPS scheduler refused (${what}): ${record.cupsMessage || 'no reason given'} (IPP status ${status})${hint}`,
         details,
       );
     }
@@ -92,7 +92,7 @@ function submitError(record, options) {
     case 'printer':
       return makeError(ERROR_CODES.NO_SUCH_PRINTER, `CUPS has no queue named "${printer}": see listPrinters() or lpstat -p`);
     default:
-      return schedulerError(record, `the job for "${printer}"`);
+      return schedulerError(record, `submitting the job for "${printer}"`);
   }
 }
 
@@ -109,19 +109,19 @@ function createApi(addon) {
   }
 
   function listPrinters() {
-    return addon._listPrinters().then(settle('the list of queues'));
+    return addon._listPrinters().then(settle('listing the queues'));
   }
 
   function getPrinter(name) {
     if (typeof name !== 'string' || name === '') return Promise.reject(invalid('name'));
-    return addon._getPrinter(name).then(settle(`about "${name}"`));
+    return addon._getPrinter(name).then(settle(`asking about "${name}"`));
   }
 
   const validId = (id) => Number.isInteger(id) && id >= 1 && id <= 0x7fffffff;
 
   function getJob(jobId) {
     if (!validId(jobId)) return Promise.reject(invalid('jobId'));
-    return addon._getJob(jobId).then(settle(`about job ${jobId}`));
+    return addon._getJob(jobId).then(settle(`asking about job ${jobId}`));
   }
 
   function cancelJob(jobId) {
