@@ -1,7 +1,7 @@
 'use strict';
 // The package entry: the add-on's two blocking functions as they are, their
-// non-blocking twins (native too: see src/engine.h), and rendering without
-// printing.
+// non-blocking twins (native too: see src/engine.h), rendering without
+// printing, and the calls that report jobs, queues and reasons (lib/api.js).
 //
 // TRACE_LABEL_ADDON may name another build of the add-on (a sanitizer build,
 // say) and TRACE_LABEL_RENDER_ADDON another build of the render module;
