@@ -79,12 +79,13 @@ class PrivateCups {
     delete this.env.CUPS_USER;
   }
 
-  static async start({ queues = [] } = {}) {
+  // jobHistory: false makes the scheduler forget a job once it has ended.
+  static async start({ queues = [], jobHistory = true } = {}) {
     const tools = requireTools();
     const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'label-cups-'));
     const cups = new PrivateCups(dir, tools);
     try {
-      cups.writeConfig();
+      cups.writeConfig({ jobHistory });
       await cups.launch();
       for (const q of queues) cups.addQueue(q);
     } catch (err) {
@@ -94,7 +95,7 @@ class PrivateCups {
     return cups;
   }
 
-  writeConfig() {
+  writeConfig({ jobHistory = true } = {}) {
     const d = this.dir;
     // Backends run as "lp" when cupsd runs as root: the folders on the way
     // to the capture folder must be traversable and the folder writable.
@@ -124,7 +125,7 @@ class PrivateCups {
         'MaxJobs 0',
         // Finished jobs stay queryable (their state, not their files), as on
         // a stock scheduler.
-        'PreserveJobHistory On',
+        `PreserveJobHistory ${jobHistory ? 'On' : 'Off'}`,
         'PreserveJobFiles Off',
         '<Location />',
         '  Order allow,deny',

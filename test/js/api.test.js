@@ -141,6 +141,24 @@ test('jobs: a held job times out, is cancelled, then reads canceled', async (t) 
   assert.equal(cups.jobs('api_q').length, 0);
 });
 
+test('without job history: a job seen and then gone resolves as forgotten', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['api_q'], jobHistory: false });
+  t.after(() => cups.stop());
+  const hold = path.join(cups.captureDir, 'api_q.hold'); // the backend waits while it exists
+  fs.writeFileSync(hold, '');
+  const r = await child(
+    cups,
+    `const job = await addon.submitTraceCode(label('api_q'));
+    const waiting = addon.waitForJob(job.jobId);
+    const seen = await addon.getJob(job.jobId); // after waitForJob's first look: calls run in order
+    fs.unlinkSync(${JSON.stringify(hold)});
+    const done = await waiting;
+    return [['pending', 'processing'].includes(seen.state), done.state, done.title, await addon.getJob(job.jobId),
+      await addon.cancelJob(job.jobId)];`,
+  );
+  assert.deepEqual(r.answer.value, [true, 'forgotten', 'Qorvin', null, false]);
+});
+
 test('a scheduler that stops answering: every call rejects with ERR_SCHEDULER_TIMEOUT', async (t) => {
   const cups = await PrivateCups.start({ queues: ['api_hung'] });
   t.after(() => cups.stop());
