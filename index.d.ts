@@ -69,6 +69,10 @@ export interface TraceLabelError extends Error {
   /** For ERR_SCHEDULER_REFUSED: CUPS's status code and text. */
   cupsStatus?: number;
   cupsMessage?: string;
+  /** For ERR_INVALID_OPTIONS: the option at fault. */
+  property?: string;
+  /** For waitForJob's ERR_SCHEDULER_TIMEOUT: the job as last seen. */
+  job?: JobInfo;
 }
 
 /**
@@ -134,3 +138,90 @@ export type Logger = (line: string) => void;
  * @throws TypeError (code ERR_INVALID_ARG_TYPE) for anything else.
  */
 export declare function setLogger(logger: Logger | null | undefined): void;
+/** submitTraceCode's options: printTraceCode's, with `image` allowed in place of `buffer`, and the job's own. */
+export type SubmitOptions = (TraceCodePrintOptions | TraceCodeImageOptions) & {
+  /** Copies of the label, 1 to 999 (the job's CUPS copies attribute); by default the queue's (1). */
+  copies?: number;
+  /** The printer's resolution: 203, 300 or 600 (8, 12 or 24 dots per mm). Given, CUPS is not asked for it. */
+  dpi?: 203 | 300 | 600;
+  /** The job's title in CUPS (default "Qorvin"); not empty, at most 255 bytes. */
+  title?: string;
+};
+
+/** A job CUPS accepted. */
+export interface SubmittedJob {
+  jobId: number;
+  printer: string;
+  language: PrinterLanguage;
+  /** The resolution the label was made for. */
+  dpi: number;
+  /** The label's size in printer dots. */
+  dots: { width: number; height: number };
+  /** Bytes of the command stream sent. */
+  bytes: number;
+}
+
+/**
+ * Prints one label and says what happened: resolves when CUPS accepted the
+ * job, with its id; rejects with a TraceLabelError whose code says why not.
+ * Logs the lines printTraceCode logs.
+ */
+export declare function submitTraceCode(options: SubmitOptions): Promise<SubmittedJob>;
+
+/** A CUPS queue as the scheduler describes it. */
+export interface PrinterInfo {
+  /** As the scheduler spells it. */
+  name: string;
+  state: 'idle' | 'processing' | 'stopped' | 'unknown';
+  /** IPP keywords, e.g. "paused", "media-empty-error"; empty when there are none. */
+  stateReasons: string[];
+  /** A person's text, e.g. the reason given to cupsdisable -r; may be empty. */
+  stateMessage: string;
+  acceptingJobs: boolean;
+  /** The queue lp prints to without -d. */
+  isDefault: boolean;
+  /** The resolution printTraceCode would take for this queue (203 when none is found). */
+  dpi: number;
+  deviceUri: string;
+  makeAndModel: string;
+}
+
+export type JobState =
+  | 'pending'
+  | 'held'
+  | 'processing'
+  | 'stopped'
+  | 'canceled'
+  | 'aborted'
+  | 'completed'
+  | 'unknown'
+  /** waitForJob only: the scheduler keeps no job history and dropped the job after it ended. */
+  | 'forgotten';
+
+/** A CUPS job. */
+export interface JobInfo {
+  id: number;
+  printer: string;
+  state: JobState;
+  /** IPP keywords; empty when there are none. */
+  stateReasons: string[];
+  title: string;
+  createdAt: Date | null;
+  /** Set once the job has ended. */
+  completedAt: Date | null;
+}
+
+/** Every CUPS queue, in the scheduler's order. */
+export declare function listPrinters(): Promise<PrinterInfo[]>;
+/** One queue (the scheduler matches the name without case); null when there is none. */
+export declare function getPrinter(name: string): Promise<PrinterInfo | null>;
+/** One job; null when the scheduler does not know it. */
+export declare function getJob(jobId: number): Promise<JobInfo | null>;
+/** true when the job was cancelled; false when it had ended already or is unknown. */
+export declare function cancelJob(jobId: number): Promise<boolean>;
+/**
+ * Resolves when the job is completed, canceled or aborted (or 'forgotten');
+ * null for a job the scheduler never knew. Rejects with ERR_SCHEDULER_TIMEOUT
+ * after `timeout` ms (default 60000; Infinity waits for ever).
+ */
+export declare function waitForJob(jobId: number, options?: { timeout?: number }): Promise<JobInfo | null>;

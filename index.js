@@ -1,7 +1,7 @@
 'use strict';
 // The package entry: the add-on's two blocking functions as they are, their
-// non-blocking twins (native too: see src/engine.h), and rendering without
-// printing.
+// non-blocking twins (native too: see src/engine.h), rendering without
+// printing, and the calls that report jobs, queues and reasons (lib/api.js).
 //
 // TRACE_LABEL_ADDON may name another build of the add-on (a sanitizer build,
 // say) and TRACE_LABEL_RENDER_ADDON another build of the render module;
@@ -10,6 +10,7 @@
 const { nativePath } = require('./lib/native-path');
 const { LANGUAGES } = require('./lib/languages');
 const { toBMP, withImage } = require('./lib/images');
+const { createApi } = require('./lib/api');
 
 const addonPath = nativePath('trace_label');
 
@@ -35,6 +36,7 @@ function setLogger(fn) {
   logger = fn;
   if (renderModule) renderModule.setLogger(fn);
 }
+const api = createApi(addon);
 
 module.exports = {
   checkPrinterConnection: addon.checkPrinterConnection,
@@ -46,4 +48,5 @@ module.exports = {
   LANGUAGES,
   toBMP,
   ERROR_CODES: require('./lib/errors').ERROR_CODES,
+  ...api,
 };

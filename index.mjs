@@ -13,5 +13,11 @@ export const {
   LANGUAGES,
   toBMP,
   ERROR_CODES,
+  submitTraceCode,
+  listPrinters,
+  getPrinter,
+  getJob,
+  cancelJob,
+  waitForJob,
 } = addon;
 export default addon;

@@ -1,7 +1,8 @@
 #!/usr/bin/env node
 'use strict';
 // trace-label: check a CUPS queue, print a PNG or BMP as a label, render the
-// command stream to a file without printing, and preview a command stream as a PNG.
+// command stream to a file without printing, preview a command stream as a
+// PNG, and show the queues and jobs CUPS has.
 // Exit codes: 0 done, 1 the operation failed, 2 the command line is wrong.
 
 const fs = require('fs');
@@ -26,6 +27,9 @@ Commands:
   print IMAGE       print a PNG or BMP as one label on a CUPS queue
   render IMAGE      write the printer commands for an image to a file, without printing
   preview FILE      draw the dots a command file will print as a PNG
+  list              list the CUPS queues with their state and resolution
+  status NAME       show one queue: state, reasons, resolution, device
+  job ID            show one job: its queue, state and title
 
 Run "trace-label <command> --help" for a command's options.
 Languages: ${LANGUAGES.join(', ')}
@@ -34,19 +38,37 @@ Exit codes: 0 done, 1 the operation failed, 2 the command line is wrong.`,
 
 Asks CUPS (CUPS_SERVER, or the local scheduler) whether a queue of exactly this
 name exists. Exit code 0 when it does, 1 when it does not.`,
-  print: `Usage: trace-label print --printer NAME --language LANG --width MM --height MM [--cutter] IMAGE
+  print: `Usage: trace-label print --printer NAME --language LANG --width MM --height MM [--copies N] [--cutter] IMAGE
 
   -p, --printer NAME   CUPS queue to print on (a raw queue)
   -l, --language LANG  printer language: ${LANGUAGES.join(', ')}
       --width MM       label width in millimetres (at most ${MAX_LABEL_MM})
       --height MM      label height in millimetres (at most ${MAX_LABEL_MM})
+      --copies N       print N copies, 1 to 999 (default: the queue's, 1)
       --cutter         cut after the label
       --force          allow a width or height over ${MAX_LABEL_MM} mm
 IMAGE is a PNG or a BMP; transparent parts print as white paper. It is scaled
 to the label size in dots at the queue's resolution (12 dots/mm at exactly
 300 dpi, otherwise 8), so draw it at that size for the sharpest print.
+Prints the job id once CUPS accepted the job ("trace-label job ID" follows it).
 Exit code 0 when CUPS accepted the job, 1 when it did not or the image
 cannot be read.`,
+  list: `Usage: trace-label list [--json]
+
+Lists the queues of the CUPS scheduler (CUPS_SERVER, or the local one): name,
+state (idle, processing, stopped), the resolution a print would take, whether
+it accepts jobs and is the default, and the state message. --json prints the
+records of listPrinters() instead.`,
+  status: `Usage: trace-label status [--json] NAME
+
+Shows one queue as the scheduler describes it. Exit code 1 when there is no
+queue of that name.`,
+  job: `Usage: trace-label job [--json] ID
+
+Shows one job: its queue, state (pending, held, processing, stopped,
+canceled, aborted, completed), the scheduler's reasons and its title. Exit
+code 1 when the scheduler does not know it (one that keeps no job history
+forgets a job once it has ended).`,
   render: `Usage: trace-label render --language LANG --width MM --height MM [--dpi N] [--cutter] -o FILE IMAGE
 
   -l, --language LANG  printer language: ${LANGUAGES.join(', ')}
@@ -162,6 +184,16 @@ function labelRequest(values, positionals) {
 
 const addon = () => require('..');
 
+// A question to the scheduler; its failure (no answer, refused) is the command's.
+async function scheduler(ask) {
+  try {
+    return await ask();
+  } catch (error) {
+    if (error.code) throw new Failure(error.message);
+    throw error;
+  }
+}
+
 const commands = {
   check(args, out) {
     const { values, positionals } = parse('check', args, {});
@@ -174,18 +206,29 @@ const commands = {
     return 0;
   },
 
-  print(args, out) {
-    const { values, positionals } = parse('print', args, { printer: { type: 'string', short: 'p' }, ...LABEL_OPTIONS });
+  async print(args, out) {
+    const { values, positionals } = parse('print', args, {
+      printer: { type: 'string', short: 'p' },
+      copies: { type: 'string' },
+      ...LABEL_OPTIONS,
+    });
     if (values.help) return out.help('print');
     if (!values.printer) throw new UsageError('--printer is required');
-    const request = { device: values.printer, ...labelRequest(values, positionals) };
-    const accepted = addon().printTraceCode(request);
-    if (accepted !== true) {
-      throw new Failure(
-        `the job was not accepted (see the log above); is "${values.printer}" a queue? try: trace-label check ${values.printer}`,
-      );
+    const copies = positiveInteger('copies', values.copies, { required: false });
+    if (copies > 999) throw new UsageError(`--copies must be at most 999, not ${copies}`);
+    const request = { device: values.printer, ...labelRequest(values, positionals), copies };
+    let job;
+    try {
+      job = await addon().submitTraceCode(request);
+    } catch (error) {
+      if (error.code === ERROR_CODES.NO_SUCH_PRINTER) {
+        throw new Failure(`no CUPS queue named "${values.printer}"; the queues are listed by: trace-label list`);
+      }
+      if (error.code) throw new Failure(error.message);
+      throw error;
     }
-    out.log(`${request.instruction} label ${request.width} x ${request.height} mm sent to ${values.printer}`);
+    const times = copies > 1 ? `${copies} copies of a ` : '';
+    out.log(`${times}${request.instruction} label ${request.width} x ${request.height} mm sent to ${values.printer} as job ${job.jobId}`);
     return 0;
   },
 
@@ -253,17 +296,70 @@ const commands = {
     out.log(`${values.output}: ${language} label of ${label.width} x ${label.height} dots, ${dark} printed`);
     return 0;
   },
+
+  async list(args, out) {
+    const { values, positionals } = parse('list', args, { json: { type: 'boolean' } });
+    if (values.help) return out.help('list');
+    if (positionals.length) throw new UsageError(`unexpected argument "${positionals[0]}"`);
+    const printers = await scheduler(() => addon().listPrinters());
+    if (values.json) return out.log(JSON.stringify(printers, null, 2)), 0;
+    if (printers.length === 0) return out.log('no CUPS queues'), 0;
+    const rows = [['QUEUE', 'STATE', 'DPI', 'JOBS', 'DEFAULT', 'MESSAGE']];
+    for (const p of printers) {
+      rows.push([p.name, p.state, String(p.dpi), p.acceptingJobs ? 'accepted' : 'rejected', p.isDefault ? 'yes' : '', p.stateMessage]);
+    }
+    const widths = rows[0].map((_, i) => Math.max(...rows.map((row) => row[i].length)));
+    for (const row of rows) out.log(row.map((cell, i) => cell.padEnd(widths[i])).join('  ').trimEnd());
+    return 0;
+  },
+
+  async status(args, out) {
+    const { values, positionals } = parse('status', args, { json: { type: 'boolean' } });
+    if (values.help) return out.help('status');
+    const name = onePositional(positionals, 'the queue name');
+    if (name === '') throw new UsageError('the queue name is empty');
+    const p = await scheduler(() => addon().getPrinter(name));
+    if (!p) throw new Failure(`no CUPS queue named "${name}"; the queues are listed by: trace-label list`);
+    if (values.json) return out.log(JSON.stringify(p, null, 2)), 0;
+    out.log(
+      [
+        `${p.name}: ${p.state}${p.stateReasons.length ? ` (${p.stateReasons.join(', ')})` : ''}${p.stateMessage ? `: ${p.stateMessage}` : ''}`,
+        `  ${p.acceptingJobs ? 'accepting jobs' : 'rejecting jobs'}${p.isDefault ? ', the default queue' : ''}`,
+        `  resolution: ${p.dpi} dpi (${dotsPerMm(p.dpi)} dots/mm)`,
+        `  device: ${p.deviceUri}`,
+        `  model: ${p.makeAndModel}`,
+      ].join('\n'),
+    );
+    return 0;
+  },
+
+  async job(args, out) {
+    const { values, positionals } = parse('job', args, { json: { type: 'boolean' } });
+    if (values.help) return out.help('job');
+    const text = onePositional(positionals, 'the job id');
+    if (!/^\d+$/.test(text) || Number(text) < 1 || Number(text) > 0x7fffffff) {
+      throw new UsageError(`the job id must be a whole number from 1, not "${text}"`);
+    }
+    const id = Number(text);
+    const job = await scheduler(() => addon().getJob(id));
+    if (!job) throw new Failure(`CUPS knows no job ${id}`);
+    if (values.json) return out.log(JSON.stringify(job, null, 2)), 0;
+    const when = (date) => (date ? date.toISOString() : '-');
+    out.log(
+      [
+        `job ${job.id} on ${job.printer}: ${job.state}${job.stateReasons.length ? ` (${job.stateReasons.join(', ')})` : ''}`,
+        `  title: ${job.title}`,
+        `  created: ${when(job.createdAt)}, ended: ${when(job.completedAt)}`,
+      ].join('\n'),
+    );
+    return 0;
+  },
 };
 
+// The exit code, or a Promise of it for the commands that wait for CUPS.
 function main(argv, out) {
   const [command, ...args] = argv;
-  try {
-    if (command === undefined) throw new UsageError('no command given');
-    if (command === '--help' || command === '-h') return out.help('main');
-    if (command === 'help') return out.help(commands[args[0]] ? args[0] : 'main');
-    if (!Object.hasOwn(commands, command)) throw new UsageError(`unknown command "${command}"`);
-    return commands[command](args, out);
-  } catch (error) {
+  const fail = (error) => {
     if (error instanceof UsageError) {
       out.error(`trace-label: ${error.message}\nRun "trace-label ${commands[command] ? `${command} ` : ''}--help" for usage.`);
       return 2;
@@ -273,6 +369,16 @@ function main(argv, out) {
       return 1;
     }
     throw error;
+  };
+  try {
+    if (command === undefined) throw new UsageError('no command given');
+    if (command === '--help' || command === '-h') return out.help('main');
+    if (command === 'help') return out.help(commands[args[0]] ? args[0] : 'main');
+    if (!Object.hasOwn(commands, command)) throw new UsageError(`unknown command "${command}"`);
+    const code = commands[command](args, out);
+    return code instanceof Promise ? code.catch(fail) : code;
+  } catch (error) {
+    return fail(error);
   }
 }
 
@@ -283,7 +389,9 @@ if (require.main === module) {
     error: (text) => process.stderr.write(`${text}\n`),
     help: (name) => (process.stdout.write(`${HELP[name]}\n`), 0),
   };
-  process.exitCode = main(process.argv.slice(2), out);
+  Promise.resolve(main(process.argv.slice(2), out)).then((code) => {
+    process.exitCode = code;
+  });
 }
 
 module.exports = { main };

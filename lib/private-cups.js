@@ -38,6 +38,7 @@ if [ -e "@CAPTURE@/$queue.hold" ]; then
 fi
 if [ -n "$6" ]; then cp "$6" "$base.part" || exit 1; else cat > "$base.part" || exit 1; fi
 printf '%s' "$3" > "$base.title"
+printf '%s' "$4" > "$base.copies"
 printf '%s' "$5" > "$base.options"
 printf '%s' "$CONTENT_TYPE" > "$base.type"
 mv "$base.part" "$base.job"
@@ -84,12 +85,13 @@ class PrivateCups {
     delete this.env.CUPS_USER;
   }
 
-  static async start({ queues = [] } = {}) {
+  // jobHistory: false makes the scheduler forget a job once it has ended.
+  static async start({ queues = [], jobHistory = true } = {}) {
     const tools = requireTools();
     const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'label-cups-'));
     const cups = new PrivateCups(dir, tools);
     try {
-      cups.writeConfig();
+      cups.writeConfig({ jobHistory });
       await cups.launch();
       for (const q of queues) cups.addQueue(q);
     } catch (err) {
@@ -99,7 +101,7 @@ class PrivateCups {
     return cups;
   }
 
-  writeConfig() {
+  writeConfig({ jobHistory = true } = {}) {
     const d = this.dir;
     // Backends run as "lp" when cupsd runs as root: the folders on the way
     // to the capture folder must be traversable and the folder writable.
@@ -129,7 +131,7 @@ class PrivateCups {
         'MaxJobs 0',
         // Finished jobs stay queryable (their state, not their files), as on
         // a stock scheduler.
-        'PreserveJobHistory On',
+        `PreserveJobHistory ${jobHistory ? 'On' : 'Off'}`,
         'PreserveJobFiles Off',
         '<Location />',
         '  Order allow,deny',
@@ -262,7 +264,14 @@ class PrivateCups {
   job(queue, id) {
     const base = path.join(this.captureDir, `${queue}-${id}`);
     const text = (ext) => fs.readFileSync(`${base}.${ext}`, 'utf8');
-    return { id, data: fs.readFileSync(`${base}.job`), title: text('title'), options: text('options'), type: text('type') };
+    return {
+      id,
+      data: fs.readFileSync(`${base}.job`),
+      title: text('title'),
+      copies: Number(text('copies')),
+      options: text('options'),
+      type: text('type'),
+    };
   }
 
   noPendingJobs(queue) {

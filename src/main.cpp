@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "api.h"
+#include "buffer_loan.h"
 #include "engine.h"
 #include "helper/log.h"
 #include "logger.h"
@@ -83,51 +85,26 @@ class CheckJob : public engine::Job {
   bool connected_ = false;
 };
 
-// The print as a job. The caller's Buffer is held, not copied at call time,
-// and read only when the preparation asks for it, on the JavaScript thread:
-// there no script can detach, shrink or free it mid-read, and what is read is
-// the Buffer as it is then, bounds included. Off that thread nothing touches
-// its memory.
-class PrintJob : public engine::Job, public ImageLoan {
+// The print as a job, its image read where the loan lends it.
+class PrintJob : public engine::Job {
  public:
   PrintJob(TraceCodePrintParams params, napi_ref buffer)
-      : params_(std::move(params)), buffer_(buffer) {}
+      : params_(std::move(params)), loan_(buffer) {}
 
   void run(engine::Loop& loop) override {
-    loop_ = &loop;
-    params_.loan = this;
+    loan_.start(loop);
+    params_.loan = &loan_;
     printed_ = execPrint(std::move(params_));
   }
 
-  // Preparing costs a few nanoseconds per label dot, copying a fraction of
-  // one per byte: a source much smaller than its label (an enlargement) is
-  // copied there and prepared here, so the JavaScript thread pays the
-  // smaller of the two.
-  bool lend(uint64_t labelDots, const std::function<void(ImageView)>& read) const override {
-    std::vector<uint8_t> copy;
-    bool copied = false;
-    const bool lent = loop_->run([&](napi_env env) {
-      napi_value buffer = nullptr;
-      napi_get_reference_value(env, buffer_, &buffer);
-      const ImageView bytes = buffer != nullptr ? BufferBytes(env, buffer) : ImageView{};
-      if (bytes.size / 4 > labelDots) return read(bytes);
-      copy.assign(bytes.data, bytes.data + bytes.size);
-      copied = true;
-    });
-    if (lent && copied) read({copy.data(), copy.size()});
-    return lent;
-  }
-
   napi_value settle(napi_env env) override {
-    napi_delete_reference(env, buffer_);
-    buffer_ = nullptr;
+    loan_.release(env);
     return MakeBoolean(env, printed_);
   }
 
  private:
   TraceCodePrintParams params_;
-  napi_ref buffer_;
-  engine::Loop* loop_ = nullptr;
+  BufferLoan loan_;
   bool printed_ = false;
 };
 
@@ -189,6 +166,13 @@ napi_value Init(napi_env env, napi_value exports) {
       {"printTraceCodeAsync", nullptr, PrintTraceCodeAsync, nullptr, nullptr, nullptr, napi_default,
        nullptr},
       {"setLogger", nullptr, logger::SetLogger, nullptr, nullptr, nullptr, napi_default, nullptr},
+      // Wrapped by index.js, which makes their failure records into Errors.
+      {"_submitTraceCode", nullptr, SubmitTraceCode, nullptr, nullptr, nullptr, napi_default,
+       nullptr},
+      {"_listPrinters", nullptr, ListPrinters, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"_getPrinter", nullptr, GetPrinter, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"_getJob", nullptr, GetJob, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"_cancelJob", nullptr, CancelJob, nullptr, nullptr, nullptr, napi_default, nullptr},
   };
   napi_define_properties(env, exports, sizeof(kExports) / sizeof(kExports[0]), kExports);
   return exports;

@@ -32,8 +32,9 @@ napi_status HasProperty(napi_env env, napi_value object, const char* name, bool&
 // refused. False for a refused request; a getter's exception stays pending.
 // The image is read in place: the request must not outlive the callback
 // unless the caller keeps `buffer` (the Buffer read) and lends it instead.
+// `refused`, when given, names the property a refused request stopped at.
 bool ReadPrintRequest(napi_env env, napi_value options, TraceCodePrintParams& params,
-                      napi_value* buffer = nullptr);
+                      napi_value* buffer = nullptr, const char** refused = nullptr);
 
 // A JavaScript boolean; the status is not inspected.
 napi_value MakeBoolean(napi_env env, bool value);

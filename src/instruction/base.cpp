@@ -15,6 +15,7 @@
 #include "printer/cups_dests.h"
 #include "printer/cups_job.h"
 #include "printer/job_file.h"
+#include "printer/queue_resolution.h"
 
 namespace {
 
@@ -100,6 +101,7 @@ void BaseInstruction::prepareImage(ImageView image) {
       return;
     }
     tracelog::line("[DEBUG] BaseInstruction: BMP转换8bit成功\n");
+    imageFailure_ = PrintOutcome::Result::kLabelTooLarge;  // whatever fails from here on
 
     // A label whose dot count leaves the 32-bit range cannot be resized.
     const int64_t width = int64_t{getBaseDot()} * params.width;
@@ -121,39 +123,12 @@ void BaseInstruction::prepareImage(ImageView image) {
   }
 }
 
-// Every destination of that name is looked at, in the order cupsGetDests
-// lists them; the last one with a readable resolution wins. When none gives
-// one, the scheduler's printer-resolution-default for the queue does (a queue
-// with a driver reports its PPD's; a raw queue reports none).
+// The walk of queueResolution, with its lines; dpi stays 203 when it finds none.
 void BaseInstruction::loadPrinterDefaults() {
-  const QueueDests& dests = scheduler().queue;
-  for (const cups_dest_t& dest : dests) {
-    if (std::strcmp(dest.name, params.device.c_str()) != 0) continue;
-    const char* value = cupsGetOption("printer-resolution-default", dest.num_options, dest.options);
-    if (value == nullptr) continue;
-    int x = 0;
-    int y = 0;
-    if (std::sscanf(value, "%dx%d", &x, &y) == 2 || std::sscanf(value, "%d", &x) == 1) {
-      dpi = x;
-      defaultsLoaded = true;
-      tracelog::line("[DEBUG] BaseInstruction: macOS平台，成功获取DPI: %d\n", x);
-      continue;
-    }
-    const char* resolution = cupsGetOption("Resolution", dest.num_options, dest.options);
-    if (resolution == nullptr) continue;
-    const int d = std::atoi(resolution);
-    if (d >= 1) {
-      dpi = d;
-      defaultsLoaded = true;
-      tracelog::line("[DEBUG] BaseInstruction: macOS平台，通过Resolution选项获取DPI: %d\n", d);
-    } else {
-      tracelog::line("[DEBUG] BaseInstruction: macOS平台，通过Resolution选项获取DPI失败\n");
-    }
-  }
-  if (!defaultsLoaded && dests.resolutionDefault() > 0) {
-    dpi = dests.resolutionDefault();
+  if (const std::optional<int32_t> found =
+          queueResolution(scheduler().queue, params.device, /*log=*/true)) {
+    dpi = *found;
     defaultsLoaded = true;
-    tracelog::line("[DEBUG] BaseInstruction: macOS平台，成功获取DPI: %d\n", dpi);
   }
 }
 
@@ -169,24 +144,46 @@ ByteVector BaseInstruction::render() {
   return command;
 }
 
-bool BaseInstruction::exec() {
+PrintOutcome BaseInstruction::submit() {
+  PrintOutcome outcome;
+  outcome.dpi = dpi;
+  outcome.widthDots = int64_t{getBaseDot()} * params.width;
+  outcome.heightDots = int64_t{getBaseDot()} * params.height;
+  if (bmpData.empty()) {
+    outcome.result = imageFailure_;
+    return outcome;
+  }
   const ByteVector command = render();
-  return !command.empty() && sendCommandToPrinterMacOS(command);
+  if (command.empty()) {
+    outcome.result = PrintOutcome::Result::kLabelTooLarge;
+    return outcome;
+  }
+  outcome.bytes = command.size();
+  send(command, outcome);
+  return outcome;
+}
+
+bool BaseInstruction::sendCommandToPrinterMacOS(const ByteVector& command) {
+  PrintOutcome outcome;
+  send(command, outcome);
+  return outcome.accepted();
 }
 
 // One raw CUPS job through a fresh temporary file that only this process can
 // read, removed again before returning.
-bool BaseInstruction::sendCommandToPrinterMacOS(const ByteVector& command) {
+void BaseInstruction::send(const ByteVector& command, PrintOutcome& outcome) {
+  using Result = PrintOutcome::Result;
+  outcome.result = Result::kJobFile;
   JobFile file(jobFileName(std::time(nullptr), nextJobFileNumber()));
   tracelog::line("[DEBUG] macOS平台: 生成临时文件名: %s\n", file.path().c_str());
   if (!file.created()) {
     tracelog::line("[DEBUG] macOS平台: 无法创建临时文件\n");
-    return false;
+    return;
   }
   tracelog::line("[DEBUG] macOS平台: 成功创建临时文件\n");
   if (!file.writeAll(command)) {
     tracelog::line("[DEBUG] macOS平台: 写入临时文件失败\n");
-    return false;  // the file is closed and removed on the way out
+    return;  // the file is closed and removed on the way out
   }
   tracelog::line("[DEBUG] macOS平台: 成功写入打印命令到临时文件\n");
   file.close();
@@ -205,13 +202,23 @@ bool BaseInstruction::sendCommandToPrinterMacOS(const ByteVector& command) {
   options.add("orientation-requested", "3");
   options.add("number-up", "1");
   options.add("media", "Custom.Transverse");
+  if (params.copies > 0) options.add("copies", std::to_string(params.copies).c_str());
 
   tracelog::line("[DEBUG] macOS平台: 发送打印任务到CUPS...\n");
   Scheduler& cups = scheduler();
   const JobSubmission job =
-      submitFile(cups.cups, cups.queue, params.device.c_str(), file.path().c_str(), "Qorvin",
-                 options.count(), options.options());
+      submitFile(cups.cups, cups.queue, params.device.c_str(), file.path().c_str(),
+                 params.title.c_str(), options.count(), options.options());
   if (job.jobId < 1) {
+    outcome.cupsStatus = job.errorCode;
+    if (job.errorText) outcome.cupsMessage = *job.errorText;
+    if (job.timedOut) {
+      outcome.result = Result::kTimedOut;
+    } else if (cups.queue.answer() != QueueDests::Answer::kFound) {
+      outcome.result = cups.cups.http() == nullptr ? Result::kUnreachable : Result::kNoSuchPrinter;
+    } else {
+      outcome.result = Result::kRefused;
+    }
     tracelog::line("[DEBUG] macOS平台: 打印失败，错误码=%d\n", job.errorCode);
     if (job.timedOut) {
       cups.cups.logTimeout();
@@ -224,9 +231,11 @@ bool BaseInstruction::sendCommandToPrinterMacOS(const ByteVector& command) {
     }
     tracelog::line("[DEBUG] macOS平台: 删除临时文件\n");
     file.remove();
-    return false;
+    return;
   }
 
+  outcome.result = Result::kAccepted;
+  outcome.jobId = job.jobId;
   tracelog::line("[DEBUG] macOS平台: 打印任务已提交，ID=%d\n", job.jobId);
   if (options.exists()) {
     tracelog::line("[DEBUG] macOS平台: 释放CUPS选项资源\n");
@@ -235,7 +244,6 @@ bool BaseInstruction::sendCommandToPrinterMacOS(const ByteVector& command) {
   tracelog::line("[DEBUG] macOS平台: 删除临时文件\n");
   if (!file.remove()) tracelog::line("[DEBUG] macOS平台: 删除临时文件失败\n");
   tracelog::line("[DEBUG] macOS平台: 打印任务处理完成\n");
-  return true;
 }
 
 // Submission on Windows is not available in this build.

@@ -12,6 +12,30 @@
 #include "instruction/resolution.h"
 #include "printer/print_request.h"
 
+// How one submission ended, for the calls that report more than a bool.
+struct PrintOutcome {
+  enum class Result {
+    kAccepted,
+    kUnreadableImage,  // the image is not a BMP the print path reads
+    kLabelTooLarge,    // no label of that many dots, or none its language can carry
+    kJobFile,          // the temporary job file could not be made or written
+    kNoSuchPrinter,    // the scheduler knows no queue of that name
+    kUnreachable,      // no connection to the scheduler
+    kRefused,          // the scheduler refused the job: cupsStatus, cupsMessage
+    kTimedOut,         // the scheduler did not answer in time
+  };
+  Result result = Result::kUnreadableImage;
+  int jobId = 0;
+  int cupsStatus = 0;
+  std::string cupsMessage;
+  int32_t dpi = 0;
+  int64_t widthDots = 0;
+  int64_t heightDots = 0;
+  size_t bytes = 0;  // of the command stream
+
+  bool accepted() const { return result == Result::kAccepted; }
+};
+
 class BaseInstruction {
  public:
   // Resolution from CUPS (the print path).
@@ -29,11 +53,13 @@ class BaseInstruction {
   // (logged) when the language could make none.
   ByteVector render();
 
-  // Generates and submits; false when there is no image, no command, or CUPS refused the job.
-  bool exec();
+  // Generates and submits, with the print path's lines; says how it ended.
+  PrintOutcome submit();
+  // submit() as the print path answers: true when CUPS accepted the job.
+  bool exec() { return submit().accepted(); }
 
-  int32_t getBaseDot() const { return dotsPerMm(dpi); }
-  int32_t mmToDot(int32_t mm) const { return mmToDots(mm, dpi); }
+  int32_t getBaseDot() const { return dotsPerMm(dpi, params.dotsPerMm); }
+  int32_t mmToDot(int32_t mm) const { return mmToDots(mm, dpi, params.dotsPerMm); }
   static int32_t mmToInch(int32_t mm);
   static std::string padWithZeros(int32_t value, int32_t width);
 
@@ -52,6 +78,7 @@ class BaseInstruction {
   // queue's resolution, and the submission of the command as one raw job.
   void loadPrinterDefaults();
   bool sendCommandToPrinterMacOS(const ByteVector& command);
+  void send(const ByteVector& command, PrintOutcome& outcome);
   bool sendCommandToPrinterWindows(const ByteVector& command);
 
   struct Scheduler;
@@ -60,6 +87,8 @@ class BaseInstruction {
   void prepareImage(ImageView image);
 
   std::unique_ptr<Scheduler> scheduler_;
+  // Why bmpData is empty, when it is.
+  PrintOutcome::Result imageFailure_ = PrintOutcome::Result::kUnreadableImage;
 
   // bench/native/bench_addon.cpp times the print path stage by stage.
   friend struct BaseInstructionStages;

@@ -10,7 +10,7 @@ std::string CPCLInstruction::toHex(uint8_t value) {
 // The header's resolution fields stay 200 200 at every dpi: the dot counts
 // already carry the resolution.
 ByteVector cpclCommand(const TraceCodePrintParams& request, int32_t dpi, const ByteVector& image) {
-  const RasterGeometry g = labelGeometry(request.width, request.height, dpi, image);
+  const RasterGeometry g = labelGeometry(request, dpi, image);
   const uint64_t total = hex::reservableRasterBytes(image, g);
   if (total == 0) return {};
 

@@ -12,6 +12,7 @@
 #include "helper/bmp.h"
 #include "helper/bmp_fields.h"
 #include "instruction/resolution.h"
+#include "printer/print_request.h"
 
 enum class DarkBit : uint8_t { Zero, One };  // TSPL prints 0 bits; the others print 1 bits
 
@@ -51,9 +52,10 @@ inline RasterGeometry rasterGeometry(int32_t width, int32_t height, const ByteVe
 }
 
 // Sized by the label (TSPL, ZPL, CPCL): W and H are its millimetres in dots.
-inline RasterGeometry labelGeometry(int32_t widthMm, int32_t heightMm, int32_t dpi,
+inline RasterGeometry labelGeometry(const TraceCodePrintParams& request, int32_t dpi,
                                     const ByteVector& image) {
-  return rasterGeometry(mmToDots(widthMm, dpi), mmToDots(heightMm, dpi), image);
+  return rasterGeometry(mmToDots(request.width, dpi, request.dotsPerMm),
+                        mmToDots(request.height, dpi, request.dotsPerMm), image);
 }
 
 // Sized by the image's own header (ESC/POS).

@@ -6,7 +6,7 @@
 // the printer reads exactly B x H bytes after the header. A label without dots
 // keeps the header with an empty raster.
 ByteVector tsplCommand(const TraceCodePrintParams& request, int32_t dpi, const ByteVector& image) {
-  const RasterGeometry g = labelGeometry(request.width, request.height, dpi, image);
+  const RasterGeometry g = labelGeometry(request, dpi, image);
   // There is never more raster than image: refusing here bounds the
   // reservation before appendRaster makes the exact check.
   if (g.rasterBytes() > image.size()) return {};

@@ -37,7 +37,7 @@ std::string ZPLInstruction::toZPLHex(uint8_t value) {
 // ASCII-hex graphic fields: one at the label home while it fits a field,
 // otherwise bands of whole rows, each placed at its first row.
 ByteVector zplCommand(const TraceCodePrintParams& request, int32_t dpi, const ByteVector& image) {
-  const RasterGeometry g = labelGeometry(request.width, request.height, dpi, image);
+  const RasterGeometry g = labelGeometry(request, dpi, image);
   const uint64_t total = hex::reservableRasterBytes(image, g);
   if (total == 0) return {};
   const uint64_t rowsPerField = kMaxFieldBytes / static_cast<uint64_t>(g.rowBytes);

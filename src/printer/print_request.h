@@ -36,4 +36,8 @@ struct TraceCodePrintParams {
   int32_t height = 0;  // millimetres
   ImageView image;     // the complete bytes of a BMP file; ignored when `loan` is set
   const ImageLoan* loan = nullptr;
+  // Set by submitTraceCode only; the print path keeps these defaults.
+  std::string title = "Qorvin";
+  int32_t copies = 0;     // above 0: the job's copies option; 0 sends none
+  int32_t dotsPerMm = 0;  // above 0: the label's density, whatever the resolution
 };

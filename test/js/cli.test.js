@@ -49,6 +49,9 @@ test('trace-label', async (t) => {
       [['preview', 'unknown.txt'], /-o IMAGE.png is required/],
       [['preview', 'unknown.txt', '-o', 'x.png'], /cannot tell the language of "unknown.txt"; give --language/],
       [['preview', '--scale', '600', 'label.zpl', '-o', 'x.png'], /--scale 600 would draw 184 million pixels for 32 x 16 dots; use --scale 441 or less/],
+      [['print', '-p', QUEUE, '-l', 'ZPL', ...label, '--copies', '1000', 'half.bmp'], /--copies must be at most 999, not 1000/],
+      [['job', 'x1'], /the job id must be a whole number from 1, not "x1"/],
+      [['list', 'extra'], /unexpected argument "extra"/],
     ];
     for (const [args, message] of cases) {
       const r = cli(...args);
@@ -59,7 +62,7 @@ test('trace-label', async (t) => {
   });
 
   await t.test('every command explains itself with --help', () => {
-    for (const command of ['check', 'print', 'render', 'preview']) {
+    for (const command of ['check', 'print', 'render', 'preview', 'list', 'status', 'job']) {
       const r = cli(...(command === 'render' ? ['help', command] : [command, '--help']));
       assert.equal(r.status, 0);
       assert.match(r.stdout, new RegExp(`^Usage: trace-label ${command}`));
@@ -74,7 +77,9 @@ test('trace-label', async (t) => {
     const cases = [
       [['check', 'no_such_queue'], /no CUPS queue named "no_such_queue"/],
       [['print', '-p', QUEUE, '-l', 'ZPL', ...label, 'missing.bmp'], /cannot read missing.bmp: no such file/],
-      [['print', '-p', 'no_such_queue', '-l', 'ZPL', ...label, 'half.bmp'], /the job was not accepted .*trace-label check no_such_queue/],
+      [['print', '-p', 'no_such_queue', '-l', 'ZPL', ...label, 'half.bmp'], /no CUPS queue named "no_such_queue"; the queues are listed by: trace-label list/],
+      [['status', 'no_such_queue'], /no CUPS queue named "no_such_queue"/],
+      [['job', '9999'], /CUPS knows no job 9999/],
       [['print', '-p', QUEUE, '-l', 'ZPL', ...label, 'garbage.zpl'], /^trace-label: garbage.zpl: unreadable image: not a PNG or BMP file/],
       [['render', '-l', 'ZPL', ...label, '-o', 'x.zpl', 'half.png.part'], /half.png.part: unreadable image: the PNG is truncated/],
       [['preview', 'garbage.zpl', '-o', 'x.png'], /garbage.zpl is not a ZPL label this tool can read: ZPL:/],
@@ -99,7 +104,7 @@ test('trace-label', async (t) => {
       const before = cups.jobs(QUEUE).length;
       const printed = cli('print', '-p', QUEUE, '-l', spelled, ...label, '--cutter', image);
       assert.equal(printed.status, 0, printed.stderr);
-      assert.match(printed.stdout, new RegExp(`\\n${language.replace('/', '\\/')} label 4 x 2 mm sent to ${QUEUE}\\n$`));
+      assert.match(printed.stdout, new RegExp(`\\n${language.replace('/', '\\/')} label 4 x 2 mm sent to ${QUEUE} as job ${before + 1}\\n$`));
       const job = (await cups.waitForJobs(QUEUE, before + 1)).at(-1);
 
       const out = file(`label-${before}.out`);
@@ -118,6 +123,19 @@ test('trace-label', async (t) => {
       assert.match(previewed.stdout, new RegExp(`${language.replace('/', '\\/')} label of 32 x 16 dots, 256 printed\\n$`));
     });
   }
+
+  await t.test('list, status and job show what CUPS has; --copies reaches the job', async () => {
+    cups.admin('cupsdisable', ['-r', 'out of labels', QUEUE]);
+    const printed = cli('print', '-p', QUEUE, '-l', 'TSPL', ...label, '--copies', '2', 'half.png');
+    assert.match(printed.stdout, new RegExp(`\\n2 copies of a TSPL label 4 x 2 mm sent to ${QUEUE} as job (\\d+)\\n$`), printed.stderr);
+    const id = printed.stdout.match(/as job (\d+)\n$/)[1];
+    assert.match(cli('list').stdout, new RegExp(`^QUEUE +STATE +DPI +JOBS +DEFAULT +MESSAGE\\n${QUEUE} +stopped +203 +accepted +out of labels\\n$`));
+    assert.match(cli('status', QUEUE).stdout, /: stopped \(paused\): out of labels\n {2}accepting jobs\n {2}resolution: 203 dpi \(8 dots\/mm\)\n {2}device: capture:\/cli_label\n/);
+    assert.match(cli('job', id).stdout, new RegExp(`^job ${id} on ${QUEUE}: pending\\n {2}title: Qorvin\\n {2}created: \\d{4}-.*, ended: -\\n$`));
+    assert.equal(JSON.parse(cli('job', '--json', id).stdout).state, 'pending');
+    cups.admin('cupsenable', [QUEUE]);
+    assert.equal((await cups.waitForJobs(QUEUE, Number(id))).at(-1).copies, 2);
+  });
 
   await t.test('--force allows a label over a metre', () => {
     const r = cli('render', '-l', 'CPCL', '--width', '1001', '--height', '1', '--force', '-o', file('long.cpcl'), 'half.bmp');

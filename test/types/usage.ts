@@ -10,7 +10,16 @@ import {
   TraceCodePrintOptions,
   TraceLabelError,
   TraceLabelErrorCode,
+  JobInfo,
+  PrinterInfo,
+  SubmittedJob,
+  cancelJob,
   checkPrinterConnection,
+  getJob,
+  getPrinter,
+  listPrinters,
+  submitTraceCode,
+  waitForJob,
   checkPrinterConnectionAsync,
   printTraceCode,
   printTraceCodeAsync,
@@ -69,6 +78,40 @@ setLogger((line) => log.push(line));
 setLogger(console.error);
 setLogger(null);
 setLogger(undefined);
+async function app(): Promise<void> {
+  const job: SubmittedJob = await submitTraceCode({ ...label, image: imageData, copies: 2, dpi: 600, title: 'Batch 7' });
+  await submitTraceCode({ ...options, buffer: new DataView(new ArrayBuffer(54)) });
+  const printers: PrinterInfo[] = await listPrinters();
+  const one: PrinterInfo | null = await getPrinter(printers[0].name);
+  const state: JobInfo | null = await getJob(job.jobId);
+  const done = await waitForJob(job.jobId, { timeout: 5000 });
+  const cancelled: boolean = await cancelJob(job.jobId);
+  try {
+    await waitForJob(job.jobId);
+  } catch (e) {
+    const error = e as TraceLabelError;
+    if (error.code === ERROR_CODES.SCHEDULER_TIMEOUT && error.job) void error.job.state;
+  }
+  // @ts-expect-error a queue may be unknown
+  const sure: PrinterInfo = await getPrinter('label');
+  // @ts-expect-error copies is a number
+  await submitTraceCode({ ...options, copies: '2' });
+  // @ts-expect-error only 203, 300 and 600 dpi
+  await submitTraceCode({ ...options, dpi: 200 });
+  // @ts-expect-error withCutter is a boolean here too
+  await submitTraceCode({ ...options, withCutter: 1 });
+  // @ts-expect-error an image or a buffer is required
+  await submitTraceCode(label);
+  // @ts-expect-error options are required
+  await submitTraceCode();
+  // @ts-expect-error job ids are numbers
+  await getJob('12');
+  // @ts-expect-error a queue name is required
+  await getPrinter();
+  // @ts-expect-error the timeout is a number of milliseconds
+  await waitForJob(job.jobId, { timeout: '5s' });
+  void [one, state, done, cancelled, sure];
+}
 
 // @ts-expect-error the answer may be null
 const strict: boolean = checkPrinterConnection('label');
@@ -109,4 +152,4 @@ setLogger();
 // @ts-expect-error the list is read-only
 LANGUAGES.push('PCL');
 
-void [connected, printed, fromViews, rendered, run, explain, first, strict, strictPrint, notAwaited];
+void [connected, printed, fromViews, rendered, run, app, explain, first, strict, strictPrint, notAwaited];

@@ -1,0 +1,431 @@
+#include "api.h"
+
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "buffer_loan.h"
+#include "engine.h"
+#include "instruction/base.h"
+#include "napi_utils.h"
+#include "printer/cups_connection.h"
+#include "printer/cups_dests.h"
+#include "printer/queue_resolution.h"
+#include "printer/state.h"
+#include "printer/trace_code.h"
+
+namespace {
+
+// A plain JavaScript object, filled a property at a time; statuses are not
+// inspected (a failed set leaves the property out).
+class Record {
+ public:
+  explicit Record(napi_env env) : env_(env) { napi_create_object(env, &object_); }
+  napi_value value() const { return object_; }
+
+  Record& set(const char* key, napi_value value) {
+    napi_set_named_property(env_, object_, key, value);
+    return *this;
+  }
+  Record& text(const char* key, const std::string& value) {
+    napi_value v = nullptr;
+    napi_create_string_utf8(env_, value.data(), value.size(), &v);
+    return set(key, v);
+  }
+  Record& number(const char* key, double value) {
+    napi_value v = nullptr;
+    napi_create_double(env_, value, &v);
+    return set(key, v);
+  }
+  Record& flag(const char* key, bool value) { return set(key, MakeBoolean(env_, value)); }
+  Record& texts(const char* key, const std::vector<std::string>& values) {
+    napi_value array = nullptr;
+    napi_create_array_with_length(env_, values.size(), &array);
+    for (size_t i = 0; i < values.size(); ++i) {
+      napi_value v = nullptr;
+      napi_create_string_utf8(env_, values[i].data(), values[i].size(), &v);
+      napi_set_element(env_, array, static_cast<uint32_t>(i), v);
+    }
+    return set(key, array);
+  }
+  // A Date from seconds since the epoch, or null.
+  Record& time(const char* key, const std::optional<int64_t>& seconds) {
+    napi_value v = nullptr;
+    if (seconds) {
+      napi_create_date(env_, static_cast<double>(*seconds) * 1000, &v);
+    } else {
+      napi_get_null(env_, &v);
+    }
+    return set(key, v);
+  }
+
+ private:
+  napi_env env_;
+  napi_value object_ = nullptr;
+};
+
+napi_value Null(napi_env env) {
+  napi_value result = nullptr;
+  napi_get_null(env, &result);
+  return result;
+}
+
+// Why an exchange with the scheduler failed, as the failure record names it.
+struct SchedulerFailure {
+  std::string kind;  // timeout, unreachable or refused
+  int status = 0;
+  std::string message;
+
+  static SchedulerFailure of(const CupsConnection& cups, const cupsstate::Failure& failure) {
+    const char* kind = cups.timedOut()          ? "timeout"
+                       : cups.http() == nullptr ? "unreachable"
+                                                : "refused";
+    return {kind, static_cast<int>(failure.status), failure.message};
+  }
+  napi_value record(napi_env env) const {
+    return Record(env)
+        .text("failure", kind)
+        .number("cupsStatus", status)
+        .text("cupsMessage", message)
+        .value();
+  }
+};
+
+napi_value optionsFailure(napi_env env, const char* property) {
+  return Record(env).text("failure", "options").text("property", property).value();
+}
+
+// ---- submitTraceCode ----
+
+const char* failureKind(PrintOutcome::Result result) {
+  using Result = PrintOutcome::Result;
+  switch (result) {
+    case Result::kAccepted:
+      return nullptr;
+    case Result::kUnreadableImage:
+      return "image";
+    case Result::kLabelTooLarge:
+      return "size";
+    case Result::kJobFile:
+      return "jobFile";
+    case Result::kNoSuchPrinter:
+      return "printer";
+    case Result::kUnreachable:
+      return "unreachable";
+    case Result::kRefused:
+      return "refused";
+    case Result::kTimedOut:
+      return "timeout";
+  }
+  return "refused";
+}
+
+class SubmitJob : public engine::Job {
+ public:
+  SubmitJob(TraceCodePrintParams params, napi_ref buffer, std::optional<int32_t> dpi)
+      : params_(std::move(params)), loan_(buffer), dpi_(dpi) {}
+
+  void run(engine::Loop& loop) override {
+    loan_.start(loop);
+    params_.loan = &loan_;
+    printer_ = params_.device;
+    language_ = params_.instruction;
+    std::unique_ptr<BaseInstruction> instruction = makeInstruction(std::move(params_), dpi_);
+    known_ = instruction != nullptr;
+    if (known_) outcome_ = instruction->submit();
+  }
+
+  napi_value settle(napi_env env) override {
+    loan_.release(env);
+    if (!known_) return Record(env).text("failure", "language").text("language", language_).value();
+    napi_value dots = Record(env)
+                          .number("width", static_cast<double>(outcome_.widthDots))
+                          .number("height", static_cast<double>(outcome_.heightDots))
+                          .value();
+    Record answer(env);
+    if (const char* kind = failureKind(outcome_.result)) {
+      answer.text("failure", kind)
+          .number("cupsStatus", outcome_.cupsStatus)
+          .text("cupsMessage", outcome_.cupsMessage);
+    } else {
+      answer.number("jobId", outcome_.jobId);
+    }
+    return answer.text("printer", printer_)
+        .text("language", language_)
+        .number("dpi", outcome_.dpi)
+        .set("dots", dots)
+        .number("bytes", static_cast<double>(outcome_.bytes))
+        .value();
+  }
+
+ private:
+  TraceCodePrintParams params_;
+  BufferLoan loan_;
+  std::optional<int32_t> dpi_;
+  std::string printer_;
+  std::string language_;
+  bool known_ = false;
+  PrintOutcome outcome_;
+};
+
+// An optional property: false (with `present` unset) when it is undefined,
+// true with its value otherwise; a getter's exception stays pending.
+bool ReadOptional(napi_env env, napi_value options, const char* name, napi_value& value,
+                  napi_valuetype& type, bool& threw) {
+  threw = napi_get_named_property(env, options, name, &value) != napi_ok;
+  if (threw || napi_typeof(env, value, &type) != napi_ok) return threw = true, false;
+  return type != napi_undefined;
+}
+
+// A whole number within [low, high], or refused.
+bool WholeNumber(napi_env env, napi_value value, napi_valuetype type, double low, double high,
+                 int32_t& out) {
+  double number = 0;
+  if (type != napi_number || napi_get_value_double(env, value, &number) != napi_ok ||
+      std::trunc(number) != number || number < low || number > high) {
+    return false;
+  }
+  out = static_cast<int32_t>(number);
+  return true;
+}
+
+// The options beyond the print path's own: copies, dpi, title. Null when
+// they are all fine; otherwise the failure record, or null with an
+// exception pending (`threw`).
+napi_value ReadSubmitExtras(napi_env env, napi_value options, TraceCodePrintParams& params,
+                            std::optional<int32_t>& dpi, bool& threw) {
+  napi_value value = nullptr;
+  napi_valuetype type = napi_undefined;
+  if (ReadOptional(env, options, "copies", value, type, threw) &&
+      !WholeNumber(env, value, type, 1, 999, params.copies)) {
+    return optionsFailure(env, "copies");
+  }
+  if (threw) return nullptr;
+  if (ReadOptional(env, options, "dpi", value, type, threw)) {
+    int32_t given = 0;
+    if (!WholeNumber(env, value, type, 203, 600, given) ||
+        (given != 203 && given != 300 && given != 600)) {
+      return optionsFailure(env, "dpi");
+    }
+    dpi = given;
+    params.dotsPerMm = given == 600 ? 24 : dotsPerMm(given);
+  }
+  if (threw) return nullptr;
+  if (ReadOptional(env, options, "title", value, type, threw)) {
+    std::string title;
+    if (type != napi_string || GetStringValue(env, value, title) != napi_ok || title.empty() ||
+        title.size() > 255 || title.find('\0') != std::string::npos) {
+      return optionsFailure(env, "title");
+    }
+    params.title = std::move(title);
+  }
+  return nullptr;
+}
+
+// ---- printers and jobs ----
+
+napi_value PrinterRecord(napi_env env, const cupsstate::PrinterInfo& printer, int32_t dpi) {
+  return Record(env)
+      .text("name", printer.name)
+      .text("state", printer.state)
+      .texts("stateReasons", printer.stateReasons)
+      .text("stateMessage", printer.stateMessage)
+      .flag("acceptingJobs", printer.acceptingJobs)
+      .flag("isDefault", printer.isDefault)
+      .number("dpi", dpi)
+      .text("deviceUri", printer.deviceUri)
+      .text("makeAndModel", printer.makeAndModel)
+      .value();
+}
+
+// The resolution a print to this queue would take: the print path's own walk
+// over the queue's destinations, without its lines; 203 when none is found.
+std::optional<int32_t> PrintResolution(CupsConnection& cups, const std::string& name) {
+  const QueueDests dests(cups, name);
+  if (dests.answer() == QueueDests::Answer::kTimedOut) return std::nullopt;
+  return queueResolution(dests, name, /*log=*/false).value_or(kDefaultDpi);
+}
+
+class PrintersJob : public engine::Job {
+ public:
+  // One queue by name, or (no name) all of them.
+  explicit PrintersJob(std::optional<std::string> name) : name_(std::move(name)) {}
+
+  void run(engine::Loop& /*loop*/) override {
+    CupsConnection cups;
+    if (name_) {
+      cupsstate::PrinterLookup lookup = cupsstate::getPrinter(cups.http(), *name_);
+      if (lookup.outcome == cupsstate::Lookup::Error) return fail(cups, lookup.failure);
+      if (lookup.outcome == cupsstate::Lookup::Found)
+        printers_.push_back(std::move(lookup.printer));
+    } else {
+      cupsstate::PrinterList list = cupsstate::listPrinters(cups.http());
+      if (!list.ok) return fail(cups, list.failure);
+      printers_ = std::move(list.printers);
+    }
+    for (const cupsstate::PrinterInfo& printer : printers_) {
+      const std::optional<int32_t> dpi = PrintResolution(cups, printer.name);
+      if (!dpi) return fail(cups, {IPP_STATUS_ERROR_SERVICE_UNAVAILABLE, "no answer in time"});
+      dpis_.push_back(*dpi);
+    }
+  }
+
+  napi_value settle(napi_env env) override {
+    if (failure_) return failure_->record(env);
+    if (name_) return printers_.empty() ? Null(env) : PrinterRecord(env, printers_[0], dpis_[0]);
+    napi_value array = nullptr;
+    napi_create_array_with_length(env, printers_.size(), &array);
+    for (size_t i = 0; i < printers_.size(); ++i) {
+      napi_set_element(env, array, static_cast<uint32_t>(i),
+                       PrinterRecord(env, printers_[i], dpis_[i]));
+    }
+    return array;
+  }
+
+ private:
+  void fail(const CupsConnection& cups, const cupsstate::Failure& failure) {
+    failure_ = SchedulerFailure::of(cups, failure);
+  }
+
+  std::optional<std::string> name_;
+  std::vector<cupsstate::PrinterInfo> printers_;
+  std::vector<int32_t> dpis_;
+  std::optional<SchedulerFailure> failure_;
+};
+
+class JobQuery : public engine::Job {
+ public:
+  JobQuery(int32_t id, bool cancel) : id_(id), cancel_(cancel) {}
+
+  void run(engine::Loop& /*loop*/) override {
+    CupsConnection cups;
+    if (cancel_) {
+      const cupsstate::CancelResult result = cupsstate::cancelJob(cups.http(), id_);
+      cancelled_ = result.outcome == cupsstate::Cancel::Cancelled;
+      if (result.outcome == cupsstate::Cancel::Error) {
+        failure_ = SchedulerFailure::of(cups, result.failure);
+      }
+      return;
+    }
+    lookup_ = cupsstate::getJob(cups.http(), id_);
+    if (lookup_.outcome == cupsstate::Lookup::Error) {
+      failure_ = SchedulerFailure::of(cups, lookup_.failure);
+    }
+  }
+
+  napi_value settle(napi_env env) override {
+    if (failure_) return failure_->record(env);
+    if (cancel_) return MakeBoolean(env, cancelled_);
+    if (lookup_.outcome != cupsstate::Lookup::Found) return Null(env);
+    const cupsstate::JobInfo& job = lookup_.job;
+    return Record(env)
+        .number("id", job.id)
+        .text("printer", job.printer)
+        .text("state", job.state)
+        .texts("stateReasons", job.stateReasons)
+        .text("title", job.title)
+        .time("createdAt", job.createdAt)
+        .time("completedAt", job.completedAt)
+        .value();
+  }
+
+ private:
+  int32_t id_;
+  bool cancel_;
+  bool cancelled_ = false;
+  cupsstate::JobLookup lookup_;
+  std::optional<SchedulerFailure> failure_;
+};
+
+// The one argument of a query, checked by index.js already.
+napi_value Argument(napi_env env, napi_callback_info info) {
+  size_t argc = 1;
+  napi_value argv[1] = {nullptr};
+  if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok || argc == 0) {
+    return nullptr;
+  }
+  return argv[0];
+}
+
+napi_value JobQueryCall(napi_env env, napi_callback_info info, bool cancel) {
+  try {
+    int32_t id = 0;
+    napi_value arg = Argument(env, info);
+    if (arg == nullptr || napi_get_value_int32(env, arg, &id) != napi_ok) {
+      return engine::settled(env, optionsFailure(env, "jobId"));
+    }
+    return engine::submit(env, std::make_unique<JobQuery>(id, cancel));
+  } catch (...) {
+    return engine::settled(env, Null(env));
+  }
+}
+
+}  // namespace
+
+napi_value SubmitTraceCode(napi_env env, napi_callback_info info) {
+  try {
+    napi_value options = Argument(env, info);
+    if (options == nullptr) return engine::settled(env, optionsFailure(env, "options"));
+    TraceCodePrintParams params;
+    napi_value buffer = nullptr;
+    const char* refused = "options";
+    bool threw = false;
+    if (!ReadPrintRequest(env, options, params, &buffer, &refused)) {
+      napi_is_exception_pending(env, &threw);
+      return engine::settled(env, threw ? nullptr : optionsFailure(env, refused));
+    }
+    if (params.width < 0) return engine::settled(env, optionsFailure(env, "width"));
+    if (params.height < 0) return engine::settled(env, optionsFailure(env, "height"));
+    std::optional<int32_t> dpi;
+    if (napi_value failure = ReadSubmitExtras(env, options, params, dpi, threw)) {
+      return engine::settled(env, failure);
+    }
+    if (threw) return engine::settled(env, nullptr);
+    params.image = {};  // read again when the job needs it
+    napi_ref held = nullptr;
+    if (napi_create_reference(env, buffer, 1, &held) != napi_ok) {
+      return engine::settled(env, optionsFailure(env, "buffer"));
+    }
+    try {
+      return engine::submit(env, std::make_unique<SubmitJob>(std::move(params), held, dpi));
+    } catch (...) {
+      napi_delete_reference(env, held);
+      throw;
+    }
+  } catch (...) {
+    return engine::settled(env, Null(env));
+  }
+}
+
+napi_value ListPrinters(napi_env env, napi_callback_info /*info*/) {
+  try {
+    return engine::submit(env, std::make_unique<PrintersJob>(std::nullopt));
+  } catch (...) {
+    return engine::settled(env, Null(env));
+  }
+}
+
+napi_value GetPrinter(napi_env env, napi_callback_info info) {
+  try {
+    std::string name;
+    napi_value arg = Argument(env, info);
+    if (arg == nullptr || GetStringValue(env, arg, name) != napi_ok) {
+      return engine::settled(env, optionsFailure(env, "name"));
+    }
+    return engine::submit(env, std::make_unique<PrintersJob>(std::move(name)));
+  } catch (...) {
+    return engine::settled(env, Null(env));
+  }
+}
+
+napi_value GetJob(napi_env env, napi_callback_info info) {
+  return JobQueryCall(env, info, false);
+}
+
+napi_value CancelJob(napi_env env, napi_callback_info info) {
+  return JobQueryCall(env, info, true);
+}

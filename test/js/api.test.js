@@ -1,0 +1,178 @@
+'use strict';
+// The calls that say what happened (submitTraceCode, the printer and job
+// queries), through the private scheduler.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('fs');
+const path = require('path');
+const { PrivateCups } = require('../../lib/private-cups');
+const { runInChild, loggedJobFiles } = require('../support/child');
+const { decode } = require('../../lib/virtual-printer');
+const { makeBmp } = require('../../lib/bmp-writer');
+
+// A 20 x 10 px PNG: a black left half; and the same as a 24-bit BMP.
+const { PNG } = require('pngjs');
+const png = new PNG({ width: 20, height: 10 });
+for (let i = 0; i < 200; i++) png.data.fill((i % 20) < 10 ? 0 : 255, i * 4, i * 4 + 3).fill(255, i * 4 + 3, i * 4 + 4);
+const PNG_FILE = path.join(fs.mkdtempSync('/tmp/js_api_'), 'label.png');
+fs.writeFileSync(PNG_FILE, PNG.sync.write(png));
+test.after(() => fs.rmSync(path.dirname(PNG_FILE), { recursive: true, force: true }));
+
+const PRELUDE = `
+const image = fs.readFileSync(${JSON.stringify(PNG_FILE)});
+const label = (device, more = {}) => ({ device, instruction: 'ZPL', withCutter: false, width: 5, height: 2, image, ...more });
+const outcome = (p) => p.then((v) => v, (e) => ({ code: e.code, message: e.message, ...e }));
+`;
+const child = (cups, body, env = {}) => runInChild(`${PRELUDE}${body}`, { env: { ...cups.env, ...env } });
+
+test('submitTraceCode: the job, its options and title, and the print path log', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['api_q'] });
+  t.after(() => cups.stop());
+  cups.addPpdQueue('api_ppd300', { resolution: 300 });
+  const r = await child(
+    cups,
+    `const a = addon.printTraceCode({ ...label('api_q'), image: undefined, buffer: addon.toBMP(image) });
+    process.stdout.write('---\\n');
+    const b = await addon.submitTraceCode(label('api_q'));
+    process.stdout.write('---\\n');
+    const c = await addon.submitTraceCode(label('api_q', { copies: 3, title: 'Batch 7' }));
+    const d = await addon.submitTraceCode(label('api_ppd300', { dpi: 203 }));
+    const e = await addon.submitTraceCode(label('api_ppd300'));
+    const f = await addon.submitTraceCode(label('api_q', { dpi: 600 }));
+    const done = await Promise.all([b, c, d, e, f].map((j) => addon.waitForJob(j.jobId)));
+    return { a, b, c, d, e, f, done: done.map((j) => j.state) };`,
+  );
+  const { a, b, c, d, e, f, done } = r.answer.value;
+  assert.equal(a, true);
+  assert.deepEqual(done, Array(5).fill('completed'));
+  assert.deepEqual(b, { jobId: 2, printer: 'api_q', language: 'ZPL', dpi: 203, dots: { width: 40, height: 16 }, bytes: b.bytes });
+  assert.deepEqual([c.jobId, d.dpi, e.dpi, f.dpi, f.dots], [3, 203, 300, 600, { width: 120, height: 48 }]);
+
+  // The same lines as printTraceCode, but for the job file and the job id.
+  const mask = (log) => log.replace(/printer_command_\d+_\d+_\d+/, 'FILE').replace(/ID=\d+/, 'ID=N');
+  const [logA, logB, rest] = r.stdout.split('---\n');
+  assert.equal(mask(logB), mask(logA));
+  // A given dpi asks CUPS for no resolution and logs no lookup.
+  assert.equal(rest.split('尝试加载打印机默认设置').length - 1, 2, rest);
+  assert.deepEqual(loggedJobFiles(r.stdout).filter((file) => fs.existsSync(file)), []);
+
+  const [jobA, jobB, jobC] = await cups.waitForJobs('api_q', 4);
+  assert.deepEqual(jobB.data, jobA.data);
+  assert.equal(jobB.data.length, b.bytes);
+  assert.deepEqual([jobB.title, jobB.copies, jobC.title, jobC.copies], ['Qorvin', 1, 'Batch 7', 3]);
+  const [at203, at300] = await cups.waitForJobs('api_ppd300', 2);
+  assert.deepEqual([decode('ZPL', at203.data).width, decode('ZPL', at300.data).width], [40, 60]);
+  assert.deepEqual(decode('ZPL', cups.jobs('api_q')[3].data).width, 120);
+});
+
+test('submitTraceCode refuses with a code and a reason', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['api_q', 'api_rejecting'] });
+  t.after(() => cups.stop());
+  cups.reject('api_rejecting');
+  const cases = [
+    ["label('api_q', { copies: 0 })", 'ERR_INVALID_OPTIONS', /copies/],
+    ["label('api_q', { copies: 2.5 })", 'ERR_INVALID_OPTIONS', /copies/],
+    ["label('api_q', { copies: '2' })", 'ERR_INVALID_OPTIONS', /copies/],
+    ["label('api_q', { dpi: 200 })", 'ERR_INVALID_OPTIONS', /dpi/],
+    ["label('api_q', { title: '' })", 'ERR_INVALID_OPTIONS', /title/],
+    ["label('api_q', { width: -5 })", 'ERR_INVALID_OPTIONS', /width/],
+    ["label('api_q', { withCutter: 1 })", 'ERR_INVALID_OPTIONS', /withCutter/],
+    ['null', 'ERR_INVALID_OPTIONS', /object/],
+    ["label('api_q', { instruction: 'zpl' })", 'ERR_UNKNOWN_LANGUAGE', /"zpl".*ZPL/],
+    ["label('api_q', { image: Buffer.from('GIF89a') })", 'ERR_UNREADABLE_IMAGE', /neither signature/],
+    ["label('api_q', { buffer: image })", 'ERR_UNREADABLE_IMAGE', /options\.image/],
+    ["label('api_q', { buffer: image.subarray(0, 30) })", 'ERR_UNREADABLE_IMAGE', /truncated/],
+    ["label('api_q', { width: 1e6 })", 'ERR_LABEL_TOO_LARGE', /8000000 x 16 dots/],
+    ["label('api_none')", 'ERR_NO_SUCH_PRINTER', /"api_none"/],
+    ["label('api_rejecting')", 'ERR_SCHEDULER_REFUSED', /not accepting jobs/],
+  ];
+  const r = await child(cups, `return Promise.all([${cases.map(([call]) => `outcome(addon.submitTraceCode(${call}))`)}]);`);
+  cases.forEach(([call, code, message], i) => {
+    const got = r.answer.value[i];
+    assert.equal(got.code, code, `${call}: ${JSON.stringify(got)}`);
+    assert.match(got.message, message, call);
+  });
+  assert.equal(r.answer.value.at(-1).cupsStatus, 0x506);
+  assert.equal(cups.jobs('api_q').length, 0);
+});
+
+test('printers: state, reason, default, the resolution a print would take; null when unknown', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['api_raw', 'api_paused'] });
+  t.after(() => cups.stop());
+  cups.addPpdQueue('api_ppd300', { resolution: 300 });
+  cups.admin('cupsdisable', ['-r', 'out of labels', 'api_paused']);
+  cups.admin('lpadmin', ['-d', 'api_paused']);
+  const home = cups.writeLpoptions(['Dest api_raw printer-resolution-default=300dpi'], path.join(cups.dir, 'home-lp'));
+  const body = `return [await addon.listPrinters(), await addon.getPrinter('api_paused'), await addon.getPrinter('api_none'),
+    await addon.submitTraceCode(label('api_paused'))];`;
+  const [plain, withLpoptions] = [await child(cups, body), await child(cups, body, { HOME: home })];
+  const [list, paused, none, job] = plain.answer.value;
+  const summary = (p) => [p.name, p.state, p.acceptingJobs, p.isDefault, p.dpi];
+  assert.deepEqual(list.map(summary).sort(), [
+    ['api_paused', 'stopped', true, true, 203],
+    ['api_ppd300', 'idle', true, false, 300],
+    ['api_raw', 'idle', true, false, 203],
+  ]);
+  assert.deepEqual(paused, list.find((p) => p.name === 'api_paused'));
+  assert.deepEqual([paused.stateReasons, paused.stateMessage, paused.deviceUri], [['paused'], 'out of labels', 'capture:/api_paused']);
+  assert.equal(none, null);
+  assert.ok(job.jobId >= 1, 'a stopped queue still takes jobs');
+  assert.equal(withLpoptions.answer.value[0].find((p) => p.name === 'api_raw').dpi, 300);
+});
+
+test('jobs: a held job times out, is cancelled, then reads canceled', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['api_q'] });
+  t.after(() => cups.stop());
+  cups.admin('lp', ['-d', 'api_q', '-H', 'hold', PNG_FILE]);
+  const r = await child(
+    cups,
+    `const held = await addon.getJob(1);
+    const waited = await outcome(addon.waitForJob(1, { timeout: 50 }));
+    const cancelled = await addon.cancelJob(1);
+    const final = await addon.waitForJob(1, { timeout: 30000 });
+    return { held, waited, cancelled, again: await addon.cancelJob(1), final, unknown: await addon.getJob(99),
+      bad: await outcome(addon.getJob(0)), never: await addon.waitForJob(98) };`,
+  );
+  const { held, waited, cancelled, again, final, unknown, bad, never } = r.answer.value;
+  assert.deepEqual([held.id, held.printer, held.state, held.completedAt], [1, 'api_q', 'held', null]);
+  assert.equal(waited.code, 'ERR_SCHEDULER_TIMEOUT');
+  assert.equal(waited.job.state, 'held');
+  assert.deepEqual([cancelled, again, final.state, unknown, bad.code, never], [true, false, 'canceled', null, 'ERR_INVALID_OPTIONS', null]);
+  assert.equal(cups.jobs('api_q').length, 0);
+});
+
+test('without job history: a job seen and then gone resolves as forgotten', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['api_q'], jobHistory: false });
+  t.after(() => cups.stop());
+  const hold = path.join(cups.captureDir, 'api_q.hold'); // the backend waits while it exists
+  fs.writeFileSync(hold, '');
+  const r = await child(
+    cups,
+    `const job = await addon.submitTraceCode(label('api_q'));
+    const waiting = addon.waitForJob(job.jobId);
+    const seen = await addon.getJob(job.jobId); // after waitForJob's first look: calls run in order
+    fs.unlinkSync(${JSON.stringify(hold)});
+    const done = await waiting;
+    return [['pending', 'processing'].includes(seen.state), done.state, done.title, await addon.getJob(job.jobId),
+      await addon.cancelJob(job.jobId)];`,
+  );
+  assert.deepEqual(r.answer.value, [true, 'forgotten', 'Qorvin', null, false]);
+});
+
+test('a scheduler that stops answering: every call rejects with ERR_SCHEDULER_TIMEOUT', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['api_hung'] });
+  t.after(() => cups.stop());
+  process.kill(cups.proc.pid, 'SIGSTOP');
+  let r;
+  try {
+    r = await child(
+      cups,
+      `return Promise.all([addon.submitTraceCode(label('api_hung')), addon.listPrinters(), addon.getPrinter('api_hung'),
+        addon.getJob(1), addon.cancelJob(1)].map((p) => outcome(p).then((e) => e.code)));`,
+      { TRACE_LABEL_CUPS_TIMEOUT: '0.5' },
+    );
+  } finally {
+    process.kill(cups.proc.pid, 'SIGCONT');
+  }
+  assert.deepEqual(r.answer.value, Array(5).fill('ERR_SCHEDULER_TIMEOUT'));
+});
