@@ -272,15 +272,6 @@ TEST(ColumnSampler, TakesTheTruncatedScaledColumn) {
   }
 }
 
-TEST(ResizeBMP, SameSizeEqualsConversion) {
-  for (uint16_t bits : {8, 24, 32}) {
-    const ByteVector input = build(randomImage(13, 7, bits, 40 + bits));
-    Outcome out = resize(input, 13, 7);
-    EXPECT_EQ(out.log, converted(bits) + resized(13, 7, 13, 7));
-    EXPECT_EQ(out.bytes, convert(input).bytes) << bits << " bits";
-  }
-}
-
 // ---- saving -----------------------------------------------------------------
 
 TEST(SaveBMPToFile, ReportsEachOutcome) {
