@@ -1,5 +1,6 @@
 // The print path against the private scheduler: the resolution lookup and
-// the job file's fate. The job's bytes are print.test.js's.
+// a job file name that is taken. The job's bytes are print.test.js's; a
+// refused job's log and its file's removal, faults.test.js's.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -7,7 +8,6 @@
 #include <ctime>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -74,22 +74,6 @@ TEST_F(PrintTest, ResolutionComesFromTheDestinationOptions) {
                        "[DEBUG] BMP数据不完整或无效\n" + base + "BMP转换8bit失败，返回空数据\n")
         << lpoptions.front();
   }
-}
-
-TEST_F(PrintTest, UnknownQueueIsRefusedAndLeavesNoFile) {
-  bool ok = true;
-  const std::string log = logOf([&] { ok = execPrint(request("no_such_queue")); });
-  EXPECT_FALSE(ok);
-  static const std::regex expected(
-      "[\\s\\S]*生成临时文件名: (/tmp/printer_command_\\d{8}_\\d{6}_\\d+)\n[\\s\\S]*"
-      "\\[DEBUG\\] macOS平台: 发送打印任务到CUPS\\.\\.\\.\n"
-      "\\[DEBUG\\] macOS平台: 打印失败，错误码=\\d+\n"
-      "\\[DEBUG\\] macOS平台: 错误详情: [^\n]+\n"
-      "\\[DEBUG\\] macOS平台: 释放CUPS选项资源\n"
-      "\\[DEBUG\\] macOS平台: 删除临时文件\n");
-  std::smatch match;
-  ASSERT_TRUE(std::regex_match(log, match, expected)) << log;
-  EXPECT_NE(access(match[1].str().c_str(), F_OK), 0) << match[1];
 }
 
 TEST_F(PrintTest, ExistingFileWithTheGeneratedNameIsLeftAlone) {
