@@ -50,6 +50,14 @@ TEST(StoredImage, PplaStreams) {
   }
 }
 
+// Whole inches, truncated toward zero: 25 mm is not yet one.
+TEST(StoredImage, MmToInchTruncates) {
+  const std::pair<int32_t, int32_t> cases[] = {{25, 0}, {26, 1}, {50, 1}, {127, 5}, {-30, -1}};
+  for (auto [mm, inches] : cases) {
+    EXPECT_EQ(BaseInstruction::mmToInch(mm), inches) << mm;
+  }
+}
+
 // DPL is the PPLA stream with every line end's LF dropped; the image stays whole.
 TEST(StoredImage, DplIsPplaWithBareCr) {
   auto bareCr = [](std::string s) {

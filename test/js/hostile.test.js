@@ -154,17 +154,13 @@ test('hostile input', async (t) => {
   // Options objects that fight back. Each row: the call, then its answer.
   const objectCases = [
     ['a frozen request', 'addon.printTraceCode(Object.freeze({ ...GOOD }))', true],
-    ['a null-prototype request', 'addon.printTraceCode(Object.assign(Object.create(null), GOOD))', true],
     ['inherited properties', 'addon.printTraceCode(Object.create(GOOD))', true],
-    ['getters on a class', 'addon.printTraceCode(new (class { get device() { return QUEUE; } get instruction() { return "TSPL"; } get withCutter() { return true; } get width() { return 2; } get height() { return 1; } get buffer() { return IMAGE; } })())', true],
-    ['a function with the properties', 'addon.printTraceCode(Object.assign(() => 0, GOOD))', true],
     ['an array with the properties', 'addon.printTraceCode(Object.assign([], GOOD))', true],
     ['a transparent proxy', 'addon.printTraceCode(new Proxy({ ...GOOD }, spyHandler))', true],
     ['a proxy whose get trap throws', "addon.printTraceCode(new Proxy(GOOD, { get() { throw new RangeError('trap'); } }))", 'threw RangeError: trap'],
     ['a revoked proxy', '(() => { const p = Proxy.revocable({}, {}); p.revoke(); return addon.printTraceCode(p.proxy); })()', "threw TypeError: Cannot perform 'get' on a proxy that has been revoked"],
     ['a getter that throws a non-Error', 'addon.printTraceCode({ ...GOOD, get width() { throw 42; } })', 'threw value 42'],
     ['the device getter zeroes the width', 'addon.printTraceCode({ ...GOOD, get device() { this.width = 0; return QUEUE; } })', 'undefined'],
-    ['the device getter renames the language', "addon.printTraceCode({ ...GOOD, get device() { this.instruction = 'PCL'; return QUEUE; } })", false],
     ['the width getter deletes the buffer', 'addon.printTraceCode({ ...GOOD, get width() { delete this.buffer; return 2; } })', 'undefined'],
     ['the width getter detaches the buffer', '(() => { const ab = copyOf(IMAGE); const view = new Uint8Array(ab); return addon.printTraceCode({ ...GOOD, buffer: view, get width() { structuredClone(ab, { transfer: [ab] }); return 2; } }); })()', false],
     ['the height getter overwrites the image', '(() => { const img = Buffer.from(IMAGE); return addon.printTraceCode({ ...GOOD, buffer: img, get height() { img.fill(0); return 1; } }); })()', false],

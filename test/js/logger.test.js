@@ -9,14 +9,10 @@ const path = require('path');
 const { spawnSync } = require('child_process');
 const { PrivateCups } = require('../../lib/private-cups');
 const { makeBmp } = require('../../lib/bmp-writer');
-const { runInChild, ROOT } = require('../support/child');
+const { runInChild, normaliseLog: normalise, ROOT } = require('../support/child');
 
 const QUEUE = 'logger_label';
 const IMAGE = makeBmp({ width: 16, height: 8, bpp: 24, pixel: (x, y) => ((x + y) % 3 ? [255, 255, 255] : [0, 0, 0]) });
-
-// Temporary file names and job ids differ from call to call.
-const normalise = (log) =>
-  log.replace(/printer_command_\d{8}_\d{6}_\d+/g, 'printer_command_NAME').replace(/ID=\d+/g, 'ID=N');
 
 test('setLogger', async (t) => {
   const cups = await PrivateCups.start({ queues: [QUEUE] });

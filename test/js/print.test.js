@@ -16,13 +16,9 @@ test('printTraceCode', async (t) => {
   t.after(() => cups.stop());
   const imageFile = path.join(cups.dir, 'image.bmp');
   fs.writeFileSync(imageFile, IMAGE);
-  const jobFiles = [];
   // body sees `image`, the test image as a Buffer.
-  const run = async (body, env = cups.env) => {
-    const r = await runInChild(`const image = require('fs').readFileSync(${JSON.stringify(imageFile)}); ${body}`, { env });
-    jobFiles.push(...loggedJobFiles(r.stdout));
-    return r;
-  };
+  const run = (body, env = cups.env) =>
+    runInChild(`const image = require('fs').readFileSync(${JSON.stringify(imageFile)}); ${body}`, { env });
   const good = (over = '') =>
     `{ device: '${QUEUE}', instruction: 'TSPL', withCutter: false, width: 2, height: 1, buffer: image ${over} }`;
   const print = (over) => run(`return addon.printTraceCode(${good(over)});`);
@@ -56,7 +52,6 @@ test('printTraceCode', async (t) => {
   // [options changed, how the log ends]; none of them gets as far as a job file.
   const failureCases = [
     [', width: -50', '[DEBUG] 无效的目标尺寸: -400 x 8\n[DEBUG] BaseInstruction: BMP调整尺寸失败，返回空数据\n'],
-    [', width: 200000, height: 200000', '[ERROR] BaseInstruction: 发生长度错误异常: vector\n'],
     [', buffer: Buffer.alloc(0)', CONVERT_FAILED],
     // A view one byte short, the real last byte right after it: read in place, never past its length.
     [', buffer: Buffer.from(image).subarray(0, -1)', CONVERT_FAILED],
@@ -140,10 +135,5 @@ test('printTraceCode', async (t) => {
       release();
     }
     await cups.waitForJobs(QUEUE, before + 3);
-  });
-
-  await t.test('no temporary job file is left behind', () => {
-    assert.equal(jobFiles.length, 3);
-    assert.deepEqual(jobFiles.filter((f) => fs.existsSync(f)), []);
   });
 });

@@ -1,6 +1,6 @@
 'use strict';
 // The print path and the scheduler as the field meets them: many processes
-// printing at once, queues with a driver, a server asked about one queue only,
+// printing at once, blocking and async calls mixed, queues with a driver, a server asked about one queue only,
 // a scheduler that stops answering, an upload that crawls or stalls.
 const test = require('node:test');
 const assert = require('node:assert/strict');
@@ -11,6 +11,7 @@ const { PrivateCups } = require('../../lib/private-cups');
 const { runInChild, loggedJobFiles, ROOT } = require('../support/child');
 const { readNumberedJob } = require('../support/numbered-label');
 const { makeBmp } = require('../../lib/bmp-writer');
+const { LANGUAGES } = require('../../lib/languages');
 
 // Child prelude: request(queue, id) prints numbered label `id` as TSPL, 2 x 1 mm.
 const PRELUDE = `
@@ -29,39 +30,54 @@ async function renders(ids, dpi, size) {
   return r.answer.value.map((b) => Buffer.from(b, 'base64'));
 }
 
-test('8 processes started together, 10 labels each: every job is its own label, once', async (t) => {
+// Request id: blocking when id % 3 == 0, else async; every seventh goes to a
+// queue that does not exist; language and cutter rotate.
+const plan = (id) => ({ id, queue: id % 7 === 6 ? 'field_missing' : 'field_many', language: LANGUAGES[id % 6],
+  cutter: id % 4 < 2, blocking: id % 3 === 0 });
+
+test('8 processes started together, mixing blocking and async calls: every job is its own label, once', async (t) => {
   const cups = await PrivateCups.start({ queues: ['field_many'] });
   t.after(() => cups.stop());
   const PROCESSES = 8;
   const ROUNDS = 10;
   const barrier = fs.mkdtempSync(path.join(cups.dir, 'barrier-'));
-  const children = [];
-  for (let p = 0; p < PROCESSES; p++) {
-    children.push(
-      runInChild(
-        `${PRELUDE}
-        const labels = Array.from({ length: ${ROUNDS} }, (_, r) => request('field_many', ${p * ROUNDS} + r));
-        fs.writeFileSync(${JSON.stringify(barrier)} + '/ready-${p}', '');
-        while (!fs.existsSync(${JSON.stringify(barrier)} + '/go')) Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, 1);
-        return labels.map((l) => addon.printTraceCode(l));`,
-        { env: cups.env },
-      ),
-    );
-  }
+  const plans = Array.from({ length: PROCESSES }, (_, p) => Array.from({ length: ROUNDS }, (_, r) => plan(p * ROUNDS + r)));
+  // Checks ride along on both sides.
+  const children = plans.map((mine, p) =>
+    runInChild(
+      `${PRELUDE}
+      const plans = ${JSON.stringify(mine)};
+      const labels = plans.map(({ id, queue, language, cutter }) => ({ ...request(queue, id), instruction: language, withCutter: cutter }));
+      fs.writeFileSync(${JSON.stringify(barrier)} + '/ready-${p}', '');
+      while (!fs.existsSync(${JSON.stringify(barrier)} + '/go')) Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, 1);
+      const answers = [];
+      const checks = [];
+      const pending = [];
+      for (const [i, { blocking }] of plans.entries()) {
+        if (blocking) answers[i] = addon.printTraceCode(labels[i]);
+        else pending.push(addon.printTraceCodeAsync(labels[i]).then((a) => { answers[i] = a; }));
+        if (i % 5 === 0) pending.push(addon.checkPrinterConnectionAsync('field_many').then((a) => checks.push(a)));
+        checks.push(addon.checkPrinterConnection(i % 2 ? 'field_many' : 'field_missing') === (i % 2 === 1));
+      }
+      await Promise.all(pending);
+      return { answers, checks };`,
+      { env: cups.env },
+    ),
+  );
   while (fs.readdirSync(barrier).length < PROCESSES) await new Promise((r) => setTimeout(r, 10));
   fs.writeFileSync(path.join(barrier, 'go'), '');
   const results = await Promise.all(children);
 
-  assert.deepEqual(results.map((r) => r.answer.value), Array(PROCESSES).fill(Array(ROUNDS).fill(true)));
+  const all = plans.flat();
+  assert.deepEqual(results.map((r) => r.answer.value.answers).flat(), all.map((c) => c.queue === 'field_many'));
+  assert.ok(results.every((r) => r.answer.value.checks.length === ROUNDS + 2 && r.answer.value.checks.every((c) => c)));
   const names = results.flatMap((r) => loggedJobFiles(r.stdout));
-  assert.equal(new Set(names).size, PROCESSES * ROUNDS);
+  assert.equal(new Set(names).size, names.length);
   assert.deepEqual(names.filter((f) => fs.existsSync(f)), []);
-  const jobs = await cups.waitForJobs('field_many', PROCESSES * ROUNDS);
-  const ids = Array.from({ length: PROCESSES * ROUNDS }, (_, i) => i);
-  const byId = new Map(jobs.map((job) => [readNumberedJob(job.data).id, job.data]));
-  assert.deepEqual([...byId.keys()].sort((a, b) => a - b), ids);
-  const expected = await renders(ids, 203);
-  for (const id of ids) assert.deepEqual(byId.get(id), expected[id], `label ${id}`);
+  const wanted = all.filter((c) => c.queue === 'field_many').map(({ id, language, cutter }) => ({ id, language, cutter }));
+  const jobs = await cups.waitForJobs('field_many', wanted.length);
+  // Each job's bytes being its request's is render.test.js's; here, each request once.
+  assert.deepEqual(jobs.map((job) => readNumberedJob(job.data)).sort((x, y) => x.id - y.id), wanted);
 });
 
 test('queues with a driver: the scheduler gives the resolution when lpoptions do not', async (t) => {

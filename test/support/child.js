@@ -48,4 +48,8 @@ function runInChild(body, { env = process.env, timeoutMs = 60000 } = {}) {
 // The job files a log names; each must be gone once its call has answered.
 const loggedJobFiles = (log) => [...log.matchAll(/生成临时文件名: (\/tmp\/printer_command_\d{8}_\d{6}_\d+)\n/g)].map((m) => m[1]);
 
-module.exports = { runInChild, loggedJobFiles, ROOT };
+// A log with what differs from call to call (job file names, job ids) made equal.
+const normaliseLog = (log) =>
+  log.replace(/printer_command_\d{8}_\d{6}_\d+/g, 'printer_command_NAME').replace(/ID=\d+/g, 'ID=N');
+
+module.exports = { runInChild, loggedJobFiles, normaliseLog, ROOT };
