@@ -8,9 +8,8 @@
 //   node bench/memory.js
 
 const path = require('path');
-const { spawn } = require('child_process');
 const { PrivateCups } = require('../lib/private-cups');
-const { addonPath, benchPath, table, saveResult } = require('./lib/common');
+const { table, saveResult, runBenchChild } = require('./lib/common');
 
 const QUEUE = 'bench_memory';
 const MiB = 2 ** 20;
@@ -45,34 +44,20 @@ fs.writeSync(3, JSON.stringify({ ok, before, withInput, peak, input: bmp.length 
 })();
 `;
 
-function runChild(env, job) {
-  return new Promise((resolve, reject) => {
-    const child = spawn(process.execPath, ['-e', CHILD], {
-      cwd: __dirname, // finds bench/node_modules/sharp
-      env: { ...env, ADDON: addonPath(), BENCH_ADDON: benchPath(), JOB: JSON.stringify(job) },
-      stdio: ['ignore', 'ignore', 'pipe', 'pipe'],
-    });
-    const err = [];
-    const ret = [];
-    child.stderr.on('data', (c) => err.push(c));
-    child.stdio[3].on('data', (c) => ret.push(c));
-    child.on('close', (code) => (code === 0 ? resolve(JSON.parse(Buffer.concat(ret))) : reject(new Error(Buffer.concat(err).toString()))));
-  });
-}
 
 async function main() {
   const cups = await PrivateCups.start({ queues: [QUEUE] });
   try {
     const width = 10000;
     const height = 10000;
-    const r = await runChild(cups.env, { queue: QUEUE, width, height, path: 'printTraceCode' });
+    const r = await runBenchChild(CHILD, cups.env, { queue: QUEUE, width, height, path: 'printTraceCode' });
     if (!r.ok) throw new Error('printTraceCode refused');
     const [job] = await cups.waitForJobs(QUEUE, 1, 60000);
-    const before = await runChild(cups.env, { queue: QUEUE, width, height, path: 'twoPasses' });
-    const a = await runChild(cups.env, { queue: QUEUE, width, height, path: 'printTraceCodeAsync' });
+    const before = await runBenchChild(CHILD, cups.env, { queue: QUEUE, width, height, path: 'twoPasses' });
+    const a = await runBenchChild(CHILD, cups.env, { queue: QUEUE, width, height, path: 'printTraceCodeAsync' });
     if (!a.ok) throw new Error('printTraceCodeAsync refused');
     await cups.waitForJobs(QUEUE, 2, 60000);
-    const sharp = await runChild(cups.env, { queue: QUEUE, width, height, path: 'sharp' });
+    const sharp = await runBenchChild(CHILD, cups.env, { queue: QUEUE, width, height, path: 'sharp' });
 
     const prepared = 1078 + 400 * 240;
     const command = job.data.length;

@@ -13,9 +13,8 @@
 //   node bench/stall.js
 
 const path = require('path');
-const { spawn } = require('child_process');
 const { PrivateCups } = require('../lib/private-cups');
-const { addonPath, benchPath, table, saveResult } = require('./lib/common');
+const { table, saveResult, runBenchChild } = require('./lib/common');
 
 const QUEUE = 'bench_stall';
 const REPEAT = 7;
@@ -75,20 +74,6 @@ async function stall(call) {
 })();
 `;
 
-function runChild(env, job) {
-  return new Promise((resolve, reject) => {
-    const child = spawn(process.execPath, ['-e', CHILD], {
-      cwd: __dirname, // finds bench/node_modules/sharp
-      env: { ...env, ADDON: addonPath(), BENCH_ADDON: benchPath(), JOB: JSON.stringify(job) },
-      stdio: ['ignore', 'ignore', 'pipe', 'pipe'],
-    });
-    const err = [];
-    const ret = [];
-    child.stderr.on('data', (c) => err.push(c));
-    child.stdio[3].on('data', (c) => ret.push(c));
-    child.on('close', (code) => (code === 0 ? resolve(JSON.parse(Buffer.concat(ret))) : reject(new Error(Buffer.concat(err).toString()))));
-  });
-}
 
 const median = (xs) => [...xs].sort((a, b) => a - b)[xs.length >> 1];
 const ms = (x) => (x < 10 ? x.toFixed(2) : x.toFixed(0));
@@ -100,7 +85,7 @@ async function main() {
     const results = {};
     const cell = (runs, key) => `${ms(median(runs.map((r) => r[key])))} (${ms(Math.max(...runs.map((r) => r[key])))})`;
     for (const [width, height] of SIZES) {
-      const r = await runChild(cups.env, { queue: QUEUE, width, height, kinds: KINDS, repeat: REPEAT });
+      const r = await runBenchChild(CHILD, cups.env, { queue: QUEUE, width, height, kinds: KINDS, repeat: REPEAT });
       results[`${width}x${height}`] = r;
       for (const key of ['cpu', 'wall']) rows.push([`${width} x ${height}`, key === 'cpu' ? 'on CPU' : 'wall clock', ...KINDS.map((k) => cell(r[k], key))]);
     }

@@ -5,6 +5,7 @@
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
+const { spawn } = require('child_process');
 
 const ROOT = path.resolve(__dirname, '..', '..');
 const BUILD = path.resolve(ROOT, process.env.BENCH_BUILD || 'build-bench');
@@ -174,7 +175,25 @@ function saveResult(name, data) {
   fs.writeFileSync(path.join(RESULTS, `${name}.json`), JSON.stringify({ machine: machine(), ...data }, null, 2) + '\n');
 }
 
+// Runs a benchmark body (source text) in a fresh node process, which hands its
+// result back as JSON on descriptor 3.
+function runBenchChild(source, env, job) {
+  return new Promise((resolve, reject) => {
+    const child = spawn(process.execPath, ['-e', source], {
+      cwd: path.join(__dirname, '..'), // finds bench/node_modules/sharp
+      env: { ...env, ADDON: addonPath(), BENCH_ADDON: benchPath(), JOB: JSON.stringify(job) },
+      stdio: ['ignore', 'ignore', 'pipe', 'pipe'],
+    });
+    const err = [];
+    const ret = [];
+    child.stderr.on('data', (c) => err.push(c));
+    child.stdio[3].on('data', (c) => ret.push(c));
+    child.on('close', (code) => (code === 0 ? resolve(JSON.parse(Buffer.concat(ret))) : reject(new Error(Buffer.concat(err).toString()))));
+  });
+}
+
 module.exports = {
+  runBenchChild,
   ROOT,
   BUILD,
   RESULTS,
