@@ -106,6 +106,8 @@ module.exports = [
     edits: [['return seconds > 86400 ? 86400 : seconds;', 'return kDefaultTimeout;']] },
   { id: 'timeout-progress', file: SRC('printer/cups_connection.cpp'), breaks: 'an upload that keeps moving is cut',
     edits: [['(watch.revents & POLLIN) != 0 || (after >= 0 && after < before)', '(watch.revents & POLLIN) != 0']] },
+  { id: 'finish-needs-answer', file: SRC('printer/cups_job.cpp'), breaks: 'a document whose answer never came reads as printed',
+    edits: [['return answer != nullptr && cupsLastError() == IPP_STATUS_OK;', 'return cupsLastError() == IPP_STATUS_OK;']] },
   { id: 'queue-name-case', file: SRC('printer/cups_dests.cpp'), breaks: 'queue names compared with their case',
     edits: [["const int ca = la >= 'A' && la <= 'Z' ? la + 32 : la;", 'const int ca = la;']] },
   { id: 'job-number-fork', file: SRC('printer/job_file.cpp'), breaks: 'a forked child draws its parent\'s numbers',

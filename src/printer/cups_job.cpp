@@ -20,10 +20,19 @@ JobSubmission lastError() {
   return failure(cupsLastError(), cupsLastErrorString());
 }
 
-JobSubmission timedOut() {
-  JobSubmission result = lastError();
+JobSubmission timedOut(JobSubmission result = lastError()) {
   result.timedOut = true;
   return result;
+}
+
+// cupsFinishDocument, but an answer must come: it returns cupsLastError(),
+// which nothing updates when none does (a timeout, a scheduler gone), so it
+// would still hold the Create-Job's success.
+bool finishDocument(http_t* http, const char* name) {
+  char resource[1024];
+  std::snprintf(resource, sizeof resource, "/printers/%s", name);
+  const IppPtr answer(cupsGetResponse(http, resource));
+  return answer != nullptr && cupsLastError() == IPP_STATUS_OK;
 }
 
 // The Create-Job request of cupsCreateDestJob (cups/dest-job.c), sent to the
@@ -109,16 +118,18 @@ JobSubmission submitFile(CupsConnection& cups, const QueueDests& queue, const ch
       status = cupsWriteRequestData(http, buffer, static_cast<size_t>(bytes));
     }
     cupsFileClose(fp);
-    if (status == HTTP_STATUS_CONTINUE && cupsFinishDocument(http, name) == IPP_STATUS_OK) {
+    if (status == HTTP_STATUS_CONTINUE && finishDocument(http, name)) {
       result.jobId = jobId;
       return result;
     }
-    result = lastError();
+    result = cupsLastError() != IPP_STATUS_OK
+                 ? lastError()
+                 : failure(IPP_STATUS_ERROR_INTERNAL, std::strerror(httpError(http)));
   } else {
     result = failure(IPP_STATUS_ERROR_DOCUMENT_ACCESS, std::strerror(errno));
   }
   // Cancelling is one more exchange: not with a scheduler that stopped answering.
-  if (cups.timedOut()) return timedOut();
+  if (cups.timedOut()) return timedOut(result);
   cupsCancelJob2(http, name, jobId, 0);
   return result;
 }

@@ -159,20 +159,21 @@ test('a scheduler that stops answering: false within the timeout, and says so', 
   assert.deepEqual(loggedJobFiles(print).filter((f) => fs.existsSync(f)), []);
 });
 
-// A socket between the add-on and the scheduler that passes the add-on's
-// first `stallAfter` bytes on and then stops reading; answers pass freely.
-function stallingProxy(cups, stallAfter) {
-  const socket = path.join(cups.dir, 'stalling.sock');
+// A socket between the add-on and the scheduler that passes everything on
+// until the add-on has sent `after` bytes, then stops reading the add-on's
+// bytes ('upload') or stops passing the scheduler's back ('answer').
+function stallingProxy(cups, after, what) {
+  const socket = path.join(cups.dir, `stalling-${what}.sock`);
   const sockets = [];
   let forwarded = 0;
   const server = net.createServer((client) => {
     const upstream = net.connect(cups.socket);
     sockets.push(client, upstream);
-    upstream.pipe(client);
+    upstream.on('data', (piece) => (what === 'answer' && forwarded >= after) || client.write(piece));
     client.on('data', (piece) => {
       upstream.write(piece);
       forwarded += piece.length;
-      if (forwarded >= stallAfter) client.pause();
+      if (what === 'upload' && forwarded >= after) client.pause();
     });
     for (const s of [client, upstream]) s.on('error', () => {});
     client.on('close', () => upstream.destroy());
@@ -185,7 +186,7 @@ function stallingProxy(cups, stallAfter) {
   return { env: { ...cups.env, CUPS_SERVER: socket }, close };
 }
 
-test('an upload that stops moving is cut, and says so', async (t) => {
+test('an upload that stops moving, or an answer that never comes, is a failure that says so', async (t) => {
   const cups = await PrivateCups.start({ queues: ['field_stall'] });
   t.after(() => cups.stop());
   // 200 x 150 mm at 203 dpi of random dots: 240,000 raster bytes that do
@@ -194,14 +195,17 @@ test('an upload that stops moving is cut, and says so', async (t) => {
   const noise = () => ((seed = (seed * 1103515245 + 12345) >>> 0) >>> 30) & 1;
   const image = path.join(cups.dir, 'noise.bmp');
   fs.writeFileSync(image, makeBmp({ width: 1600, height: 1200, bpp: 8, pixel: () => (noise() ? 0 : 255) }));
-  const stall = stallingProxy(cups, 64 * 1024);
-  t.after(stall.close);
-  const r = await runInChild(
-    `return addon.printTraceCode({ device: 'field_stall', instruction: 'TSPL', withCutter: false, width: 200,
-      height: 150, buffer: require('fs').readFileSync(${JSON.stringify(image)}) });`,
-    { env: { ...stall.env, TRACE_LABEL_CUPS_TIMEOUT: '1' } },
-  );
-  assert.deepEqual(r.answer, { kind: 'value', value: false });
-  assert.ok(r.stdout.includes(`[DEBUG] macOS平台: 打印失败，错误码=1280\n${TIMEOUT_LINE(1)}`), r.stdout);
-  assert.deepEqual(loggedJobFiles(r.stdout).filter((f) => fs.existsSync(f)), []);
+  // The answer to the document comes once all of it is in.
+  for (const [what, after] of [['upload', 64 * 1024], ['answer', 240000]]) {
+    const stall = stallingProxy(cups, after, what);
+    t.after(stall.close);
+    const r = await runInChild(
+      `return addon.printTraceCode({ device: 'field_stall', instruction: 'TSPL', withCutter: false, width: 200,
+        height: 150, buffer: require('fs').readFileSync(${JSON.stringify(image)}) });`,
+      { env: { ...stall.env, TRACE_LABEL_CUPS_TIMEOUT: '1' } },
+    );
+    assert.deepEqual(r.answer, { kind: 'value', value: false }, what);
+    assert.ok(r.stdout.includes(`[DEBUG] macOS平台: 打印失败，错误码=1280\n${TIMEOUT_LINE(1)}`), r.stdout);
+    assert.deepEqual(loggedJobFiles(r.stdout).filter((f) => fs.existsSync(f)), []);
+  }
 });
