@@ -68,7 +68,7 @@ function locate(dir, fault) {
 // A test that asserts wall-clock bounds cannot tell a fault from a busy machine.
 const TIMED = ['responsiveness.test.js'];
 // Quick files first, so that a catch costs little.
-const FIRST = ['virtual-printer', 'connection', 'print', 'round-trip', 'faults', 'async', 'render', 'hostile'];
+const FIRST = ['virtual-printer', 'print', 'round-trip', 'faults', 'async', 'render', 'hostile'];
 const rank = (file) => {
   const at = FIRST.indexOf(file.replace('.test.js', ''));
   return at < 0 ? FIRST.length : at;

@@ -134,10 +134,11 @@ test('jobs: a held job times out, is cancelled, then reads canceled', async (t) 
       bad: await outcome(addon.getJob(0)), never: await addon.waitForJob(98) };`,
   );
   const { held, waited, cancelled, again, final, unknown, bad, never } = r.answer.value;
-  assert.deepEqual([held.id, held.printer, held.state, held.completedAt], [1, 'api_q', 'held', null]);
-  assert.equal(waited.code, 'ERR_SCHEDULER_TIMEOUT');
-  assert.equal(waited.job.state, 'held');
+  assert.deepEqual({ ...held, createdAt: typeof held.createdAt }, { id: 1, printer: 'api_q', state: 'held',
+    stateReasons: ['job-hold-until-specified'], title: 'label.png', createdAt: 'string', completedAt: null });
+  assert.deepEqual([waited.code, waited.job.state], ['ERR_SCHEDULER_TIMEOUT', 'held']);
   assert.deepEqual([cancelled, again, final.state, unknown, bad.code, never], [true, false, 'canceled', null, 'ERR_INVALID_OPTIONS', null]);
+  assert.ok(new Date(final.completedAt) >= new Date(held.createdAt));
   assert.equal(cups.jobs('api_q').length, 0);
 });
 

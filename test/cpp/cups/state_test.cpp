@@ -1,4 +1,5 @@
-// Printer and job state as the private scheduler reports it.
+// Printer state as the private scheduler reports it; job state is
+// test/js/api.test.js's, through the same calls.
 #include "printer/state.h"
 
 #include <gtest/gtest.h>
@@ -6,11 +7,9 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <thread>
 #include <tuple>
 
 #include "cups_env.h"
@@ -33,14 +32,6 @@ void addPpdQueue(const std::string& name) {
   ASSERT_EQ(testcups::admin("lpadmin -p " + name + " -E -v capture:/" + name + " -P " + ppd), 0);
 }
 
-// A six-byte job; "held" keeps it until someone releases or cancels it.
-int32_t submit(http_t* http, const char* title, bool held) {
-  const std::string file = std::string(std::getenv("HOME")) + "/label.txt";
-  std::ofstream(file) << "label\n";
-  cups_option_t hold = {const_cast<char*>("job-hold-until"), const_cast<char*>("indefinite")};
-  return cupsPrintFile2(http, "st_idle", file.c_str(), title, held, &hold);
-}
-
 std::ostream& operator<<(std::ostream& out, const std::vector<std::string>& words) {
   out << "[";
   for (const auto& word : words) out << word << ";";
@@ -52,13 +43,6 @@ std::string show(const PrinterInfo& p) {
   out << p.name << " " << p.state << " " << p.stateReasons << " '" << p.stateMessage
       << "' accepting=" << p.acceptingJobs << " default=" << p.isDefault
       << " dpi=" << p.resolutionDpi.value_or(0) << " " << p.deviceUri << " " << p.makeAndModel;
-  return out.str();
-}
-
-std::string show(const JobInfo& j) {
-  std::ostringstream out;
-  out << j.id << " " << j.printer << " " << j.state << " " << j.stateReasons << " '" << j.title
-      << "' k=" << j.kOctets.value_or(0);
   return out.str();
 }
 
@@ -123,49 +107,6 @@ TEST_F(StateTest, UnknownQueuesAreNotFound) {
     EXPECT_EQ(got.outcome, Lookup::NotFound) << name << ": " << show(got.printer);
     EXPECT_EQ(got.failure.status, IPP_STATUS_ERROR_NOT_FOUND) << name;
   }
-}
-
-TEST_F(StateTest, HeldJobIsCancelledOnceAndUnknownJobsAreNotFound) {
-  const int32_t id = submit(http.get(), "held label", true);
-  ASSERT_GT(id, 0) << cupsLastErrorString();
-  JobLookup got = getJob(http.get(), id);
-  ASSERT_EQ(got.outcome, Lookup::Found) << got.failure.message;
-  EXPECT_EQ(show(got.job),
-            std::to_string(id) + " st_idle held [job-hold-until-specified;] 'held label' k=1");
-  EXPECT_TRUE(got.job.createdAt.has_value());
-  EXPECT_FALSE(got.job.completedAt.has_value());
-
-  EXPECT_EQ(cancelJob(http.get(), id).outcome, Cancel::Cancelled);
-  got = getJob(http.get(), id);
-  ASSERT_EQ(got.outcome, Lookup::Found);
-  EXPECT_EQ(got.job.state, "canceled");
-  EXPECT_GE(got.job.completedAt.value_or(0), got.job.createdAt.value_or(1));
-
-  const CancelResult again = cancelJob(http.get(), id);
-  EXPECT_EQ(again.outcome, Cancel::AlreadyFinal);
-  EXPECT_EQ(again.failure.status, IPP_STATUS_ERROR_NOT_POSSIBLE);
-
-  for (const int32_t unknown : {0, -3, id + 1000}) {
-    EXPECT_EQ(
-        std::pair(getJob(http.get(), unknown).outcome, cancelJob(http.get(), unknown).outcome),
-        std::pair(Lookup::NotFound, Cancel::NotFound))
-        << unknown;
-  }
-}
-
-TEST_F(StateTest, PrintedJobEndsCompleted) {
-  const int32_t id = submit(http.get(), "printed label", false);
-  ASSERT_GT(id, 0) << cupsLastErrorString();
-  // The backend has the job; the scheduler marks it completed soon after.
-  EXPECT_EQ(testcups::waitForJob("st_idle"), (std::vector<uint8_t>{'l', 'a', 'b', 'e', 'l', '\n'}));
-  JobLookup got = getJob(http.get(), id);
-  while (got.outcome == Lookup::Found && !isFinalJobState(got.job.state)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    got = getJob(http.get(), id);
-  }
-  ASSERT_EQ(got.outcome, Lookup::Found) << got.failure.message;
-  got.job.stateReasons.clear();  // they settle only after the state does
-  EXPECT_EQ(show(got.job), std::to_string(id) + " st_idle completed [] 'printed label' k=1");
 }
 
 // A scheduler that took the connection and then went away (its socket gone
