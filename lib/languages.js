@@ -3,7 +3,8 @@
 // case), and the file extension the command-line tool gives each stream; the
 // resolution the add-on assumes when CUPS reports none, and the dot density
 // a resolution gives. The add-on's own copies are checked against these by
-// test/js/languages.test.js.
+// test/js/round-trip.test.js (every language) and render.test.js (the default
+// resolution).
 
 const LANGUAGES = Object.freeze(['TSPL', 'ZPL', 'ESC/POS', 'CPCL', 'PPLA', 'DPL']);
 
