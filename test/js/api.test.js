@@ -160,7 +160,8 @@ test('without job history: a job seen and then gone resolves as forgotten', asyn
   assert.deepEqual(r.answer.value, [true, 'forgotten', 'Qorvin', null, false]);
 });
 
-test('a scheduler that stops answering: every call rejects with ERR_SCHEDULER_TIMEOUT', async (t) => {
+// The blocking calls answer false and log the timeout; the others reject.
+test('a scheduler that stops answering: every call gives up within the timeout, and says so', async (t) => {
   const cups = await PrivateCups.start({ queues: ['api_hung'] });
   t.after(() => cups.stop());
   process.kill(cups.proc.pid, 'SIGSTOP');
@@ -168,12 +169,23 @@ test('a scheduler that stops answering: every call rejects with ERR_SCHEDULER_TI
   try {
     r = await child(
       cups,
-      `return Promise.all([addon.submitTraceCode(label('api_hung')), addon.listPrinters(), addon.getPrinter('api_hung'),
-        addon.getJob(1), addon.cancelJob(1)].map((p) => outcome(p).then((e) => e.code)));`,
+      `const check = addon.checkPrinterConnection('api_hung');
+      process.stdout.write('---\\n');
+      const print = addon.printTraceCode({ ...label('api_hung'), image: undefined, buffer: addon.toBMP(image) });
+      process.stdout.write('---\\n');
+      return [check, print, ...await Promise.all([addon.submitTraceCode(label('api_hung')), addon.listPrinters(),
+        addon.getPrinter('api_hung'), addon.getJob(1), addon.cancelJob(1)].map((p) => outcome(p).then((e) => e.code)))];`,
       { TRACE_LABEL_CUPS_TIMEOUT: '0.5' },
     );
   } finally {
     process.kill(cups.proc.pid, 'SIGCONT');
   }
-  assert.deepEqual(r.answer.value, Array(5).fill('ERR_SCHEDULER_TIMEOUT'));
+  assert.deepEqual(r.answer.value, [false, false, ...Array(5).fill('ERR_SCHEDULER_TIMEOUT')]);
+  const timeout = '[DEBUG] macOS平台: CUPS调度程序在0.5秒内没有响应，已放弃\n';
+  const [check, print] = r.stdout.split('---\n');
+  assert.equal(check, `[DEBUG] Checking printer connection: api_hung\n${timeout}[DEBUG] 最终连接状态: isConnected = false\n`);
+  assert.match(print, /加载打印机默认设置失败，将使用内置默认值\n/);
+  assert.ok(print.endsWith('[DEBUG] macOS平台: 发送打印任务到CUPS...\n[DEBUG] macOS平台: 打印失败，错误码=1280\n' +
+    `${timeout}[DEBUG] macOS平台: 释放CUPS选项资源\n[DEBUG] macOS平台: 删除临时文件\n`), print);
+  assert.deepEqual(loggedJobFiles(print).filter((f) => fs.existsSync(f)), []);
 });
