@@ -98,16 +98,8 @@ async function app(): Promise<void> {
   await submitTraceCode({ ...options, copies: '2' });
   // @ts-expect-error only 203, 300 and 600 dpi
   await submitTraceCode({ ...options, dpi: 200 });
-  // @ts-expect-error withCutter is a boolean here too
-  await submitTraceCode({ ...options, withCutter: 1 });
   // @ts-expect-error an image or a buffer is required
   await submitTraceCode(label);
-  // @ts-expect-error options are required
-  await submitTraceCode();
-  // @ts-expect-error job ids are numbers
-  await getJob('12');
-  // @ts-expect-error a queue name is required
-  await getPrinter();
   // @ts-expect-error the timeout is a number of milliseconds
   await waitForJob(job.jobId, { timeout: '5s' });
   void [one, state, done, cancelled, sure];
@@ -115,16 +107,12 @@ async function app(): Promise<void> {
 
 // @ts-expect-error the answer may be null
 const strict: boolean = checkPrinterConnection('label');
-// @ts-expect-error a name is required
-checkPrinterConnection();
 // @ts-expect-error the answer may be undefined
 const strictPrint: boolean = printTraceCode(options);
 // @ts-expect-error options are required
 printTraceCode();
 // @ts-expect-error withCutter is a boolean
 printTraceCode({ ...options, withCutter: 1 });
-// @ts-expect-error width is a number of millimetres
-printTraceCode({ ...options, width: '50' });
 // @ts-expect-error languages are named exactly
 printTraceCode({ ...options, instruction: 'zpl' });
 // @ts-expect-error the image is bytes, not a file name
@@ -137,8 +125,6 @@ printTraceCode({ ...label, image: imageData });
 const notAwaited: boolean | undefined = printTraceCodeAsync(options);
 // @ts-expect-error the resolution is a number
 renderTraceCode(options, '300');
-// @ts-expect-error an image or a buffer is required
-renderTraceCode(label);
 // @ts-expect-error a file name is not an image
 renderTraceCode({ ...label, image: 'label.png' });
 // @ts-expect-error two channels (gray and alpha) are not a pixel layout
