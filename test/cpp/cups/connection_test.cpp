@@ -1,10 +1,6 @@
 // The bounded connection: an upload that keeps moving, however slowly, is not
 // cut, also while libcups already waits for the answer and the socket buffers
-// still drain. A relay between the add-on and the scheduler reads the
-// add-on's bytes at a set pace, one read() per tick, like a slow link to a
-// remote print server: it listens on TCP on the loopback address with a small
-// receive window, so that what it has not read waits in the add-on's send
-// queue.
+// still drain, as they do on a slow link to a remote print server.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -34,69 +30,31 @@ namespace {
 
 using namespace std::chrono_literals;
 
-int connectUnix(const std::string& path) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  path.copy(addr.sun_path, sizeof addr.sun_path - 1);
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-    throw std::runtime_error("connect " + path);
-  }
-  return fd;
-}
-
-// A listening TCP socket on the loopback address; its port goes to *port.
-int listenLoopback(int* port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof addr;
-  // A small receive window keeps what is not read yet on the sender's side,
-  // as a slow link would.
-  const int window = 4096;
-  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 8) != 0 ||
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) != 0) {
-    throw std::runtime_error("listen");
-  }
-  *port = ntohs(addr.sin_port);
-  return fd;
-}
-
-bool writeAll(int fd, const char* data, ssize_t size) {
-  while (size > 0) {
-    const ssize_t n = write(fd, data, static_cast<size_t>(size));
-    if (n <= 0) return false;
-    data += n;
-    size -= n;
-  }
-  return true;
-}
-
-class Relay {
+// Takes one connection on a loopback TCP port and relays it to the
+// scheduler's socket: the add-on's bytes `bytesPerTick` at a time, one read
+// per tick, the scheduler's as they come. A small receive window keeps what
+// is not read yet on the add-on's side, as a slow link would.
+class SlowLink {
  public:
-  Relay(const std::string& upstream, size_t bytesPerTick, std::chrono::milliseconds tick)
-      : listener_(listenLoopback(&port_)) {
-    threads_.emplace_back([=] {
-      while (!stop_) {
-        pollfd p{listener_, POLLIN, 0};
-        if (poll(&p, 1, 50) <= 0) continue;
-        const int client = accept(listener_, nullptr, nullptr);
-        const int server = connectUnix(upstream);
-        fds_.push_back(client);
-        fds_.push_back(server);
-        threads_.emplace_back([=] { pump(client, server, bytesPerTick, tick); });
-        threads_.emplace_back([=] { pump(server, client, 65536, 0ms); });
-      }
-    });
+  SlowLink(const std::string& upstream, size_t bytesPerTick, std::chrono::milliseconds tick)
+      : listener_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof addr;
+    const int window = 4096;
+    setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+    if (bind(listener_, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(listener_, 1) != 0 ||
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &size) != 0) {
+      throw std::runtime_error("listen");
+    }
+    port_ = ntohs(addr.sin_port);
+    thread_ = std::thread([=] { relay(upstream, bytesPerTick, tick); });
   }
-  ~Relay() {
+  ~SlowLink() {
     stop_ = true;
-    threads_.front().join();
-    for (const int fd : fds_) shutdown(fd, SHUT_RDWR);
-    for (size_t i = 1; i < threads_.size(); ++i) threads_[i].join();
-    for (const int fd : fds_) close(fd);
+    thread_.join();
     close(listener_);
   }
   // For cupsSetServer.
@@ -104,25 +62,40 @@ class Relay {
   int ticks() const { return ticks_; }
 
  private:
-  void pump(int from, int to, size_t bytesPerTick, std::chrono::milliseconds tick) {
-    std::vector<char> buffer(bytesPerTick);
-    for (;;) {
-      const ssize_t n = read(from, buffer.data(), buffer.size());
-      if (n <= 0 || !writeAll(to, buffer.data(), n)) break;
-      if (tick.count() > 0) {
-        ++ticks_;
-        std::this_thread::sleep_for(tick);
+  void relay(const std::string& upstream, size_t bytesPerTick, std::chrono::milliseconds tick) {
+    pollfd listening{listener_, POLLIN, 0};
+    while (!stop_ && poll(&listening, 1, 50) <= 0) continue;
+    if (stop_) return;
+    const int client = accept(listener_, nullptr, nullptr);
+    const int server = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    upstream.copy(addr.sun_path, sizeof addr.sun_path - 1);
+    connect(server, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+    std::vector<char> buffer(65536);
+    // From the scheduler (index 1) as it comes; from the add-on a tick at a time.
+    for (bool open = true; open && !stop_;) {
+      pollfd ends[] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+      poll(ends, 2, 50);
+      for (int i : {1, 0}) {
+        if (ends[i].revents == 0) continue;
+        const ssize_t n = read(ends[i].fd, buffer.data(), i == 1 ? buffer.size() : bytesPerTick);
+        open = open && n > 0 && send(ends[1 - i].fd, buffer.data(), size_t(n), MSG_NOSIGNAL) == n;
+        if (i == 0 && open) {
+          ++ticks_;
+          std::this_thread::sleep_for(tick);
+        }
       }
     }
-    shutdown(to, SHUT_WR);
+    close(client);
+    close(server);
   }
 
-  int port_ = 0;
   int listener_;
+  int port_ = 0;
   std::atomic<bool> stop_{false};
   std::atomic<int> ticks_{0};
-  std::vector<int> fds_;  // written by the accepting thread only, read after it ended
-  std::vector<std::thread> threads_;
+  std::thread thread_;
 };
 
 TEST(CupsConnection, AnUploadThatKeepsMovingIsNotCut) {
@@ -143,7 +116,7 @@ TEST(CupsConnection, AnUploadThatKeepsMovingIsNotCut) {
   TraceCodePrintParams copy = params;
   const ByteVector expected = makeInstruction(std::move(copy), 203)->render();
 
-  Relay relay(std::getenv("CUPS_SERVER"), 4096, 100ms);
+  SlowLink relay(std::getenv("CUPS_SERVER"), 4096, 100ms);
   setenv("TRACE_LABEL_CUPS_TIMEOUT", "0.5", 1);
   bool ok = false;
   testing::internal::CaptureStdout();
