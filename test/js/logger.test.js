@@ -1,7 +1,8 @@
 'use strict';
 // setLogger moves the log and never changes it: the same lines in the same
 // order on standard output, to a function or nowhere, for blocking, async and
-// render calls alike; per thread; and render -o - keeps stdout for the stream.
+// render calls alike; and render -o - keeps stdout for the stream. Loggers of
+// worker threads are responsiveness.test.js's.
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
@@ -60,33 +61,6 @@ test('setLogger', async (t) => {
       assert.equal(seen, lines.length, `${what}: every line arrives before the call answers`);
       assert.equal(thrown, lines.length, `${what}: a throwing logger still gets every line`);
     }
-  });
-
-  await t.test('a worker thread has a logger of its own, for the render module too', async () => {
-    const r = await run(`
-      const { Worker } = require('worker_threads');
-      const main = [];
-      addon.setLogger((line) => main.push(line));
-      const worker = new Worker(\`
-        const { parentPort } = require('worker_threads');
-        const addon = require(${JSON.stringify(path.join(ROOT, 'index.js'))});
-        const lines = [];
-        addon.setLogger((line) => lines.push(line));
-        addon.renderTraceCode(${options().replace(/`/g, '\\`')});
-        addon.checkPrinterConnectionAsync('from_worker').then(() => parentPort.postMessage(lines));
-      \`, { eval: true });
-      const done = addon.checkPrinterConnectionAsync('from_main_async');
-      addon.checkPrinterConnection('from_main');
-      const fromWorker = await new Promise((resolve, reject) => worker.once('message', resolve).once('error', reject));
-      await done;
-      return { main, fromWorker };`);
-    assert.equal(r.stdout, '');
-    const { main, fromWorker } = r.answer.value;
-    const has = (lines, text) => lines.some((l) => l.includes(text));
-    assert.ok(has(main, 'from_main') && has(main, 'from_main_async'), main.join('\n'));
-    assert.ok(!has(main, 'from_worker') && !has(main, 'BaseInstruction'), main.join('\n'));
-    assert.ok(has(fromWorker, 'from_worker') && has(fromWorker, 'BaseInstruction'), fromWorker.join('\n'));
-    assert.ok(!has(fromWorker, 'from_main'), fromWorker.join('\n'));
   });
 
   await t.test('render -o - writes exactly the stream to stdout and the log to stderr', async () => {

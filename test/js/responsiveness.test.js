@@ -2,7 +2,8 @@
 // A scheduler that stops answering (SIGSTOP) holds neither the event loop nor
 // the way out: the loop keeps turning while async calls wait and they all
 // settle once it answers again; process.exit() ends the process and
-// worker.terminate() returns while a call is blocked. Timings are the
+// worker.terminate() returns while a call is blocked; worker threads use the
+// module at once, each with its own logger. Timings are the
 // benchmark's business (bench/stall.js): here only order and counts.
 const test = require('node:test');
 const assert = require('node:assert/strict');
@@ -117,23 +118,39 @@ test('a stopped scheduler', async (t) => {
     });
   }
 
-  await t.test('several worker threads use the module at once', async () => {
+  // Each thread's logger gets its own calls' lines, the render module's too.
+  await t.test('several worker threads use the module at once, each with its own logger', async () => {
     const before = cups.jobs(QUEUE).length;
     const r = await runInChild(`
       const { Worker } = require('worker_threads');
+      const main = [];
+      addon.setLogger((line) => main.push(line));
       const run = (width) => new Promise((resolve, reject) => {
         const w = new Worker(\`
           const { parentPort, workerData } = require('worker_threads');
           const addon = require(${addonPath});
+          const lines = [];
+          addon.setLogger((line) => lines.push(line));
           const options = { ...${good.replace(/`/g, '\\`')}, width: workerData };
           Promise.all([addon.printTraceCodeAsync(options), addon.checkPrinterConnectionAsync('${QUEUE}'),
-            addon.printTraceCode({ ...options, height: 2 })]).then((a) => parentPort.postMessage(a));\`,
+            addon.printTraceCode({ ...options, height: 2 }), Buffer.isBuffer(addon.renderTraceCode(options))])
+            .then((a) => parentPort.postMessage([a, lines]));\`,
           { eval: true, workerData: width });
         w.once('message', resolve);
         w.once('error', reject);
       });
-      return Promise.all([1, 2, 3, 4].map(run));`, { env: cups.env });
-    assert.deepEqual(r.answer.value, [1, 2, 3, 4].map(() => [true, true, true]), r.stderr);
+      const workers = Promise.all([1, 2, 3, 4].map(run));
+      addon.checkPrinterConnection('from_main');
+      return { workers: await workers, main };`, { env: cups.env });
+    const { workers, main } = r.answer.value;
+    assert.deepEqual(workers.map(([answers]) => answers), [1, 2, 3, 4].map(() => [true, true, true, true]), r.stderr);
+    assert.equal(r.stdout, '');
+    assert.ok(main.some((l) => l.includes('from_main')) && !main.some((l) => l.includes('BaseInstruction')), main.join('\n'));
+    workers.forEach(([, lines], i) => {
+      const resized = lines.filter((l) => l.includes('调整为')).map((l) => l.split('调整为')[1]).sort();
+      assert.deepEqual(resized, [`${8 * (i + 1)} x 8`, `${8 * (i + 1)} x 16`, `${8 * (i + 1)} x 8`].sort(), lines.join('\n'));
+      assert.ok(!lines.some((l) => l.includes('from_main')));
+    });
     const jobs = await cups.waitForJobs(QUEUE, before + 8);
     const sizes = jobs.slice(before).map((j) => j.data.toString('latin1').split('\r\n')[0]).sort();
     assert.deepEqual(sizes, [1, 2, 3, 4].flatMap((w) => [`SIZE ${w} mm, 1 mm`, `SIZE ${w} mm, 2 mm`]).sort());
