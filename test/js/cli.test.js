@@ -92,12 +92,6 @@ test('trace-label', async (t) => {
     assert.equal(cups.jobs(QUEUE).length, 0);
   });
 
-  await t.test('check finds the queue', () => {
-    const r = cli('check', QUEUE);
-    assert.equal(r.status, 0);
-    assert.match(r.stdout, new RegExp(`isConnected = true\\n${QUEUE}: connected\\n$`));
-  });
-
   // A language may be named in any case; the file written by render is the job print sends, from a PNG as from a BMP.
   await t.test('print, render and preview agree', async () => {
     const before = cups.jobs(QUEUE).length;
@@ -122,7 +116,8 @@ test('trace-label', async (t) => {
     assert.match(previewed.stdout, new RegExp(`ESC\\/POS label of 32 x 16 dots, 256 printed\\n$`));
   });
 
-  await t.test('list, status and job show what CUPS has; --copies reaches the job', async () => {
+  await t.test('check, list, status and job show what CUPS has; --copies reaches the job', async () => {
+    assert.match(cli('check', QUEUE).stdout, new RegExp(`isConnected = true\\n${QUEUE}: connected\\n$`));
     cups.admin('cupsdisable', ['-r', 'out of labels', QUEUE]);
     const printed = cli('print', '-p', QUEUE, '-l', 'TSPL', ...label, '--copies', '2', 'half.png');
     assert.match(printed.stdout, new RegExp(`\\n2 copies of a TSPL label 4 x 2 mm sent to ${QUEUE} as job (\\d+)\\n$`), printed.stderr);
@@ -135,15 +130,12 @@ test('trace-label', async (t) => {
     assert.equal((await cups.waitForJobs(QUEUE, Number(id))).at(-1).copies, 2);
   });
 
-  await t.test('--force allows a label over a metre', () => {
+  await t.test('--force allows a label over a metre; --dpi 300 renders and previews at 12 dots/mm', () => {
     const r = cli('render', '-l', 'CPCL', '--width', '1001', '--height', '1', '--force', '-o', file('long.cpcl'), 'half.bmp');
     assert.match(r.stdout, /long.cpcl: \d+ bytes of CPCL at 203 dpi\n$/, r.stderr);
     assert.match(fs.readFileSync(file('long.cpcl'), 'latin1'), /^! 0 200 200 8 1\r\nPW 8008\r\n/);
-  });
-
-  await t.test('--dpi 300 renders and previews at 12 dots/mm', () => {
     assert.equal(cli('render', '-l', 'TSPL', ...label, '--dpi', '300', '-o', file('label.tspl'), 'half.bmp').status, 0);
-    const r = cli('preview', '--dpi', '300', file('label.tspl'), '-o', file('label.png'));
-    assert.match(r.stdout, /TSPL label of 48 x 24 dots, 576 printed\n$/, r.stderr);
+    const p = cli('preview', '--dpi', '300', file('label.tspl'), '-o', file('label.png'));
+    assert.match(p.stdout, /TSPL label of 48 x 24 dots, 576 printed\n$/, p.stderr);
   });
 });

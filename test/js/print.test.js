@@ -49,21 +49,14 @@ test('printTraceCode', async (t) => {
     assert.equal(r.stdout, '');
   });
 
-  // [options changed, how the log ends]; none of them gets as far as a job file.
-  const failureCases = [
-    [', width: -50', '[DEBUG] 无效的目标尺寸: -400 x 8\n[DEBUG] BaseInstruction: BMP调整尺寸失败，返回空数据\n'],
-    [', buffer: Buffer.alloc(0)', CONVERT_FAILED],
-    // A view one byte short, the real last byte right after it: read in place, never past its length.
-    [', buffer: Buffer.from(image).subarray(0, -1)', CONVERT_FAILED],
-  ];
-  for (const [over, tail] of failureCases) {
-    await t.test(`fails with its reason: ${over.slice(2)}`, async () => {
-      const r = await print(over);
-      assert.deepEqual(r.answer, { kind: 'value', value: false });
-      assert.ok(r.stdout.endsWith(tail), r.stdout);
-      assert.doesNotMatch(r.stdout, /生成临时文件名/);
-    });
-  }
+  // A view one byte short, the real last byte right after it: read in place,
+  // never past its length. The other refusals' lines are the C++ tests'.
+  await t.test('a view one byte short is a truncated image', async () => {
+    const r = await print(', buffer: Buffer.from(image).subarray(0, -1)');
+    assert.deepEqual(r.answer, { kind: 'value', value: false });
+    assert.ok(r.stdout.endsWith(CONVERT_FAILED), r.stdout);
+    assert.doesNotMatch(r.stdout, /生成临时文件名/);
+  });
 
   // The whole job, its type and title, and the whole log. The 300 dpi lines
   // are scheduler.test.js's and test/cpp/cups/print_test.cpp's.
