@@ -97,9 +97,10 @@ test('submitTraceCode refuses with a code and a reason', async (t) => {
 });
 
 test('printers: state, reason, default, the resolution a print would take; null when unknown', async (t) => {
-  const cups = await PrivateCups.start({ queues: ['api_raw', 'api_paused'] });
+  const cups = await PrivateCups.start({ queues: ['api_raw', 'api_paused', 'api_reject'] });
   t.after(() => cups.stop());
   cups.addPpdQueue('api_ppd300', { resolution: 300 });
+  cups.reject('api_reject');
   cups.admin('cupsdisable', ['-r', 'out of labels', 'api_paused']);
   cups.admin('lpadmin', ['-d', 'api_paused']);
   const home = cups.writeLpoptions(['Dest api_raw printer-resolution-default=300dpi'], path.join(cups.dir, 'home-lp'));
@@ -107,14 +108,16 @@ test('printers: state, reason, default, the resolution a print would take; null 
     await addon.submitTraceCode(label('api_paused'))];`;
   const [plain, withLpoptions] = [await child(cups, body), await child(cups, body, { HOME: home })];
   const [list, paused, none, job] = plain.answer.value;
-  const summary = (p) => [p.name, p.state, p.acceptingJobs, p.isDefault, p.dpi];
+  const summary = (p) => [p.name, p.state, p.acceptingJobs, p.isDefault, p.dpi, p.makeAndModel];
   assert.deepEqual(list.map(summary).sort(), [
-    ['api_paused', 'stopped', true, true, 203],
-    ['api_ppd300', 'idle', true, false, 300],
-    ['api_raw', 'idle', true, false, 203],
+    ['api_paused', 'stopped', true, true, 203, 'Local Raw Printer'],
+    ['api_ppd300', 'idle', true, false, 300, 'Test api_ppd300'],
+    ['api_raw', 'idle', true, false, 203, 'Local Raw Printer'],
+    ['api_reject', 'idle', false, false, 203, 'Local Raw Printer'],
   ]);
   assert.deepEqual(paused, list.find((p) => p.name === 'api_paused'));
   assert.deepEqual([paused.stateReasons, paused.stateMessage, paused.deviceUri], [['paused'], 'out of labels', 'capture:/api_paused']);
+  assert.equal(list.find((p) => p.name === 'api_reject').stateMessage, 'Rejecting Jobs');
   assert.equal(none, null);
   assert.ok(job.jobId >= 1, 'a stopped queue still takes jobs');
   assert.equal(withLpoptions.answer.value[0].find((p) => p.name === 'api_raw').dpi, 300);
