@@ -26,7 +26,9 @@ module.exports = [
   // Reading the print request
   { id: 'read-order', file: READER, breaks: 'height is read before width',
     edits: [['GetInt32Property(env, options, "width", params.width) == napi_ok && params.width != 0 &&\n         GetInt32Property(env, options, "height", params.height) == napi_ok && params.height != 0',
-      'GetInt32Property(env, options, "height", params.height) == napi_ok && params.height != 0 &&\n         GetInt32Property(env, options, "width", params.width) == napi_ok && params.width != 0']] },
+      'GetInt32Property(env, options, "height", params.height) == napi_ok && params.height != 0 &&\n         GetInt32Property(env, options, "width", params.width) == napi_ok && params.width != 0'],
+      ['GetInt32Property(env, options, at = "width", params.width) == napi_ok && params.width != 0 &&\n      GetInt32Property(env, options, at = "height", params.height) == napi_ok &&\n      params.height != 0 &&',
+        'GetInt32Property(env, options, at = "height", params.height) == napi_ok &&\n      params.height != 0 &&\n      GetInt32Property(env, options, at = "width", params.width) == napi_ok && params.width != 0 &&']] },
   { id: 'refuse-zero-width', file: READER, breaks: 'a zero width is accepted',
     edits: [['&& params.width != 0', ''], ['params.width == 0', 'false']] },
 
@@ -47,7 +49,7 @@ module.exports = [
     edits: [['"Custom.Transverse"', '"Custom.Portrait"']] },
   { id: 'document-format', file: SUBMIT, breaks: 'the job is not sent raw',
     edits: [['CUPS_FORMAT_RAW', 'CUPS_FORMAT_AUTO']] },
-  { id: 'title', file: SUBMIT, breaks: 'the job title',
+  { id: 'title', file: SUBMIT.concat(SRC('printer/print_request.h')), breaks: 'the job title',
     edits: [['"Qorvin"', '"Qorvin label"']] },
   { id: 'file-name', file: SUBMIT, breaks: 'the job file name pattern',
     edits: [['%02d%02d%02d_%d', '%02d%02d%02d%d']] },
@@ -98,8 +100,9 @@ module.exports = [
   { id: 'dot-factor-300', file: SRC('instruction/base.h', 'instruction/base.cpp', 'instruction/units.h', 'instruction/resolution.h'),
     breaks: '12 dots/mm from 300 dpi up, not at exactly 300',
     edits: [['dpi == 300 ? 12 : 8', 'dpi >= 300 ? 12 : 8']] },
-  { id: 'dpi-first-wins', file: SUBMIT.concat(SRC('printer/resolution.cpp')), breaks: 'the first matching instance wins',
-    edits: [['if (std::strcmp(dest.name, params.device.c_str()) != 0) continue;', 'if (defaultsLoaded || std::strcmp(dest.name, params.device.c_str()) != 0) continue;']] },
+  { id: 'dpi-first-wins', file: SUBMIT.concat(SRC('printer/resolution.cpp', 'printer/queue_resolution.cpp')), breaks: 'the first matching instance wins',
+    edits: [['if (std::strcmp(dest.name, params.device.c_str()) != 0) continue;', 'if (defaultsLoaded || std::strcmp(dest.name, params.device.c_str()) != 0) continue;'],
+      ['if (std::strcmp(dest.name, device.c_str()) != 0) continue;', 'if (found || std::strcmp(dest.name, device.c_str()) != 0) continue;']] },
 
   // The CUPS connection, the one-queue lookup, the job file's numbers
   { id: 'timeout-from-env', file: SRC('printer/cups_connection.cpp'), breaks: 'TRACE_LABEL_CUPS_TIMEOUT is ignored',
