@@ -24,8 +24,10 @@ git clone -q . "$second/tree"
 }
 
 # A session of its own, so that the suite running at the end goes with it;
-# its temporary files (private schedulers among them) under $second.
-mkdir "$second/tmp"
+# its temporary files (private schedulers among them) under $second, which
+# the capture backend must be able to reach when it runs as "lp".
+chmod 755 "$second"
+mkdir -m 1777 "$second/tmp"
 TMPDIR="$second/tmp" setsid bash -c '
   cd "$1/tree"
   for n in $(seq 1 1000); do
