@@ -63,6 +63,7 @@ test('a stopped scheduler', async (t) => {
 
   // Their call order is async.test.js's.
   await t.test('the loop keeps turning while calls wait', async () => {
+    const before = cups.jobs(QUEUE).length;
     stop();
     const r = await runInChild(`
       const settled = [];
@@ -77,6 +78,8 @@ test('a stopped scheduler', async (t) => {
       return { turns, whileStopped, answers };`, { env: { ...cups.env, ...DAY } });
     resume();
     assert.deepEqual(r.answer.value, { turns: 200, whileStopped: 0, answers: [true, true, true] });
+    // Captured before a later test counts the queue's jobs as its own.
+    await cups.waitForJobs(QUEUE, before + 2);
   });
 
   // [what, lines to wait for, the child's script]: each makes calls that
