@@ -30,6 +30,7 @@ Commands:
   list              list the CUPS queues with their state and resolution
   status NAME       show one queue: state, reasons, resolution, device
   job ID            show one job: its queue, state and title
+  build             build the native modules from source where no binary ships
 
 Run "trace-label <command> --help" for a command's options.
 Languages: ${LANGUAGES.join(', ')}
@@ -69,6 +70,13 @@ Shows one job: its queue, state (pending, held, processing, stopped,
 canceled, aborted, completed), the scheduler's reasons and its title. Exit
 code 1 when the scheduler does not know it (one that keeps no job history
 forgets a job once it has ended).`,
+  build: `Usage: trace-label build
+
+Builds the native modules from source, into the installed package's build/,
+for a platform that has no prebuilt binary (requiring the package then says
+so). Needs CMake 3.16 or newer, a C++17 compiler, make or ninja, the CUPS
+headers and cmake-js in the app; when one is missing it names it and how to
+get it. Does nothing when the modules already load. Exit code 0 when they load.`,
   render: `Usage: trace-label render --language LANG --width MM --height MM [--dpi N] [--cutter] -o FILE IMAGE
 
   -l, --language LANG  printer language: ${LANGUAGES.join(', ')}
@@ -195,6 +203,13 @@ async function scheduler(ask) {
 }
 
 const commands = {
+  build(args, out) {
+    const { values, positionals } = parse('build', args, {});
+    if (values.help) return out.help('build');
+    if (positionals.length) throw new UsageError('build takes no arguments');
+    return require('../lib/build-from-source').buildFromSource();
+  },
+
   check(args, out) {
     const { values, positionals } = parse('check', args, {});
     if (values.help) return out.help('check');

@@ -1,8 +1,8 @@
 'use strict';
 // Finds the native modules: an explicit path from the environment (a sanitizer
-// build, say), then a local build (a developer's, or the install script's
-// fallback), then the binary shipped for this platform in prebuilds/. Node-API 8
-// keeps one binary good for every Node and Electron version that has it.
+// build, say), then a local build (a developer's, or `trace-label build`'s),
+// then the binary shipped for this platform in prebuilds/. Node-API 8 keeps one
+// binary good for every Node and Electron version that has it.
 
 const fs = require('fs');
 const path = require('path');
@@ -38,8 +38,8 @@ function nativePath(name, { env = process.env, root = ROOT } = {}) {
   if (found) return found;
   const error = new Error(
     `trace-label-printer: no ${name}.node for ${platformTag()} (looked for ${places.join(' and ')}). ` +
-      'This platform has no prebuilt binary; build one from source: `npm rebuild trace-label-printer` ' +
-      '(needs CMake, a C++17 compiler, the CUPS headers and cmake-js; the message of that build says which are missing).',
+      'This platform has no prebuilt binary; build one from source, in the app: `npx trace-label build` ' +
+      '(needs CMake, a C++17 compiler, make or ninja, the CUPS headers and cmake-js; it says which are missing).',
   );
   error.code = 'TRACE_LABEL_NO_BINARY';
   throw error;

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # The package as an app gets it. Packs it (prepack builds the prebuilt
 # binaries), then installs the tarball into fresh apps with a PATH that holds
-# node, npm and basic tools but no cmake and no compiler: once with
-# --ignore-scripts (as pnpm does by default) and once with npm's install step,
-# which must not build anything. The first app then requires and imports the
-# package, renders a label and prints it through a private scheduler. Last, the
-# install step of a copy without binaries must fail and name what a source
-# build lacks.
+# node, npm and basic tools but no cmake and no compiler: with npm, npm
+# --ignore-scripts, yarn 1 and pnpm 10 (both fetched with npx), each with its
+# defaults; every one must exit 0, ask for no build approval and load the
+# package. One app then requires and imports the package, renders a label and
+# prints it through a private scheduler. Last, a copy without binaries must
+# refuse to load with an error naming `npx trace-label build`, and that
+# command must name what a source build lacks.
 #   scripts/install-check.sh [TARBALL]    default: npm pack of this checkout
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,21 +36,54 @@ for tool in cmake c++ g++ gcc cc clang++ make ninja; do
   fi
 done
 
-install() { # DIR NPM-OPTIONS...
-  local dir=$1
+# Loads the package in app DIR as the app would: require, import and a render.
+loads() { # DIR
+  (cd "$1" && PATH=$bare node --input-type=module -e "
+    import { createRequire } from 'node:module';
+    const cjs = createRequire(process.cwd() + '/')('trace-label-printer');
+    const esm = await import('trace-label-printer');
+    if (esm.printTraceCode !== cjs.printTraceCode) throw new Error('require and import differ');
+    try { cjs.renderTraceCode({}); } catch (e) { if (!(e instanceof TypeError)) throw e; }
+  ")
+}
+
+install() { # NAME COMMAND...   the command is run in a fresh app with the tarball last
+  local name=$1 dir=$work/$1 start
   shift
   mkdir "$dir"
   echo '{ "name": "app", "version": "1.0.0", "private": true }' >"$dir/package.json"
-  (cd "$dir" && PATH=$bare npm install --no-audit --no-fund --loglevel=error "$@" "$tarball")
-  if [ -e "$dir/node_modules/trace-label-printer/build" ]; then
-    echo "install-check: the install built the add-on instead of using the prebuilt binary" >&2
+  start=${EPOCHREALTIME/./}
+  (cd "$dir" && PATH=$bare "$@" "$tarball") >"$dir.log" 2>&1 || {
+    cat "$dir.log" >&2
+    echo "install-check: $name: the install failed" >&2
+    exit 1
+  }
+  if grep -qi 'ignored build\|approve-builds\|install script' "$dir.log"; then
+    cat "$dir.log" >&2
+    echo "install-check: $name: the install asks about build scripts" >&2
     exit 1
   fi
+  if [ -e "$dir/node_modules/trace-label-printer/build" ]; then
+    echo "install-check: $name: the install built the add-on instead of using the prebuilt binary" >&2
+    exit 1
+  fi
+  loads "$dir" || { echo "install-check: $name: the installed package does not load" >&2; exit 1; }
+  echo "install-check: $name installs (exit 0) and loads; the install took $(((${EPOCHREALTIME/./} - start) / 1000)) ms" >&2
 }
-install "$work/pnpm-like" --ignore-scripts
-install "$work/npm" --foreground-scripts
+npm_opts=(--no-audit --no-fund --loglevel=error)
+install npm-ignore npm install "${npm_opts[@]}" --ignore-scripts
+install npm npm install "${npm_opts[@]}" --foreground-scripts
+# Their own caches, so a tarball of the same version never comes from an earlier run.
+install yarn npx -y yarn@1 add --non-interactive --no-progress --cache-folder "$work/yarn-cache" "file:$tarball"
+install pnpm npx -y pnpm@10 add --store-dir "$work/pnpm-store" --reporter=append-only
+# pnpm's later installs of the same app must pass too (its CI runs them).
+(cd "$work/pnpm" && PATH=$bare npx -y pnpm@10 install --store-dir "$work/pnpm-store" >"$work/pnpm-again.log" 2>&1) || {
+  cat "$work/pnpm-again.log" >&2
+  echo "install-check: pnpm: a second pnpm install of the app fails" >&2
+  exit 1
+}
 
-cat >"$work/pnpm-like/smoke.mjs" <<'EOF'
+cat >"$work/npm-ignore/smoke.mjs" <<'EOF'
 import assert from 'node:assert/strict';
 import { createRequire } from 'node:module';
 
@@ -86,17 +120,27 @@ try {
   cups.stop();
 }
 EOF
-(cd "$work/pnpm-like" && PATH=$bare node smoke.mjs "$root" >"$work/smoke.log") || {
+(cd "$work/npm-ignore" && PATH=$bare node smoke.mjs "$root" >"$work/smoke.log") || {
   tail -30 "$work/smoke.log" >&2
   exit 1
 }
 
-# Without binaries the install step builds from source, and on this PATH it
-# cannot: it must say so rather than fail somewhere inside CMake.
+# Without binaries the package must refuse to load with the command that
+# builds it, and that command on this PATH cannot build: it must say what is
+# missing rather than fail somewhere inside CMake.
 copy="$work/npm/node_modules/trace-label-printer"
 rm -rf "$copy/prebuilds"
+if loads "$work/npm" 2>"$work/load.log"; then
+  echo "install-check: the package loads with no binary" >&2
+  exit 1
+fi
+grep -q 'npx trace-label build' "$work/load.log" || {
+  cat "$work/load.log" >&2
+  echo "install-check: the error without a binary does not name npx trace-label build" >&2
+  exit 1
+}
 status=0
-(cd "$copy" && PATH=$bare node scripts/install.js) 2>"$work/source.log" || status=$?
+(cd "$work/npm" && PATH=$bare npx trace-label build) 2>"$work/source.log" || status=$?
 for needed in 'CMake 3.16' 'C++17 compiler' 'make or ninja' 'cmake-js'; do
   grep -q "$needed" "$work/source.log" || {
     cat "$work/source.log" >&2

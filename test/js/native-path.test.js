@@ -20,7 +20,7 @@ test('the loader prefers an override, then a local build, then a prebuilt binary
   };
   const find = (env) => nativePath('trace_label_render', { env, root });
 
-  const names = (e) => [build, prebuilt, 'npm rebuild'].every((part) => e.message.includes(part));
+  const names = (e) => [build, prebuilt, 'npx trace-label build'].every((part) => e.message.includes(part));
   assert.throws(() => find({}), (e) => e.code === 'TRACE_LABEL_NO_BINARY' && names(e));
   place(prebuilt);
   assert.equal(find({}), prebuilt);

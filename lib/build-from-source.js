@@ -1,13 +1,14 @@
-#!/usr/bin/env node
 'use strict';
-// The package's install step. Nothing to do when both native modules load
-// (this platform's prebuilt binaries, or an earlier build); otherwise build
-// them from source with cmake-js, after naming everything that build lacks.
+// `trace-label build`: the source build for a platform without a prebuilt
+// binary. The package has no install step (pnpm refuses packages with one, npm
+// warns), so the loader's error names this command instead. Nothing to do when
+// both native modules load; otherwise build them with cmake-js into the
+// package's build/, after naming everything that build lacks.
 
 const fs = require('fs');
 const path = require('path');
 const { spawnSync } = require('child_process');
-const { MODULES, nativePath, platformTag } = require('../lib/native-path');
+const { MODULES, nativePath, platformTag } = require('./native-path');
 
 const ROOT = path.join(__dirname, '..');
 
@@ -49,7 +50,8 @@ function cupsHeaderDirs() {
 
 function findCmakeJs() {
   try {
-    return require.resolve('cmake-js/bin/cmake-js', { paths: [ROOT] });
+    // The app's own copy too: pnpm does not let a package see the app's dependencies.
+    return require.resolve('cmake-js/bin/cmake-js', { paths: [ROOT, process.cwd()] });
   } catch {
     return null;
   }
@@ -81,16 +83,20 @@ function missingTools() {
   return missing;
 }
 
-function main() {
+// The exit code: 0 when the modules load (already, or after the build).
+function buildFromSource() {
   const error = loadError();
-  if (!error) return 0;
+  if (!error) {
+    console.error(`trace-label-printer: the native modules load on ${platformTag()}; nothing to build.`);
+    return 0;
+  }
   const why = error.code === 'TRACE_LABEL_NO_BINARY' ? 'no binary ships for it' : error.message.split('\n')[0];
   console.error(`trace-label-printer: no native module loads on ${platformTag()} (${why}); building from source.`);
   const missing = missingTools();
   if (missing.length) {
     console.error('trace-label-printer: the source build needs:');
     for (const line of missing) console.error(`  - ${line}`);
-    console.error('then run: npm rebuild trace-label-printer');
+    console.error('then run again: npx trace-label build');
     return 1;
   }
   const r = spawnSync(process.execPath, [findCmakeJs(), 'compile', '--out', 'build'], { cwd: ROOT, stdio: 'inherit' });
@@ -98,7 +104,12 @@ function main() {
     console.error('trace-label-printer: the source build failed (its output is above).');
     return 1;
   }
+  const after = loadError();
+  if (after) {
+    console.error(`trace-label-printer: the source build finished but does not load: ${after.message.split('\n')[0]}`);
+    return 1;
+  }
   return 0;
 }
 
-process.exitCode = main();
+module.exports = { buildFromSource, missingTools };
