@@ -113,8 +113,8 @@ export declare function printTraceCodeAsync(options: TraceCodePrintOptions): Pro
 
 /**
  * The exact bytes printTraceCode would send for these options to a printer of
- * this resolution (default 203; exactly 300 gives 12 dots/mm, any other value
- * 8), without asking CUPS. false when the language is unknown or no image or
+ * this resolution (default 203; exactly 300 gives 12 dots/mm, exactly 600
+ * gives 24, any other value 8), without asking CUPS. false when the language is unknown or no image or
  * command could be made; undefined when the options or dpi are refused.
  * Without `buffer`, `image` is made a BMP by toBMP.
  * @throws TraceLabelError ERR_UNREADABLE_IMAGE when `image` cannot be read.

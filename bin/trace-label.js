@@ -82,7 +82,7 @@ get it. Does nothing when the modules already load. Exit code 0 when they load.`
   -l, --language LANG  printer language: ${LANGUAGES.join(', ')}
       --width MM       label width in millimetres (at most ${MAX_LABEL_MM})
       --height MM      label height in millimetres (at most ${MAX_LABEL_MM})
-      --dpi N          printer resolution (default ${DEFAULT_DPI}; exactly 300 gives 12 dots/mm, others 8)
+      --dpi N          printer resolution (default ${DEFAULT_DPI}; exactly 300 gives 12 dots/mm, 600 gives 24, others 8)
       --cutter         cut after the label
       --force          allow a width or height over ${MAX_LABEL_MM} mm
   -o, --output FILE    where to write the commands; "-" writes them to

@@ -19,7 +19,8 @@ const EXTENSIONS = Object.freeze({
 
 const DEFAULT_DPI = 203;
 
-// Exactly 300 dpi prints 12 dots per millimetre; every other value 8.
-const dotsPerMm = (dpi) => (dpi === 300 ? 12 : 8);
+// The dot density of a resolution, as the add-on has it (loaded on first use,
+// so that the language list needs no binary).
+const dotsPerMm = (dpi) => require(require('./native-path').nativePath('trace_label'))._dotsPerMm(dpi);
 
 module.exports = { LANGUAGES, EXTENSIONS, DEFAULT_DPI, dotsPerMm };

@@ -212,7 +212,6 @@ napi_value ReadSubmitExtras(napi_env env, napi_value options, TraceCodePrintPara
       return optionsFailure(env, "dpi");
     }
     dpi = given;
-    params.dotsPerMm = given == 600 ? 24 : dotsPerMm(given);
   }
   if (threw) return nullptr;
   if (ReadOptional(env, options, "title", value, type, threw)) {

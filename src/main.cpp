@@ -15,6 +15,7 @@
 #include "buffer_loan.h"
 #include "engine.h"
 #include "helper/log.h"
+#include "instruction/resolution.h"
 #include "logger.h"
 #include "napi_utils.h"
 #include "printer/query.h"
@@ -156,6 +157,21 @@ napi_value PrintTraceCodeAsync(napi_env env, napi_callback_info info) {
   }
 }
 
+// _dotsPerMm(dpi): the dot density of a resolution, for the JavaScript side
+// (the command-line tool's decoding and its status line).
+napi_value DotsPerMm(napi_env env, napi_callback_info info) {
+  size_t argc = 1;
+  napi_value argv[1];
+  int32_t dpi = 0;
+  if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok || argc == 0 ||
+      napi_get_value_int32(env, argv[0], &dpi) != napi_ok) {
+    return nullptr;
+  }
+  napi_value result = nullptr;
+  napi_create_int32(env, dotsPerMm(dpi), &result);
+  return result;
+}
+
 napi_value Init(napi_env env, napi_value exports) {
   static const napi_property_descriptor kExports[] = {
       {"checkPrinterConnection", nullptr, CheckPrinterConnection, nullptr, nullptr, nullptr,
@@ -173,6 +189,7 @@ napi_value Init(napi_env env, napi_value exports) {
       {"_getPrinter", nullptr, GetPrinter, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"_getJob", nullptr, GetJob, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"_cancelJob", nullptr, CancelJob, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"_dotsPerMm", nullptr, DotsPerMm, nullptr, nullptr, nullptr, napi_default, nullptr},
   };
   napi_define_properties(env, exports, sizeof(kExports) / sizeof(kExports[0]), kExports);
   return exports;

@@ -58,8 +58,8 @@ class BaseInstruction {
   // submit() as the print path answers: true when CUPS accepted the job.
   bool exec() { return submit().accepted(); }
 
-  int32_t getBaseDot() const { return dotsPerMm(dpi, params.dotsPerMm); }
-  int32_t mmToDot(int32_t mm) const { return mmToDots(mm, dpi, params.dotsPerMm); }
+  int32_t getBaseDot() const { return dotsPerMm(dpi); }
+  int32_t mmToDot(int32_t mm) const { return mmToDots(mm, dpi); }
   static int32_t mmToInch(int32_t mm);
   static std::string padWithZeros(int32_t value, int32_t width);
 

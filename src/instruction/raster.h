@@ -54,8 +54,7 @@ inline RasterGeometry rasterGeometry(int32_t width, int32_t height, const ByteVe
 // Sized by the label (TSPL, ZPL, CPCL): W and H are its millimetres in dots.
 inline RasterGeometry labelGeometry(const TraceCodePrintParams& request, int32_t dpi,
                                     const ByteVector& image) {
-  return rasterGeometry(mmToDots(request.width, dpi, request.dotsPerMm),
-                        mmToDots(request.height, dpi, request.dotsPerMm), image);
+  return rasterGeometry(mmToDots(request.width, dpi), mmToDots(request.height, dpi), image);
 }
 
 // Sized by the image's own header (ESC/POS).

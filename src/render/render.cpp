@@ -21,7 +21,7 @@ namespace {
 
 // The resolution argument: missing or undefined means the print path's default;
 // anything but a number is refused. Like a resolution from CUPS it is taken as
-// it is: exactly 300 gives 12 dots per millimetre, every other value 8.
+// it is, and its dot density follows dotsPerMm.
 bool ReadDpi(napi_env env, size_t argc, napi_value value, int32_t& dpi) {
   dpi = kDefaultDpi;
   if (argc < 2) return true;

@@ -100,10 +100,10 @@ function expectedCommands({ language, cutter, widthMm, heightMm }, widthDots, he
 }
 
 test('printing through the private scheduler', async (t) => {
-  const QUEUES = { 203: 'rt203', 300: 'rt300' };
+  const QUEUES = { 203: 'rt203', 300: 'rt300', 600: 'rt600' };
   const cups = await PrivateCups.start({ queues: Object.values(QUEUES) });
   t.after(() => cups.stop());
-  cups.writeLpoptions([`Dest ${QUEUES[300]} printer-resolution-default=300dpi`]);
+  cups.writeLpoptions([300, 600].map((dpi) => `Dest ${QUEUES[dpi]} printer-resolution-default=${dpi}dpi`));
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'label-round-trip-'));
   t.after(() => fs.rmSync(dir, { recursive: true, force: true }));
 
@@ -113,11 +113,12 @@ test('printing through the private scheduler', async (t) => {
     const pick = (list) => list[Math.floor(rand() * list.length)];
     const cases = [];
     for (let i = 0; i < 42; i++) {
-      const dpi = pick([203, 300]);
+      const dpi = pick([203, 300, 600]);
       const c = {
         language: LANGUAGES[i % LANGUAGES.length],
         device: QUEUES[dpi],
-        dotsPerMm: dpi === 300 ? 12 : 8,
+        dpi,
+        dotsPerMm: { 203: 8, 300: 12, 600: 24 }[dpi],
         cutter: rand() < 0.5,
         widthMm: 1 + Math.floor(rand() * 9),
         heightMm: 1 + Math.floor(rand() * 6),
@@ -128,8 +129,8 @@ test('printing through the private scheduler', async (t) => {
       fs.writeFileSync(c.file, c.bmp);
       cases.push(c);
     }
-    const requests = cases.map(({ language, device, dotsPerMm, cutter, widthMm, heightMm, file }) => ({
-      instruction: language, device, withCutter: cutter, width: widthMm, height: heightMm, file, dpi: dotsPerMm === 12 ? 300 : 203,
+    const requests = cases.map(({ language, device, dpi, cutter, widthMm, heightMm, file }) => ({
+      instruction: language, device, withCutter: cutter, width: widthMm, height: heightMm, file, dpi,
     }));
     fs.writeFileSync(path.join(dir, 'requests.json'), JSON.stringify(requests));
 
@@ -150,7 +151,7 @@ test('printing through the private scheduler', async (t) => {
       jobs[queue] = await cups.waitForJobs(queue, count);
       assert.equal(jobs[queue].length, count);
     }
-    const taken = { rt203: 0, rt300: 0 };
+    const taken = { rt203: 0, rt300: 0, rt600: 0 };
     for (const [i, c] of cases.entries()) {
       const what = `case ${i}: ${c.language} ${c.widthMm}x${c.heightMm} mm, ${c.dotsPerMm} dots/mm, ${c.bpp}-bit`;
       const data = jobs[c.device][taken[c.device]++].data;
