@@ -3,7 +3,9 @@
 // trace-label: check a CUPS queue, print a PNG or BMP as a label, render the
 // command stream to a file without printing, preview a command stream as a
 // PNG, and show the queues and jobs CUPS has.
-// Exit codes: 0 done, 1 the operation failed, 2 the command line is wrong.
+// Exit codes: 0 done, 1 the printer, the scheduler or a file said no, 2 the
+// command line is wrong. A reader that closes standard output early (head)
+// ends the command quietly with 0, as it would a Unix tool.
 
 const fs = require('fs');
 const path = require('path');
@@ -31,26 +33,40 @@ Commands:
   status NAME       show one queue: state, reasons, resolution, device
   job ID            show one job: its queue, state and title
   build             build the native modules from source where no binary ships
+  cancel ID         cancel one job
+
+Options of every command:
+  -q, --quiet       leave out the add-on's log lines (the default when
+                    standard output is not a terminal)
+      --verbose     show them even when standard output is not a terminal
+  -h, --help        explain the command
+trace-label --version (-v) prints the version.
 
 Run "trace-label <command> --help" for a command's options.
 Languages: ${LANGUAGES.join(', ')}
-Exit codes: 0 done, 1 the operation failed, 2 the command line is wrong.`,
+Exit codes: 0 done; 1 the printer, the scheduler or a file said no (no such
+queue or job, the job refused, an unreadable image); 2 the command line is
+wrong (unknown command or option, a missing or bad value).`,
   check: `Usage: trace-label check NAME
 
 Asks CUPS (CUPS_SERVER, or the local scheduler) whether a queue of exactly this
 name exists. Exit code 0 when it does, 1 when it does not.`,
-  print: `Usage: trace-label print --printer NAME --language LANG --width MM --height MM [--copies N] [--cutter] IMAGE
+  print: `Usage: trace-label print --printer NAME --language LANG --width MM --height MM [--copies N] [--dpi N] [--title TEXT] [--cutter] IMAGE
 
   -p, --printer NAME   CUPS queue to print on (a raw queue)
   -l, --language LANG  printer language: ${LANGUAGES.join(', ')}
       --width MM       label width in millimetres (at most ${MAX_LABEL_MM})
       --height MM      label height in millimetres (at most ${MAX_LABEL_MM})
       --copies N       print N copies, 1 to 999 (default: the queue's, 1)
+      --dpi N          the printer's resolution, 203, 300 or 600 (8, 12 or 24
+                       dots/mm); given, CUPS is not asked for it
+      --title TEXT     the job's title in CUPS (default "Qorvin"; at most 255 bytes)
       --cutter         cut after the label
       --force          allow a width or height over ${MAX_LABEL_MM} mm
 IMAGE is a PNG or a BMP; transparent parts print as white paper. It is scaled
 to the label size in dots at the queue's resolution (12 dots/mm at exactly
-300 dpi, otherwise 8), so draw it at that size for the sharpest print.
+300 dpi, otherwise 8, or as --dpi says), so draw it at that size for the
+sharpest print.
 Prints the job id once CUPS accepted the job ("trace-label job ID" follows it).
 Exit code 0 when CUPS accepted the job, 1 when it did not or the image
 cannot be read.`,
@@ -77,6 +93,10 @@ for a platform that has no prebuilt binary (requiring the package then says
 so). Needs CMake 3.16 or newer, a C++17 compiler, make or ninja, the CUPS
 headers and cmake-js in the app; when one is missing it names it and how to
 get it. Does nothing when the modules already load. Exit code 0 when they load.`,
+  cancel: `Usage: trace-label cancel ID
+
+Cancels one job. Exit code 1 when the job had ended already, the scheduler
+does not know it, or refused to cancel it.`,
   render: `Usage: trace-label render --language LANG --width MM --height MM [--dpi N] [--cutter] -o FILE IMAGE
 
   -l, --language LANG  printer language: ${LANGUAGES.join(', ')}
@@ -108,11 +128,46 @@ would burn: black for a printed dot, white for none.`,
 class UsageError extends Error {}
 class Failure extends Error {}
 
+// The options every command takes.
+const COMMON_OPTIONS = {
+  help: { type: 'boolean', short: 'h' },
+  quiet: { type: 'boolean', short: 'q' },
+  verbose: { type: 'boolean' },
+};
+
+// A value that starts with "-" (--width -5, -o -) is joined to its option,
+// so that it is refused by the option's own rule, not taken for an option.
+function joinDashValues(args, options) {
+  const long = new Map(Object.entries(options).map(([name, o]) => [`--${name}`, [name, o]]));
+  for (const [name, o] of Object.entries(options)) if (o.short) long.set(`-${o.short}`, [name, o]);
+  const joined = [];
+  for (let i = 0; i < args.length; i++) {
+    const option = long.get(args[i]);
+    const next = args[i + 1];
+    if (option && option[1].type === 'string' && next !== undefined && next.startsWith('-') && !long.has(next.split('=')[0])) {
+      joined.push(`--${option[0]}=${next}`);
+      i++;
+    } else joined.push(args[i]);
+  }
+  return joined;
+}
+
 function parse(command, args, options) {
+  const all = { ...COMMON_OPTIONS, ...options };
   try {
-    return parseArgs({ args, options: { help: { type: 'boolean' }, ...options }, allowPositionals: true, strict: true });
+    return parseArgs({ args: joinDashValues(args, all), options: all, allowPositionals: true, strict: true });
   } catch (error) {
-    throw new UsageError(`${error.message.split('\n')[0]}`);
+    // parseArgs names the option as '-o, --output <value>' or '--width'.
+    const named = error.message.match(/'(?:-(\w), )?(--?[^' ,]+)/) || [];
+    const option = named[2];
+    if (error.code === 'ERR_PARSE_ARGS_UNKNOWN_OPTION') throw new UsageError(`unknown option "${option}"`);
+    if (error.code === 'ERR_PARSE_ARGS_INVALID_OPTION_VALUE' && option) {
+      const name = option.replace(/^-+/, '');
+      const entry = Object.entries(all).find(([n, o]) => n === name || o.short === name);
+      if (entry && entry[1].type === 'boolean') throw new UsageError(`--${entry[0]} takes no value`);
+      throw new UsageError(`--${entry ? entry[0] : name} needs a value`);
+    }
+    throw new UsageError(error.message.split('\n')[0]);
   }
 }
 
@@ -138,6 +193,14 @@ function onePositional(positionals, what) {
   if (positionals.length === 0) throw new UsageError(`missing ${what}`);
   if (positionals.length > 1) throw new UsageError(`unexpected argument "${positionals[1]}"`);
   return positionals[0];
+}
+
+function jobId(positionals) {
+  const text = onePositional(positionals, 'the job id');
+  if (!/^\d+$/.test(text) || Number(text) < 1 || Number(text) > 0x7fffffff) {
+    throw new UsageError(`the job id must be a whole number from 1, not "${text}"`);
+  }
+  return Number(text);
 }
 
 function readInput(file) {
@@ -215,6 +278,7 @@ const commands = {
     if (values.help) return out.help('check');
     const name = onePositional(positionals, 'the queue name');
     if (name === '') throw new UsageError('the queue name is empty');
+    out.logTo('log', values);
     const connected = addon().checkPrinterConnection(name);
     if (!connected) throw new Failure(`no CUPS queue named "${name}"`);
     out.log(`${name}: connected`);
@@ -225,13 +289,24 @@ const commands = {
     const { values, positionals } = parse('print', args, {
       printer: { type: 'string', short: 'p' },
       copies: { type: 'string' },
+      dpi: { type: 'string' },
+      title: { type: 'string' },
       ...LABEL_OPTIONS,
     });
     if (values.help) return out.help('print');
     if (!values.printer) throw new UsageError('--printer is required');
     const copies = positiveInteger('copies', values.copies, { required: false });
     if (copies > 999) throw new UsageError(`--copies must be at most 999, not ${copies}`);
-    const request = { device: values.printer, ...labelRequest(values, positionals), copies };
+    if (values.dpi !== undefined && !['203', '300', '600'].includes(values.dpi)) {
+      throw new UsageError(`--dpi must be 203, 300 or 600, not "${values.dpi}"`);
+    }
+    const dpi = values.dpi && Number(values.dpi);
+    const { title } = values;
+    if (title !== undefined && (title === '' || Buffer.byteLength(title) > 255)) {
+      throw new UsageError(`--title must be 1 to 255 bytes of text, not ${Buffer.byteLength(title)}`);
+    }
+    const request = { device: values.printer, ...labelRequest(values, positionals), copies, dpi, title };
+    out.logTo('log', values);
     let job;
     try {
       job = await addon().submitTraceCode(request);
@@ -247,7 +322,7 @@ const commands = {
     return 0;
   },
 
-  render(args, out) {
+  async render(args, out) {
     const { values, positionals } = parse('render', args, {
       ...LABEL_OPTIONS,
       dpi: { type: 'string' },
@@ -260,11 +335,12 @@ const commands = {
     const request = { device: values.printer || 'render', ...labelRequest(values, positionals) };
     // Standard output carries nothing but the stream, so that it can be redirected to a file.
     const toStdout = values.output === '-';
-    if (toStdout) addon().setLogger((line) => out.error(line));
+    out.logTo(toStdout ? 'error' : 'log', values);
     const bytes = addon().renderTraceCode(request, dpi);
     if (!Buffer.isBuffer(bytes)) throw new Failure('no commands could be made from this image (see the log above)');
-    if (toStdout) out.write(bytes);
-    else writeOutput(values.output, bytes);
+    // The count is told once the reader has all of it; a reader that left early wanted no more.
+    if (toStdout && !(await out.write(bytes))) return 0;
+    if (!toStdout) writeOutput(values.output, bytes);
     (toStdout ? out.error : out.log)(`${toStdout ? 'standard output' : values.output}: ${bytes.length} bytes of ${request.instruction} at ${dpi} dpi`);
     return 0;
   },
@@ -351,11 +427,7 @@ const commands = {
   async job(args, out) {
     const { values, positionals } = parse('job', args, { json: { type: 'boolean' } });
     if (values.help) return out.help('job');
-    const text = onePositional(positionals, 'the job id');
-    if (!/^\d+$/.test(text) || Number(text) < 1 || Number(text) > 0x7fffffff) {
-      throw new UsageError(`the job id must be a whole number from 1, not "${text}"`);
-    }
-    const id = Number(text);
+    const id = jobId(positionals);
     const job = await scheduler(() => addon().getJob(id));
     if (!job) throw new Failure(`CUPS knows no job ${id}`);
     if (values.json) return out.log(JSON.stringify(job, null, 2)), 0;
@@ -367,6 +439,17 @@ const commands = {
         `  created: ${when(job.createdAt)}, ended: ${when(job.completedAt)}`,
       ].join('\n'),
     );
+    return 0;
+  },
+
+  async cancel(args, out) {
+    const { values, positionals } = parse('cancel', args, {});
+    if (values.help) return out.help('cancel');
+    const id = jobId(positionals);
+    if (!(await scheduler(() => addon().cancelJob(id)))) {
+      throw new Failure(`job ${id} was not cancelled: it had ended already, or CUPS does not know it`);
+    }
+    out.log(`job ${id} cancelled`);
     return 0;
   },
 };
@@ -388,6 +471,7 @@ function main(argv, out) {
   try {
     if (command === undefined) throw new UsageError('no command given');
     if (command === '--help' || command === '-h') return out.help('main');
+    if (command === '--version' || command === '-v') return out.log(require('../package.json').version), 0;
     if (command === 'help') return out.help(commands[args[0]] ? args[0] : 'main');
     if (!Object.hasOwn(commands, command)) throw new UsageError(`unknown command "${command}"`);
     const code = commands[command](args, out);
@@ -398,11 +482,34 @@ function main(argv, out) {
 }
 
 if (require.main === module) {
+  // Once the reader has gone (EPIPE), nothing more is written to standard output.
+  let closed = false;
+  process.stdout.on('error', (error) => {
+    if (error.code !== 'EPIPE') throw error;
+    closed = true;
+  });
+  const print = (text) => closed || process.stdout.write(text);
   const out = {
-    log: (text) => process.stdout.write(`${text}\n`),
-    write: (bytes) => process.stdout.write(bytes),
+    log: (text) => print(`${text}\n`),
+    // true once all of `bytes` is written, false when the reader closed first.
+    write: (bytes) =>
+      new Promise((resolve, reject) => {
+        if (closed) return resolve(false);
+        process.stdout.write(bytes, (error) => {
+          if (!error) resolve(true);
+          else if (error.code === 'EPIPE') resolve(false);
+          else reject(error);
+        });
+      }),
     error: (text) => process.stderr.write(`${text}\n`),
-    help: (name) => (process.stdout.write(`${HELP[name]}\n`), 0),
+    help: (name) => (print(`${HELP[name]}\n`), 0),
+    // The add-on's log lines: to out.log or out.error, or nowhere with --quiet,
+    // or by default when that stream is not a terminal (a script reads it), unless --verbose.
+    logTo: (to, values) => {
+      const tty = (to === 'log' ? process.stdout : process.stderr).isTTY;
+      const quiet = values.quiet || (!values.verbose && !tty);
+      addon().setLogger(quiet ? null : (line) => out[to](line));
+    },
   };
   Promise.resolve(main(process.argv.slice(2), out)).then((code) => {
     process.exitCode = code;

@@ -44,7 +44,19 @@ test('trace-label', async (t) => {
       [['print', '-p', QUEUE, '-l', 'PCL', ...label, 'half.bmp'], /unknown language "PCL"; use one of TSPL, ZPL, ESC\/POS, CPCL, PPLA, DPL/],
       [['print', '-p', QUEUE, '-l', 'ZPL', '--width', '0', '--height', '2', 'half.bmp'], /--width must be a whole number from 1, not "0"/],
       [['render', '-l', 'ZPL', '--width', '4', '--height', '1001', '-o', 'x.zpl', 'half.bmp'], /--height 1001 mm is larger than any label printer prints \(1000 mm at most\); give --force/],
-      [['print', '-p', QUEUE, '-l', 'ZPL', ...label, '--colour', 'half.bmp'], /Unknown option '--colour'/],
+      [['print', '-p', QUEUE, '-l', 'ZPL', ...label, '--colour', 'half.bmp'], /unknown option "--colour"/],
+      // A value that looks like an option is still the option's value, refused by its rule.
+      [['print', '-p', QUEUE, '-l', 'ZPL', '--width', '-5', '--height', '2', 'half.bmp'], /--width must be a whole number from 1, not "-5"/],
+      [['render', '-l', 'ZPL', '--width', '4', '--height', '-0.5', '-o', 'x.zpl', 'half.bmp'], /--height must be a whole number from 1, not "-0.5"/],
+      [['render', '-l', 'ZPL', ...label, 'half.bmp', '-o'], /--output needs a value/],
+      [['render', '-l', 'ZPL', '--width', '--height', '2', '-o', 'x.zpl', 'half.bmp'], /--width needs a value/],
+      [['render', '-l', 'ZPL', ...label, '--cutter=yes', '-o', 'x.zpl', 'half.bmp'], /--cutter takes no value/],
+      [['print', '-p', QUEUE, '-l', 'ZPL', ...label, '--dpi', '250', 'half.bmp'], /--dpi must be 203, 300 or 600, not "250"/],
+      [['print', '-p', QUEUE, '-l', 'ZPL', ...label, '--title', '', 'half.bmp'], /--title must be 1 to 255 bytes of text, not 0/],
+      [['print', '-p', QUEUE, '-l', 'ZPL', ...label, '--title', 'é'.repeat(128), 'half.bmp'], /--title must be 1 to 255 bytes of text, not 256/],
+      [['cancel'], /missing the job id/],
+      [['cancel', '-3'], /unknown option "-3"/],
+      [['cancel', '0'], /the job id must be a whole number from 1, not "0"/],
       [['render', '-l', 'ZPL', ...label, 'half.bmp'], /-o FILE is required/],
       [['preview', 'unknown.txt'], /-o IMAGE.png is required/],
       [['preview', 'unknown.txt', '-o', 'x.png'], /cannot tell the language of "unknown.txt"; give --language/],
@@ -62,14 +74,17 @@ test('trace-label', async (t) => {
   });
 
   await t.test('every command explains itself with --help', () => {
-    for (const command of ['check', 'print', 'render', 'preview', 'list', 'status', 'job']) {
+    for (const command of ['check', 'print', 'render', 'preview', 'list', 'status', 'job', 'cancel']) {
       const r = cli(...(command === 'render' ? ['help', command] : [command, '--help']));
       assert.equal(r.status, 0);
       assert.match(r.stdout, new RegExp(`^Usage: trace-label ${command}`));
     }
     const r = cli('--help');
     assert.equal(r.status, 0);
-    assert.match(r.stdout, /Commands:[^]*check[^]*print[^]*render[^]*preview/);
+    assert.match(r.stdout, /Commands:[^]*check[^]*print[^]*render[^]*preview[^]*cancel/);
+    assert.match(r.stdout, /Exit codes: 0 done; 1 the printer, the scheduler or a file said no[^]*; 2 the command line is\swrong/);
+    const { version } = JSON.parse(fs.readFileSync(path.join(ROOT, 'package.json'), 'utf8'));
+    for (const flag of ['--version', '-v']) assert.deepEqual([cli(flag).status, cli(flag).stdout], [0, `${version}\n`]);
     assert.match(cli('render', '--help').stdout, /-p, --printer NAME .*\n.*not used: render never asks CUPS/);
   });
 
@@ -80,6 +95,7 @@ test('trace-label', async (t) => {
       [['print', '-p', 'no_such_queue', '-l', 'ZPL', ...label, 'half.bmp'], /no CUPS queue named "no_such_queue"; the queues are listed by: trace-label list/],
       [['status', 'no_such_queue'], /no CUPS queue named "no_such_queue"/],
       [['job', '9999'], /CUPS knows no job 9999/],
+      [['cancel', '9999'], /job 9999 was not cancelled: it had ended already, or CUPS does not know it/],
       [['print', '-p', QUEUE, '-l', 'ZPL', ...label, 'garbage.zpl'], /^trace-label: garbage.zpl: unreadable image: not a PNG or BMP file/],
       [['render', '-l', 'ZPL', ...label, '-o', 'x.zpl', 'half.png.part'], /half.png.part: unreadable image: the PNG is truncated/],
       [['preview', 'garbage.zpl', '-o', 'x.png'], /garbage.zpl is not a ZPL label this tool can read: ZPL:/],
@@ -97,7 +113,7 @@ test('trace-label', async (t) => {
     const before = cups.jobs(QUEUE).length;
     const printed = cli('print', '-p', QUEUE, '-l', 'escpos', ...label, '--cutter', 'half.png');
     assert.equal(printed.status, 0, printed.stderr);
-    assert.match(printed.stdout, new RegExp(`\\nESC\\/POS label 4 x 2 mm sent to ${QUEUE} as job ${before + 1}\\n$`));
+    assert.match(printed.stdout, new RegExp(`^ESC\\/POS label 4 x 2 mm sent to ${QUEUE} as job ${before + 1}\\n$`));
     const job = (await cups.waitForJobs(QUEUE, before + 1)).at(-1);
 
     const out = file(`label-${before}.out`);
@@ -117,17 +133,50 @@ test('trace-label', async (t) => {
   });
 
   await t.test('check, list, status and job show what CUPS has; --copies reaches the job', async () => {
-    assert.match(cli('check', QUEUE).stdout, new RegExp(`isConnected = true\\n${QUEUE}: connected\\n$`));
+    // Standard output is a pipe here: the add-on's log is left out unless --verbose asks for it.
+    assert.equal(cli('check', QUEUE).stdout, `${QUEUE}: connected\n`);
+    assert.equal(cli('check', '--verbose', '--quiet', QUEUE).stdout, `${QUEUE}: connected\n`);
+    assert.match(cli('check', '--verbose', QUEUE).stdout, new RegExp(`^\\[DEBUG\\] Checking printer connection: ${QUEUE}\\n[^]*isConnected = true\\n${QUEUE}: connected\\n$`));
     cups.admin('cupsdisable', ['-r', 'out of labels', QUEUE]);
     const printed = cli('print', '-p', QUEUE, '-l', 'TSPL', ...label, '--copies', '2', 'half.png');
-    assert.match(printed.stdout, new RegExp(`\\n2 copies of a TSPL label 4 x 2 mm sent to ${QUEUE} as job (\\d+)\\n$`), printed.stderr);
+    assert.match(printed.stdout, new RegExp(`^2 copies of a TSPL label 4 x 2 mm sent to ${QUEUE} as job (\\d+)\\n$`), printed.stderr);
     const id = printed.stdout.match(/as job (\d+)\n$/)[1];
     assert.match(cli('list').stdout, new RegExp(`^QUEUE +STATE +DPI +JOBS +DEFAULT +MESSAGE\\n${QUEUE} +stopped +203 +accepted +out of labels\\n$`));
     assert.match(cli('status', QUEUE).stdout, /: stopped \(paused\): out of labels\n {2}accepting jobs\n {2}resolution: 203 dpi \(8 dots\/mm\)\n {2}device: capture:\/cli_label\n/);
     assert.match(cli('job', id).stdout, new RegExp(`^job ${id} on ${QUEUE}: pending\\n {2}title: Qorvin\\n {2}created: \\d{4}-.*, ended: -\\n$`));
     assert.equal(JSON.parse(cli('job', '--json', id).stdout).state, 'pending');
+    // A second job waits behind it on the stopped queue: cancel it, then it cannot be cancelled again.
+    const waiting = cli('print', '-p', QUEUE, '-l', 'ZPL', ...label, '--dpi', '300', '--title', 'crate 7', 'half.png');
+    const second = waiting.stdout.match(/as job (\d+)\n$/)[1];
+    assert.equal(cli('job', second).stdout.split('\n')[1], '  title: crate 7');
+    assert.deepEqual([cli('cancel', second).status, cli('cancel', second).status], [0, 1]);
+    assert.match(cli('job', second).stdout, new RegExp(`^job ${second} on ${QUEUE}: canceled`));
     cups.admin('cupsenable', [QUEUE]);
     assert.equal((await cups.waitForJobs(QUEUE, Number(id))).at(-1).copies, 2);
+  });
+
+  await t.test('print --dpi and --title reach the job', async () => {
+    const before = cups.jobs(QUEUE).length;
+    const r = cli('print', '-p', QUEUE, '-l', 'ZPL', ...label, '--dpi', '300', '--title', 'lot 42', 'half.png');
+    assert.equal(r.status, 0, r.stderr);
+    const job = (await cups.waitForJobs(QUEUE, before + 1)).at(-1);
+    assert.equal(job.title, 'lot 42');
+    // The queue says 203 dpi; --dpi 300 makes the label at 12 dots/mm, as render --dpi 300 does.
+    assert.deepEqual(job.data, Buffer.from(cli('render', '-l', 'ZPL', ...label, '--dpi', '300', '-o', '-', 'half.png').stdout, 'latin1'));
+  });
+
+  // 100 x 150 mm of ZPL is larger than a pipe buffer, so the write is still going when head leaves.
+  await t.test('a reader that closes standard output early ends render quietly with 0', () => {
+    const big = ['-l', 'ZPL', '--width', '100', '--height', '150', 'half.png'];
+    assert.equal(cli('render', ...big, '-o', 'big.zpl').status, 0);
+    const size = fs.statSync(file('big.zpl')).size;
+    assert.ok(size > 2 * 65536, `${size} bytes`);
+    const command = `"${process.execPath}" "${BIN}" render ${big.join(' ')} -o - | head -c1 > /dev/null; echo "\${PIPESTATUS[0]}"`;
+    const early = spawnSync('bash', ['-c', command], { env: cups.env, encoding: 'latin1', cwd: dir });
+    assert.deepEqual([early.stdout, early.stderr], ['0\n', '']);
+    // Read to the end, the count comes after the stream and is its length.
+    const whole = spawnSync('bash', ['-c', `"${process.execPath}" "${BIN}" render ${big.join(' ')} -o - | wc -c`], { env: cups.env, encoding: 'latin1', cwd: dir });
+    assert.deepEqual([whole.stdout, whole.stderr], [`${size}\n`, `standard output: ${size} bytes of ZPL at 203 dpi\n`]);
   });
 
   await t.test('--force allows a label over a metre; --dpi 300 renders and previews at 12 dots/mm', () => {

@@ -67,7 +67,7 @@ test('setLogger', async (t) => {
     const expected = await run(`return addon.renderTraceCode(${options()}, 300).toString('hex');`);
     const cli = spawnSync(
       process.execPath,
-      [path.join(ROOT, 'bin', 'trace-label.js'), 'render', '-l', 'ZPL', '--width', '3', '--height', '2', '--dpi', '300', '--cutter', '-o', '-', imageFile],
+      [path.join(ROOT, 'bin', 'trace-label.js'), 'render', '-l', 'ZPL', '--width', '3', '--height', '2', '--dpi', '300', '--cutter', '--verbose', '-o', '-', imageFile],
       { env: cups.env },
     );
     assert.equal(cli.status, 0, cli.stderr.toString());
