@@ -172,8 +172,8 @@ class SubmitJob : public engine::Job {
   PrintOutcome outcome_;
 };
 
-// An optional property: false (with `present` unset) when it is undefined,
-// true with its value otherwise; a getter's exception stays pending.
+// An optional property: false when it is undefined, true with its value and
+// type otherwise; a getter's exception stays pending.
 bool ReadOptional(napi_env env, napi_value options, const char* name, napi_value& value,
                   napi_valuetype& type, bool& threw) {
   threw = napi_get_named_property(env, options, name, &value) != napi_ok;

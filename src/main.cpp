@@ -1,7 +1,8 @@
 // The module's face towards Node.js: the export table, the two blocking
-// callbacks, their Promise-returning twins and setLogger. Nothing native may escape into
-// the JavaScript engine, so each callback ends in a catch-all that answers
-// like the nearest documented failure.
+// callbacks and their Promise-returning twins, setLogger, and the
+// underscored calls that lib/api.js wraps (src/api.cpp). Nothing native may
+// escape into the JavaScript engine, so each callback ends in a catch-all that
+// answers like the nearest documented failure.
 
 #include <node_api.h>
 

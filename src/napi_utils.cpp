@@ -45,15 +45,6 @@ ImageView BufferBytes(napi_env env, napi_value buffer) {
   return {static_cast<const uint8_t*>(data), length};
 }
 
-napi_status GetBufferProperty(napi_env env, napi_value object, const char* name,
-                              std::vector<uint8_t>& result) {
-  ImageView bytes;
-  const napi_status status = GetBufferPropertyInPlace(env, object, name, bytes);
-  if (status != napi_ok) return status;
-  result.assign(bytes.data, bytes.data + bytes.size);
-  return napi_ok;
-}
-
 napi_status GetInt32Property(napi_env env, napi_value object, const char* name, int32_t& result) {
   napi_value value;
   napi_status status = napi_get_named_property(env, object, name, &value);
@@ -66,10 +57,6 @@ napi_status GetBoolProperty(napi_env env, napi_value object, const char* name, b
   napi_status status = napi_get_named_property(env, object, name, &value);
   if (status != napi_ok) return status;
   return napi_get_value_bool(env, value, &result);
-}
-
-napi_status HasProperty(napi_env env, napi_value object, const char* name, bool& result) {
-  return napi_has_named_property(env, object, name, &result);
 }
 
 bool ReadPrintRequest(napi_env env, napi_value options, TraceCodePrintParams& params,

@@ -7,15 +7,12 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "printer/print_request.h"
 
 napi_status GetStringValue(napi_env env, napi_value value, std::string& result);
 napi_status GetStringProperty(napi_env env, napi_value object, const char* name,
                               std::string& result);
-napi_status GetBufferProperty(napi_env env, napi_value object, const char* name,
-                              std::vector<uint8_t>& result);
 // The Buffer's own bytes, not a copy: valid while the Buffer is reachable
 // and not detached, which holds for the rest of a synchronous callback.
 napi_status GetBufferPropertyInPlace(napi_env env, napi_value object, const char* name,
@@ -25,7 +22,6 @@ napi_status GetBufferPropertyInPlace(napi_env env, napi_value object, const char
 ImageView BufferBytes(napi_env env, napi_value buffer);
 napi_status GetInt32Property(napi_env env, napi_value object, const char* name, int32_t& result);
 napi_status GetBoolProperty(napi_env env, napi_value object, const char* name, bool& result);
-napi_status HasProperty(napi_env env, napi_value object, const char* name, bool& result);
 
 // The options of a print request, read in a fixed order that stops at the first
 // refusal, so a getter of a later property never runs after an earlier one was

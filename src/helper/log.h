@@ -5,8 +5,8 @@
 // their order against output that the host process writes through its own
 // streams (Node's console, a CLI).
 
+#include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 namespace tracelog {
@@ -40,37 +40,35 @@ class Redirect {
   Sink* previous_;
 };
 
-namespace detail {
-
-// Formats as printf would. A line that cannot be formatted or stored is
-// dropped: logging never fails a call.
-template <typename... Args>
-void formatTo(Sink& sink, const char* format, Args... args) noexcept {
-  char small[256];
-  const int size = std::snprintf(small, sizeof small, format, args...);
-  if (size < 0) return;
-  if (static_cast<size_t>(size) < sizeof small) return sink.write(small, static_cast<size_t>(size));
-  try {
-    std::string large(static_cast<size_t>(size) + 1, '\0');
-    std::snprintf(&large[0], large.size(), format, args...);
-    sink.write(large.data(), static_cast<size_t>(size));
-  } catch (...) {
+// Formats as printf would, to the thread's sink or else to standard output.
+// A line that cannot be formatted or stored is dropped: logging never fails
+// a call. A C variadic, so that the compiler checks every format.
+__attribute__((format(printf, 1, 2))) inline void line(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  Sink* sink = currentSink();
+  if (!sink) {
+    std::vprintf(format, args);
+    va_end(args);
+    std::fflush(stdout);
+    return;
   }
-}
-
-}  // namespace detail
-
-template <typename... Args>
-inline void line(const char* format, Args... args) {
-  if (Sink* sink = currentSink()) return detail::formatTo(*sink, format, args...);
-  std::printf(format, args...);
-  std::fflush(stdout);
-}
-
-inline void line(const char* text) {
-  if (Sink* sink = currentSink()) return sink->write(text, std::strlen(text));
-  std::fputs(text, stdout);
-  std::fflush(stdout);
+  std::va_list again;
+  va_copy(again, args);
+  char small[256];
+  const int size = std::vsnprintf(small, sizeof small, format, args);
+  if (size >= 0 && static_cast<size_t>(size) < sizeof small) {
+    sink->write(small, static_cast<size_t>(size));
+  } else if (size >= 0) {
+    try {
+      std::string large(static_cast<size_t>(size) + 1, '\0');
+      std::vsnprintf(&large[0], large.size(), format, again);
+      sink->write(large.data(), static_cast<size_t>(size));
+    } catch (...) {
+    }
+  }
+  va_end(again);
+  va_end(args);
 }
 
 }  // namespace tracelog

@@ -82,8 +82,8 @@ BaseInstruction::BaseInstruction(TraceCodePrintParams request, int32_t fixedDpi)
 // the async calls); one that is gone leaves bmpData empty and nothing is sent.
 void BaseInstruction::prepareImage() {
   if (params.loan == nullptr) return prepareImage(params.image);
-  const int64_t width = int64_t{getBaseDot()} * params.width;
-  const int64_t height = int64_t{getBaseDot()} * params.height;
+  const int64_t width = labelDots(params.width);
+  const int64_t height = labelDots(params.height);
   const uint64_t dots = width > 0 && height > 0 ? uint64_t(width) * uint64_t(height) : 0;
   params.loan->lend(dots, [this](ImageView image) { prepareImage(image); });
 }
@@ -104,8 +104,8 @@ void BaseInstruction::prepareImage(ImageView image) {
     imageFailure_ = PrintOutcome::Result::kLabelTooLarge;  // whatever fails from here on
 
     // A label whose dot count leaves the 32-bit range cannot be resized.
-    const int64_t width = int64_t{getBaseDot()} * params.width;
-    const int64_t height = int64_t{getBaseDot()} * params.height;
+    const int64_t width = labelDots(params.width);
+    const int64_t height = labelDots(params.height);
     ByteVector resized;
     if (width >= INT32_MIN && width <= INT32_MAX && height >= INT32_MIN && height <= INT32_MAX) {
       resized = source.resize(static_cast<int32_t>(width), static_cast<int32_t>(height));
@@ -147,8 +147,8 @@ ByteVector BaseInstruction::render() {
 PrintOutcome BaseInstruction::submit() {
   PrintOutcome outcome;
   outcome.dpi = dpi;
-  outcome.widthDots = int64_t{getBaseDot()} * params.width;
-  outcome.heightDots = int64_t{getBaseDot()} * params.height;
+  outcome.widthDots = labelDots(params.width);
+  outcome.heightDots = labelDots(params.height);
   if (bmpData.empty()) {
     outcome.result = imageFailure_;
     return outcome;

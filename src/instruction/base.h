@@ -85,6 +85,8 @@ class BaseInstruction {
   Scheduler& scheduler();
   void prepareImage();
   void prepareImage(ImageView image);
+  // A side of the label in dots, in 64 bits so that no millimetre count wraps.
+  int64_t labelDots(int32_t mm) const { return int64_t{getBaseDot()} * mm; }
 
   std::unique_ptr<Scheduler> scheduler_;
   // Why bmpData is empty, when it is.

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -152,7 +153,7 @@ int serverOptions(ipp_t* response, const char** printerName, int* resolution,
       int yres = 0;
       ipp_res_t units = IPP_RES_PER_INCH;
       const int xres = ippGetResolution(attr, 0, &yres, &units);
-      *resolution = units == IPP_RES_PER_CM ? (xres * 254 + 50) / 100 : xres;
+      *resolution = dpiOfResolution(xres, units);
       continue;
     }
     if (tag != IPP_TAG_INTEGER && tag != IPP_TAG_ENUM && tag != IPP_TAG_BOOLEAN &&
@@ -235,6 +236,11 @@ void readLpoptions(const std::string& file, const char* queue, int* count, cups_
 }
 
 }  // namespace
+
+int32_t dpiOfResolution(int xres, ipp_res_t units) {
+  const int64_t dpi = units == IPP_RES_PER_CM ? (int64_t{xres} * 254 + 50) / 100 : xres;
+  return dpi > 0 && dpi <= INT32_MAX ? static_cast<int32_t>(dpi) : 0;
+}
 
 QueueDests::QueueDests(CupsConnection& cups, const std::string& name) {
   ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);

@@ -1,31 +1,19 @@
 #pragma once
-// CUPS destinations: the whole list (CupsDests, what cupsGetDests gives), and
-// the part of it one queue contributes (QueueDests), found by asking the
-// scheduler about that queue alone, so that its cost does not grow with the
-// number of queues on the server.
+// CUPS destinations: the part of what cupsGetDests gives that one queue
+// contributes (QueueDests), found by asking the scheduler about that queue
+// alone, so that its cost does not grow with the number of queues on the
+// server.
 
 #include <cups/cups.h>
 
+#include <cstdint>
 #include <string>
 
 class CupsConnection;
 
-// Owns one cupsGetDests list for the length of a query.
-class CupsDests {
- public:
-  CupsDests() { count_ = cupsGetDests(&dests_); }
-  ~CupsDests() { cupsFreeDests(count_, dests_); }
-  CupsDests(const CupsDests&) = delete;
-  CupsDests& operator=(const CupsDests&) = delete;
-
-  int size() const { return count_; }
-  cups_dest_t* begin() const { return dests_; }
-  cups_dest_t* end() const { return count_ > 0 ? dests_ + count_ : dests_; }
-
- private:
-  cups_dest_t* dests_ = nullptr;
-  int count_ = 0;
-};
+// A horizontal resolution in dots per inch, dots per cm converted to the
+// nearest; 0 for none, or for one that does not fit an int32_t.
+int32_t dpiOfResolution(int xres, ipp_res_t units);
 
 // The destinations cupsGetDests lists for one queue, in its order and with its
 // options: the queue, then its lpoptions instances sorted by name; options

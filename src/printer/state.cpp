@@ -69,17 +69,6 @@ std::vector<std::string> keywords(ipp_attribute_t* attr) {
   return out;
 }
 
-// The horizontal resolution, as the print path takes it; dots per cm are
-// converted to the nearest dpi.
-std::optional<int32_t> dpiOf(ipp_attribute_t* attr) {
-  if (ippGetValueTag(attr) != IPP_TAG_RESOLUTION) return std::nullopt;
-  int yres = 0;
-  ipp_res_t units = IPP_RES_PER_INCH;
-  const int xres = ippGetResolution(attr, 0, &yres, &units);
-  if (xres <= 0) return std::nullopt;
-  return units == IPP_RES_PER_CM ? static_cast<int32_t>((int64_t{xres} * 254 + 50) / 100) : xres;
-}
-
 // IPP's printer states run from 3 to 5 and its job states from 3 to 9.
 const char* const kPrinterStates[] = {"idle", "processing", "stopped"};
 const char* const kJobStates[] = {"pending",  "held",    "processing", "stopped",
@@ -119,8 +108,6 @@ const Field<PrinterInfo> kPrinterFields[] = {
     {"printer-state-message", [](PrinterInfo& p, ipp_attribute_t* a) { p.stateMessage = text(a); }},
     {"printer-is-accepting-jobs",
      [](PrinterInfo& p, ipp_attribute_t* a) { p.acceptingJobs = ippGetBoolean(a, 0); }},
-    {"printer-resolution-default",
-     [](PrinterInfo& p, ipp_attribute_t* a) { p.resolutionDpi = dpiOf(a); }},
     {"device-uri", [](PrinterInfo& p, ipp_attribute_t* a) { p.deviceUri = text(a); }},
     {"printer-make-and-model",
      [](PrinterInfo& p, ipp_attribute_t* a) { p.makeAndModel = text(a); }},
@@ -132,7 +119,6 @@ const Field<JobInfo> kJobFields[] = {
     {"job-state", [](JobInfo& j, ipp_attribute_t* a) { j.state = stateOf(a, kJobStates); }},
     {"job-state-reasons", [](JobInfo& j, ipp_attribute_t* a) { j.stateReasons = keywords(a); }},
     {"job-name", [](JobInfo& j, ipp_attribute_t* a) { j.title = text(a); }},
-    {"job-k-octets", [](JobInfo& j, ipp_attribute_t* a) { j.kOctets = integer(a); }},
     {"time-at-creation", [](JobInfo& j, ipp_attribute_t* a) { j.createdAt = integer(a); }},
     {"time-at-completed", [](JobInfo& j, ipp_attribute_t* a) { j.completedAt = integer(a); }},
 };
@@ -336,10 +322,6 @@ CancelResult cancelJob(http_t* http, int32_t jobId) noexcept {
     result.failure = std::move(answer.failure);
     return result;
   });
-}
-
-bool isFinalJobState(std::string_view state) noexcept {
-  return state == "completed" || state == "canceled" || state == "aborted";
 }
 
 }  // namespace cupsstate

@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace cupsstate {
@@ -37,8 +36,7 @@ struct PrinterInfo {
   std::vector<std::string> stateReasons;  // IPP keywords; "none" gives an empty list
   std::string stateMessage;               // e.g. the reason given to cupsdisable -r
   bool acceptingJobs = false;
-  bool isDefault = false;                // the destination lp would use without -d
-  std::optional<int32_t> resolutionDpi;  // printer-resolution-default, horizontal
+  bool isDefault = false;  // the destination lp would use without -d
   std::string deviceUri;
   std::string makeAndModel;
 };
@@ -62,7 +60,6 @@ struct JobInfo {
   std::string state;
   std::vector<std::string> stateReasons;  // IPP keywords; "none" gives an empty list
   std::string title;
-  std::optional<int32_t> kOctets;      // document size in KiB, rounded up
   std::optional<int64_t> createdAt;    // seconds since the epoch
   std::optional<int64_t> completedAt;  // set once the job reached a final state
 };
@@ -84,8 +81,5 @@ PrinterList listPrinters(http_t* http) noexcept;
 PrinterLookup getPrinter(http_t* http, const std::string& name) noexcept;
 JobLookup getJob(http_t* http, int32_t jobId) noexcept;
 CancelResult cancelJob(http_t* http, int32_t jobId) noexcept;
-
-// Whether a job in this state will never change again (completed, canceled, aborted).
-bool isFinalJobState(std::string_view state) noexcept;
 
 }  // namespace cupsstate

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "all_dests.h"
 #include "cups_env.h"
 #include "printer/cups_connection.h"
 #include "printer/cups_dests.h"
@@ -104,6 +105,30 @@ TEST(QueueDests, AreTheQueuesPartOfCupsGetDests) {
   }
   unsetenv("CUPS_SERVERROOT");
   testcups::setLpoptions({});
+}
+
+// Dots per cm become the nearest dpi in 64 bits; what no int32_t holds is no resolution.
+TEST(QueueDests, ResolutionInDotsPerInch) {
+  const struct {
+    int xres;
+    ipp_res_t units;
+    int32_t dpi;
+  } cases[] = {
+      {300, IPP_RES_PER_INCH, 300},
+      {118, IPP_RES_PER_CM, 300},  // 299.72
+      {80, IPP_RES_PER_CM, 203},   // 203.2
+      {236, IPP_RES_PER_CM, 599},  // 599.44
+      {0, IPP_RES_PER_INCH, 0},
+      {-5, IPP_RES_PER_CM, 0},
+      {INT32_MAX, IPP_RES_PER_INCH, INT32_MAX},
+      {845466002, IPP_RES_PER_CM, 2147483645},  // the last that fits
+      {845466003, IPP_RES_PER_CM, 0},
+      {INT32_MAX, IPP_RES_PER_CM, 0},  // int arithmetic overflowed here
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(dpiOfResolution(c.xres, c.units), c.dpi)
+        << c.xres << (c.units == IPP_RES_PER_CM ? " dpcm" : " dpi");
+  }
 }
 
 }  // namespace
