@@ -92,6 +92,9 @@ async function app(): Promise<void> {
     const error = e as TraceLabelError;
     if (error.code === ERROR_CODES.SCHEDULER_TIMEOUT && error.job) void error.job.state;
   }
+  await submitTraceCode({ ...options, width: 1200, allowLarge: true }).catch((e: TraceLabelError) => e.mm?.width);
+  // @ts-expect-error allowLarge is true or false
+  await submitTraceCode({ ...options, allowLarge: 1 });
   // @ts-expect-error a queue may be unknown
   const sure: PrinterInfo = await getPrinter('label');
   // @ts-expect-error copies is a number
