@@ -192,6 +192,10 @@ export interface PrinterInfo {
   dpi: number;
   deviceUri: string;
   makeAndModel: string;
+  /** printer-info: the name a person gave the queue (lpadmin -D), for a printer picker; CUPS gives a queue without one its name. */
+  description: string;
+  /** printer-location (lpadmin -L); may be empty. */
+  location: string;
 }
 
 export type JobState =

@@ -258,6 +258,8 @@ napi_value PrinterRecord(napi_env env, const cupsstate::PrinterInfo& printer, in
       .number("dpi", dpi)
       .text("deviceUri", printer.deviceUri)
       .text("makeAndModel", printer.makeAndModel)
+      .text("description", printer.description)
+      .text("location", printer.location)
       .value();
 }
 

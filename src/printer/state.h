@@ -41,6 +41,8 @@ struct PrinterInfo {
   std::optional<int32_t> resolutionDpi;  // printer-resolution-default, horizontal
   std::string deviceUri;
   std::string makeAndModel;
+  std::string description;  // printer-info: the name a person gave it (lpadmin -D)
+  std::string location;     // printer-location (lpadmin -L)
 };
 
 struct PrinterList {

@@ -156,17 +156,21 @@ test('printers: state, reason, default, the resolution a print would take; null 
   cups.reject('api_reject');
   cups.admin('cupsdisable', ['-r', 'out of labels', 'api_paused']);
   cups.admin('lpadmin', ['-d', 'api_paused']);
+  // What a printer picker shows: a description and a location, in any script; CUPS gives a queue
+  // without a description its name, and one without a location ''.
+  cups.admin('lpadmin', ['-p', 'api_paused', '-D', 'Packing line 2 · 标签机', '-L', 'Hall B, bench 4']);
+  cups.admin('lpadmin', ['-p', 'api_reject', '-L', 'Dock']);
   const home = cups.writeLpoptions(['Dest api_raw printer-resolution-default=300dpi'], path.join(cups.dir, 'home-lp'));
   const body = `return [await addon.listPrinters(), await addon.getPrinter('api_paused'), await addon.getPrinter('api_none'),
     await addon.submitTraceCode(label('api_paused'))];`;
   const [plain, withLpoptions] = [await child(cups, body), await child(cups, body, { HOME: home })];
   const [list, paused, none, job] = plain.answer.value;
-  const summary = (p) => [p.name, p.state, p.acceptingJobs, p.isDefault, p.dpi, p.makeAndModel];
+  const summary = (p) => [p.name, p.state, p.acceptingJobs, p.isDefault, p.dpi, p.makeAndModel, p.description, p.location];
   assert.deepEqual(list.map(summary).sort(), [
-    ['api_paused', 'stopped', true, true, 203, 'Local Raw Printer'],
-    ['api_ppd300', 'idle', true, false, 300, 'Test api_ppd300'],
-    ['api_raw', 'idle', true, false, 203, 'Local Raw Printer'],
-    ['api_reject', 'idle', false, false, 203, 'Local Raw Printer'],
+    ['api_paused', 'stopped', true, true, 203, 'Local Raw Printer', 'Packing line 2 · 标签机', 'Hall B, bench 4'],
+    ['api_ppd300', 'idle', true, false, 300, 'Test api_ppd300', 'api_ppd300', ''],
+    ['api_raw', 'idle', true, false, 203, 'Local Raw Printer', 'api_raw', ''],
+    ['api_reject', 'idle', false, false, 203, 'Local Raw Printer', 'api_reject', 'Dock'],
   ]);
   assert.deepEqual(paused, list.find((p) => p.name === 'api_paused'));
   assert.deepEqual([paused.stateReasons, paused.stateMessage, paused.deviceUri], [['paused'], 'out of labels', 'capture:/api_paused']);

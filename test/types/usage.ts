@@ -83,6 +83,8 @@ async function app(): Promise<void> {
   await submitTraceCode({ ...options, buffer: new DataView(new ArrayBuffer(54)) });
   const printers: PrinterInfo[] = await listPrinters();
   const one: PrinterInfo | null = await getPrinter(printers[0].name);
+  const picker: string[] = printers.map((p) => `${p.description} (${p.location})`);
+  void picker;
   const state: JobInfo | null = await getJob(job.jobId);
   const done = await waitForJob(job.jobId, { timeout: 5000 });
   const cancelled: boolean = await cancelJob(job.jobId);
