@@ -73,6 +73,9 @@ export interface TraceLabelError extends Error {
   property?: string;
   /** For waitForJob's ERR_SCHEDULER_TIMEOUT: the job as last seen. */
   job?: JobInfo;
+  /** For ERR_LABEL_TOO_LARGE: the size in millimetres over the 1000 mm guard, or the size in dots. */
+  mm?: { width: number; height: number };
+  dots?: { width: number; height: number };
 }
 
 /**
@@ -146,6 +149,11 @@ export type SubmitOptions = (TraceCodePrintOptions | TraceCodeImageOptions) & {
   dpi?: 203 | 300 | 600;
   /** The job's title in CUPS (default "Qorvin"); not empty, at most 255 bytes. */
   title?: string;
+  /**
+   * true lets `width` or `height` be over 1000 mm; without it such a label
+   * rejects with ERR_LABEL_TOO_LARGE before any image is made.
+   */
+  allowLarge?: boolean;
 };
 
 /** A job CUPS accepted. */
@@ -184,6 +192,10 @@ export interface PrinterInfo {
   dpi: number;
   deviceUri: string;
   makeAndModel: string;
+  /** printer-info: the name a person gave the queue (lpadmin -D), for a printer picker; CUPS gives a queue without one its name. */
+  description: string;
+  /** printer-location (lpadmin -L); may be empty. */
+  location: string;
 }
 
 export type JobState =

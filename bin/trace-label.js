@@ -250,7 +250,7 @@ function labelRequest(values, positionals) {
     }
   }
   const file = onePositional(positionals, 'the image to print');
-  return { instruction, withCutter: values.cutter, width, height, buffer: readImage(file) };
+  return { instruction, withCutter: values.cutter, width, height, buffer: readImage(file), allowLarge: values.force };
 }
 
 const addon = () => require('..');

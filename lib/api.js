@@ -8,19 +8,21 @@ const { ERROR_CODES, makeError } = require('./errors');
 const { LANGUAGES } = require('./languages');
 const { toBMP, withImage } = require('./images');
 
+// Each message states the rule the reader applies (src/napi_utils.cpp, src/api.cpp).
 const OPTION_RULES = {
   options: 'the options must be an object',
   device: 'options.device must be a non-empty string: the name of a CUPS queue',
-  instruction: `options.instruction must be one of ${LANGUAGES.join(', ')}`,
+  instruction: `options.instruction must be a string, one of ${LANGUAGES.join(', ')}`,
   withCutter: 'options.withCutter must be true or false',
-  width: 'options.width must be a number of millimetres above 0',
-  height: 'options.height must be a number of millimetres above 0',
+  width: 'options.width must be a number of millimetres from 1 to 1000 (fractions are dropped, so 1.9 is 1 and 0.5 is 0, refused; over 1000 needs allowLarge: true)',
+  height: 'options.height must be a number of millimetres from 1 to 1000 (fractions are dropped, so 1.9 is 1 and 0.5 is 0, refused; over 1000 needs allowLarge: true)',
   buffer: 'options.buffer must be a Buffer, typed array or DataView holding a BMP file, or give options.image instead',
-  copies: 'options.copies must be a whole number from 1 to 999',
-  dpi: 'options.dpi must be 203, 300 or 600',
-  title: 'options.title must be a non-empty string of at most 255 bytes',
+  copies: 'options.copies must be a whole number from 1 to 999 (a fraction is refused)',
+  dpi: 'options.dpi must be the number 203, 300 or 600',
+  title: 'options.title must be a non-empty string of at most 255 bytes of UTF-8',
+  allowLarge: 'options.allowLarge must be true or false (true lets width or height be over 1000 mm)',
   name: 'the queue name must be a non-empty string',
-  jobId: 'a job id must be a whole number from 1',
+  jobId: 'a job id must be a whole number from 1 to 2147483647',
   timeout: 'options.timeout must be a number of milliseconds from 0 (Infinity waits for ever)',
 };
 
@@ -86,6 +88,12 @@ function submitError(record, options) {
         ERROR_CODES.LABEL_TOO_LARGE,
         `a label of ${dots.width} x ${dots.height} dots (${dpi} dpi) is more than ${language} or this machine can make into one job: check width and height, which are millimetres`,
         { dots },
+      );
+    case 'large':
+      return makeError(
+        ERROR_CODES.LABEL_TOO_LARGE,
+        `a label of ${record.width} x ${record.height} mm is larger than any label printer prints (${record.limit} mm on a side at most): check width and height, which are millimetres, or give allowLarge: true`,
+        { mm: { width: record.width, height: record.height } },
       );
     case 'jobFile':
       return makeError(ERROR_CODES.JOB_FILE, 'cannot create or write the temporary job file in /tmp: check that /tmp is writable and not full');

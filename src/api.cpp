@@ -193,7 +193,8 @@ bool WholeNumber(napi_env env, napi_value value, napi_valuetype type, double low
   return true;
 }
 
-// The options beyond the print path's own: copies, dpi, title. Null when
+// The options beyond the print path's own: copies, dpi, title, allowLarge
+// (and the size guard it lifts). Null when
 // they are all fine; otherwise the failure record, or null with an
 // exception pending (`threw`).
 napi_value ReadSubmitExtras(napi_env env, napi_value options, TraceCodePrintParams& params,
@@ -222,6 +223,24 @@ napi_value ReadSubmitExtras(napi_env env, napi_value options, TraceCodePrintPara
     }
     params.title = std::move(title);
   }
+  if (threw) return nullptr;
+  // No label printer takes a label over a metre either way: past that a size
+  // is most likely a slip (inches, dots), and it would make a huge job.
+  bool allowLarge = false;
+  if (ReadOptional(env, options, "allowLarge", value, type, threw) &&
+      (type != napi_boolean || napi_get_value_bool(env, value, &allowLarge) != napi_ok)) {
+    return optionsFailure(env, "allowLarge");
+  }
+  if (threw) return nullptr;
+  constexpr int32_t kLargestLabelMm = 1000;
+  if (!allowLarge && (params.width > kLargestLabelMm || params.height > kLargestLabelMm)) {
+    return Record(env)
+        .text("failure", "large")
+        .number("width", params.width)
+        .number("height", params.height)
+        .number("limit", kLargestLabelMm)
+        .value();
+  }
   return nullptr;
 }
 
@@ -238,6 +257,8 @@ napi_value PrinterRecord(napi_env env, const cupsstate::PrinterInfo& printer, in
       .number("dpi", dpi)
       .text("deviceUri", printer.deviceUri)
       .text("makeAndModel", printer.makeAndModel)
+      .text("description", printer.description)
+      .text("location", printer.location)
       .value();
 }
 

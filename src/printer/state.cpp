@@ -111,6 +111,8 @@ const Field<PrinterInfo> kPrinterFields[] = {
     {"device-uri", [](PrinterInfo& p, ipp_attribute_t* a) { p.deviceUri = text(a); }},
     {"printer-make-and-model",
      [](PrinterInfo& p, ipp_attribute_t* a) { p.makeAndModel = text(a); }},
+    {"printer-info", [](PrinterInfo& p, ipp_attribute_t* a) { p.description = text(a); }},
+    {"printer-location", [](PrinterInfo& p, ipp_attribute_t* a) { p.location = text(a); }},
 };
 
 const Field<JobInfo> kJobFields[] = {

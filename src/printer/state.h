@@ -39,6 +39,8 @@ struct PrinterInfo {
   bool isDefault = false;  // the destination lp would use without -d
   std::string deviceUri;
   std::string makeAndModel;
+  std::string description;  // printer-info: the name a person gave it (lpadmin -D)
+  std::string location;     // printer-location (lpadmin -L)
 };
 
 struct PrinterList {

@@ -82,7 +82,11 @@ test('submitTraceCode refuses with a code and a reason', async (t) => {
     ["label('api_q', { image: Buffer.from('GIF89a') })", 'ERR_UNREADABLE_IMAGE', /neither signature/],
     ["label('api_q', { buffer: image })", 'ERR_UNREADABLE_IMAGE', /options\.image/],
     ["label('api_q', { buffer: image.subarray(0, 30) })", 'ERR_UNREADABLE_IMAGE', /truncated/],
-    ["label('api_q', { width: 1e6 })", 'ERR_LABEL_TOO_LARGE', /8000000 x 16 dots/],
+    ["label('api_q', { width: 1e6, allowLarge: true })", 'ERR_LABEL_TOO_LARGE', /8000000 x 16 dots/],
+    ["label('api_q', { width: 1001 })", 'ERR_LABEL_TOO_LARGE', /^a label of 1001 x 2 mm is larger than any label printer prints \(1000 mm on a side at most\).*allowLarge: true$/],
+    ["label('api_q', { width: 5000, height: 5000 })", 'ERR_LABEL_TOO_LARGE', /5000 x 5000 mm/],
+    ["label('api_q', { height: 1001, allowLarge: false })", 'ERR_LABEL_TOO_LARGE', /5 x 1001 mm/],
+    ["label('api_q', { width: 1001, allowLarge: 1 })", 'ERR_INVALID_OPTIONS', /allowLarge/],
     ["label('api_none')", 'ERR_NO_SUCH_PRINTER', /"api_none"/],
     ["label('api_rejecting')", 'ERR_SCHEDULER_REFUSED', /not accepting jobs/],
   ];
@@ -96,6 +100,55 @@ test('submitTraceCode refuses with a code and a reason', async (t) => {
   assert.equal(cups.jobs('api_q').length, 0);
 });
 
+// Every refused value names its option and the rule; the values at the rule's
+// edges pass it. The queue rejects jobs, so a call whose options pass ends at
+// the scheduler (ERR_SCHEDULER_REFUSED) without printing.
+test('each refusal states the rule, and the rule is the one the reader applies', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['api_rejecting'] });
+  t.after(() => cups.stop());
+  cups.reject('api_rejecting');
+  const size = /^options\.(width|height) must be a number of millimetres from 1 to 1000 \(fractions are dropped, so 1\.9 is 1 and 0\.5 is 0, refused; over 1000 needs allowLarge: true\)$/;
+  const rules = [
+    // option, refused values, accepted values, the message
+    ['device', ["''", '5'], [], /^options\.device must be a non-empty string: the name of a CUPS queue$/],
+    ['instruction', ["''", '5'], [], /^options\.instruction must be a string, one of TSPL, ZPL, ESC\/POS, CPCL, PPLA, DPL$/],
+    ['withCutter', ['1', 'null'], ['true', 'false'], /^options\.withCutter must be true or false$/],
+    ['width', ['0.5', '-0.5', '-5', 'NaN', 'Infinity', "'5'"], ['1', '1.9', '1000'], size],
+    ['height', ['0.99', '-1', "'2'"], ['1', '1000.9'], size],
+    ['buffer', ['[1, 2]', "'BM'"], [], /^options\.buffer must be a Buffer, typed array or DataView holding a BMP file, or give options\.image instead$/],
+    ['copies', ['0', '1000', '2.5', "'2'"], ['1', '999'], /^options\.copies must be a whole number from 1 to 999 \(a fraction is refused\)$/],
+    ['dpi', ['200', '300.5', "'300'"], ['203', '300', '600'], /^options\.dpi must be the number 203, 300 or 600$/],
+    ['title', ["''", '5', "'\u00e9'.repeat(128)"], ["'\u00e9'.repeat(127) + 'a'", "'x'"], /^options\.title must be a non-empty string of at most 255 bytes of UTF-8$/],
+    ['allowLarge', ['1', "'yes'"], ['true', 'false'], /^options\.allowLarge must be true or false \(true lets width or height be over 1000 mm\)$/],
+  ];
+  const calls = rules.flatMap(([option, refused, accepted]) =>
+    [...refused.map((v) => [option, v, true]), ...accepted.map((v) => [option, v, false])]);
+  const ids = [['0', true], ['1.5', true], ['2 ** 31', true], ["'7'", true], ['2 ** 31 - 1', false]];
+  const r = await child(cups, `return Promise.all([
+    ${calls.map(([option, v]) => `outcome(addon.submitTraceCode(label('api_rejecting', { ${option}: ${v} })))`)},
+    ${ids.map(([v]) => `outcome(addon.getJob(${v})), outcome(addon.cancelJob(${v}))`)},
+    outcome(addon.getPrinter('')), outcome(addon.waitForJob(1, { timeout: NaN })), outcome(addon.submitTraceCode(5))]);`);
+  const got = r.answer.value;
+  calls.forEach(([option, v, refused], i) => {
+    const what = `${option}: ${v} -> ${JSON.stringify(got[i])}`;
+    if (!refused) return assert.equal(got[i].code, 'ERR_SCHEDULER_REFUSED', what);
+    assert.deepEqual([got[i].code, got[i].property], ['ERR_INVALID_OPTIONS', option], what);
+    assert.match(got[i].message, rules.find(([o]) => o === option)[3], what);
+  });
+  const rest = got.slice(calls.length);
+  ids.forEach(([v, refused], i) => {
+    for (const answer of rest.slice(2 * i, 2 * i + 2)) {
+      if (refused) assert.deepEqual([answer.property, answer.message], ['jobId', 'a job id must be a whole number from 1 to 2147483647'], v);
+      else assert.ok(answer === null || answer === false, `${v}: ${JSON.stringify(answer)}`);
+    }
+  });
+  assert.deepEqual(rest.slice(2 * ids.length).map((e) => [e.property, e.message]), [
+    ['name', 'the queue name must be a non-empty string'],
+    ['timeout', 'options.timeout must be a number of milliseconds from 0 (Infinity waits for ever)'],
+    ['options', 'the options must be an object'],
+  ]);
+});
+
 test('printers: state, reason, default, the resolution a print would take; null when unknown', async (t) => {
   const cups = await PrivateCups.start({ queues: ['api_raw', 'api_paused', 'api_reject'] });
   t.after(() => cups.stop());
@@ -103,17 +156,21 @@ test('printers: state, reason, default, the resolution a print would take; null 
   cups.reject('api_reject');
   cups.admin('cupsdisable', ['-r', 'out of labels', 'api_paused']);
   cups.admin('lpadmin', ['-d', 'api_paused']);
+  // What a printer picker shows: a description and a location, in any script; CUPS gives a queue
+  // without a description its name, and one without a location ''.
+  cups.admin('lpadmin', ['-p', 'api_paused', '-D', 'Packing line 2 · 标签机', '-L', 'Hall B, bench 4']);
+  cups.admin('lpadmin', ['-p', 'api_reject', '-L', 'Dock']);
   const home = cups.writeLpoptions(['Dest api_raw printer-resolution-default=300dpi'], path.join(cups.dir, 'home-lp'));
   const body = `return [await addon.listPrinters(), await addon.getPrinter('api_paused'), await addon.getPrinter('api_none'),
     await addon.submitTraceCode(label('api_paused'))];`;
   const [plain, withLpoptions] = [await child(cups, body), await child(cups, body, { HOME: home })];
   const [list, paused, none, job] = plain.answer.value;
-  const summary = (p) => [p.name, p.state, p.acceptingJobs, p.isDefault, p.dpi, p.makeAndModel];
+  const summary = (p) => [p.name, p.state, p.acceptingJobs, p.isDefault, p.dpi, p.makeAndModel, p.description, p.location];
   assert.deepEqual(list.map(summary).sort(), [
-    ['api_paused', 'stopped', true, true, 203, 'Local Raw Printer'],
-    ['api_ppd300', 'idle', true, false, 300, 'Test api_ppd300'],
-    ['api_raw', 'idle', true, false, 203, 'Local Raw Printer'],
-    ['api_reject', 'idle', false, false, 203, 'Local Raw Printer'],
+    ['api_paused', 'stopped', true, true, 203, 'Local Raw Printer', 'Packing line 2 · 标签机', 'Hall B, bench 4'],
+    ['api_ppd300', 'idle', true, false, 300, 'Test api_ppd300', 'api_ppd300', ''],
+    ['api_raw', 'idle', true, false, 203, 'Local Raw Printer', 'api_raw', ''],
+    ['api_reject', 'idle', false, false, 203, 'Local Raw Printer', 'api_reject', 'Dock'],
   ]);
   assert.deepEqual(paused, list.find((p) => p.name === 'api_paused'));
   assert.deepEqual([paused.stateReasons, paused.stateMessage, paused.deviceUri], [['paused'], 'out of labels', 'capture:/api_paused']);

@@ -163,6 +163,10 @@ test('trace-label', async (t) => {
     assert.equal(job.title, 'lot 42');
     // The queue says 203 dpi; --dpi 300 makes the label at 12 dots/mm, as render --dpi 300 does.
     assert.deepEqual(job.data, Buffer.from(cli('render', '-l', 'ZPL', ...label, '--dpi', '300', '-o', '-', 'half.png').stdout, 'latin1'));
+    // --force reaches submitTraceCode as allowLarge.
+    const long = cli('print', '-p', QUEUE, '-l', 'CPCL', '--width', '1001', '--height', '1', '--force', 'half.png');
+    assert.equal(long.status, 0, long.stderr);
+    assert.match((await cups.waitForJobs(QUEUE, before + 2)).at(-1).data.toString('latin1'), /^! 0 200 200 8 1\r\nPW 8008\r\n/);
   });
 
   // 100 x 150 mm of ZPL is larger than a pipe buffer, so the write is still going when head leaves.

@@ -83,6 +83,8 @@ async function app(): Promise<void> {
   await submitTraceCode({ ...options, buffer: new DataView(new ArrayBuffer(54)) });
   const printers: PrinterInfo[] = await listPrinters();
   const one: PrinterInfo | null = await getPrinter(printers[0].name);
+  const picker: string[] = printers.map((p) => `${p.description} (${p.location})`);
+  void picker;
   const state: JobInfo | null = await getJob(job.jobId);
   const done = await waitForJob(job.jobId, { timeout: 5000 });
   const cancelled: boolean = await cancelJob(job.jobId);
@@ -92,6 +94,9 @@ async function app(): Promise<void> {
     const error = e as TraceLabelError;
     if (error.code === ERROR_CODES.SCHEDULER_TIMEOUT && error.job) void error.job.state;
   }
+  await submitTraceCode({ ...options, width: 1200, allowLarge: true }).catch((e: TraceLabelError) => e.mm?.width);
+  // @ts-expect-error allowLarge is true or false
+  await submitTraceCode({ ...options, allowLarge: 1 });
   // @ts-expect-error a queue may be unknown
   const sure: PrinterInfo = await getPrinter('label');
   // @ts-expect-error copies is a number
