@@ -359,14 +359,19 @@ function ppdText(name, resolution) {
   return lines.join('\n') + '\n';
 }
 
+// Whether our child `pid` has exited. stop() runs synchronously, so Node has
+// not reaped it yet and a signal probe still finds the zombie: ps tells the
+// two apart, on Linux and macOS alike (no /proc there). Without ps only the
+// probe is left, and stop() waits out its bound.
 function processGone(pid) {
   try {
     process.kill(pid, 0);
-    const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
-    return stat.split(') ')[1].startsWith('Z');
   } catch {
     return true;
   }
+  const ps = spawnSync('ps', ['-o', 'stat=', '-p', String(pid)], { encoding: 'utf8' });
+  if (ps.error) return false;
+  return ps.status !== 0 || ps.stdout.trim().startsWith('Z');
 }
 
 // Wrapper mode: run one command against a fresh scheduler and always stop it.

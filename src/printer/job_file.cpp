@@ -1,8 +1,10 @@
 #include "printer/job_file.h"
 
 #include <fcntl.h>
-#include <sys/random.h>
 #include <unistd.h>
+#if !defined(__APPLE__)
+#include <sys/random.h>
+#endif
 
 #include <cerrno>
 #include <chrono>
@@ -26,12 +28,19 @@ JobNumbers& jobNumbers() {
   return numbers;
 }
 
+// getentropy is in glibc (2.25), musl and the BSDs; macOS has it too, but
+// arc4random_buf is its own source there and cannot fail.
 uint64_t systemSeed() {
   uint64_t seed = 0;
-  if (getrandom(&seed, sizeof seed, 0) == static_cast<ssize_t>(sizeof seed)) return seed;
+#if defined(__APPLE__)
+  arc4random_buf(&seed, sizeof seed);
+  return seed;
+#else
+  if (getentropy(&seed, sizeof seed) == 0) return seed;
   // No random source: the process id and the clock still tell processes apart.
   const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
   return (static_cast<uint64_t>(getpid()) << 32) ^ static_cast<uint64_t>(ticks);
+#endif
 }
 
 }  // namespace

@@ -271,7 +271,9 @@ TEST(SaveBMPToFile, ReportsEachOutcome) {
   for (const auto& [bytes, to, log] : cases) {
     const ByteVector data = randomBytes(bytes, static_cast<uint32_t>(bytes));
     bool ok = false;
-    EXPECT_EQ(logOf([&] { ok = saveBMPToFile(data, to); }), log);
+    // C++17 lambdas cannot capture a structured binding (clang refuses): a copy.
+    const std::string target = to;
+    EXPECT_EQ(logOf([&] { ok = saveBMPToFile(data, target); }), log);
     EXPECT_EQ(ok, to == path) << log;
     std::ifstream in(path, std::ios::binary);
     EXPECT_TRUE(!ok || ByteVector(std::istreambuf_iterator<char>(in), {}) == data) << log;

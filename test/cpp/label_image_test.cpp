@@ -100,7 +100,9 @@ TEST(LabelImage, MatchesAtTheSizeLimit) {
       {2147482569, 1}, {INT32_MAX, -1}, {INT32_MIN, 7}};
   for (uint16_t bits : {8, 24}) {
     const ByteVector bmp = makeBmp(20, 10, bits, kRandom, rng);
-    for (auto [w, h] : targets) {
+    for (const auto& target : targets) {
+      // Not a structured binding: C++17 lambdas cannot capture one (clang refuses).
+      const int32_t w = target.first, h = target.second;
       SCOPED_TRACE(std::to_string(bits) + " bits to " + std::to_string(w) + " x " +
                    std::to_string(h));
       Outcome direct, expected, got;

@@ -29,3 +29,57 @@ test('the loader prefers an override, then a local build, then a prebuilt binary
   const env = { TRACE_LABEL_RENDER_ADDON: '/elsewhere.node', TRACE_LABEL_ADDON: '/not-this.node' };
   assert.equal(find(env), '/elsewhere.node');
 });
+
+// An ELF file with one PT_INTERP header naming `interp`, laid out by hand from
+// the format: 32- or 64-bit, either byte order.
+function elf({ wide, le, interp, type = 3 }) {
+  const ehsize = wide ? 64 : 52;
+  const phentsize = wide ? 56 : 32;
+  const file = Buffer.alloc(ehsize + 2 * phentsize + interp.length + 1);
+  const w16 = (v, at) => (le ? file.writeUInt16LE(v, at) : file.writeUInt16BE(v, at));
+  const w32 = (v, at) => (le ? file.writeUInt32LE(v, at) : file.writeUInt32BE(v, at));
+  const word = (v, at) => (wide ? (le ? file.writeBigUInt64LE(BigInt(v), at) : file.writeBigUInt64BE(BigInt(v), at)) : w32(v, at));
+  file.writeUInt32BE(0x7f454c46, 0);
+  file[4] = wide ? 2 : 1;
+  file[5] = le ? 1 : 2;
+  word(ehsize, wide ? 0x20 : 0x1c);
+  w16(phentsize, wide ? 0x36 : 0x2a);
+  w16(2, wide ? 0x38 : 0x2c);
+  const text = ehsize + 2 * phentsize;
+  w32(1, ehsize); // a PT_LOAD first, to be skipped
+  const ph = ehsize + phentsize;
+  w32(type, ph);
+  word(text, ph + (wide ? 8 : 4));
+  word(interp.length + 1, ph + (wide ? 0x20 : 0x10));
+  file.write(interp, text, 'latin1');
+  return file;
+}
+
+test('the C library is read from the ELF interpreter, not a diagnostic report', (t) => {
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'label-elf-'));
+  t.after(() => fs.rmSync(dir, { recursive: true, force: true }));
+  const { elfInterpreter, isMusl } = require('../../lib/native-path');
+  const cases = [
+    [{ wide: true, le: true, interp: '/lib/ld-musl-x86_64.so.1' }, '/lib/ld-musl-x86_64.so.1'],
+    [{ wide: true, le: false, interp: '/lib/ld-musl-aarch64_be.so.1' }, '/lib/ld-musl-aarch64_be.so.1'],
+    [{ wide: false, le: true, interp: '/lib/ld-linux-armhf.so.3' }, '/lib/ld-linux-armhf.so.3'],
+    [{ wide: false, le: false, interp: '/lib/ld.so.1' }, '/lib/ld.so.1'],
+    [{ wide: true, le: true, interp: '/lib/ld-musl-x86_64.so.1', type: 4 }, null], // PT_NOTE: no interpreter
+  ];
+  for (const [layout, expected] of cases) {
+    const file = path.join(dir, 'prog');
+    fs.writeFileSync(file, elf(layout));
+    assert.equal(elfInterpreter(file), expected, JSON.stringify(layout));
+    fs.writeFileSync(file, elf(layout).subarray(0, 80)); // headers cut short
+    assert.equal(elfInterpreter(file), null, `cut ${JSON.stringify(layout)}`);
+  }
+  fs.writeFileSync(path.join(dir, 'script'), '#!/bin/sh\necho not elf, but long enough to hold an ELF header.....\n');
+  assert.equal(elfInterpreter(path.join(dir, 'script')), null);
+  assert.equal(elfInterpreter(path.join(dir, 'missing')), null);
+  // This Node: the report (slow, but independent) says which C library it has.
+  if (process.platform === 'linux') {
+    const glibc = Boolean(process.report.getReport().header.glibcVersionRuntime);
+    assert.ok(elfInterpreter(process.execPath), 'this Node names a loader');
+    assert.equal(isMusl(), !glibc);
+  }
+});
