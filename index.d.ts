@@ -120,9 +120,19 @@ export declare function printTraceCodeAsync(options: TraceCodePrintOptions): Pro
  * @throws TraceLabelError ERR_UNREADABLE_IMAGE when `image` cannot be read.
  */
 export declare function renderTraceCode(
-  options: TraceCodePrintOptions | TraceCodeImageOptions,
+  options: (TraceCodePrintOptions | TraceCodeImageOptions) & CompressOption,
   dpi?: number,
 ): Buffer | false | undefined;
+
+/** For renderTraceCode, submitTraceCode and submitTraceCodes. */
+export interface CompressOption {
+  /**
+   * ZPL only: true writes each graphic field as :Z64: (zlib, base64, CRC) or
+   * as run-length hex, whichever is shorter, in the same fields; the same dots.
+   * The other languages ignore it. Default false: the bytes of the print path.
+   */
+  compress?: boolean;
+}
 
 /** Gets one line of the module's log, as text without its line end. */
 export type Logger = (line: string) => void;
@@ -146,7 +156,7 @@ export type SubmitOptions = (TraceCodePrintOptions | TraceCodeImageOptions) & {
   dpi?: 203 | 300 | 600;
   /** The job's title in CUPS (default "Qorvin"); not empty, at most 255 bytes. */
   title?: string;
-};
+} & CompressOption;
 
 /** A job CUPS accepted. */
 export interface SubmittedJob {

@@ -19,6 +19,7 @@ const OPTION_RULES = {
   copies: 'options.copies must be a whole number from 1 to 999',
   dpi: 'options.dpi must be 203, 300 or 600',
   title: 'options.title must be a non-empty string of at most 255 bytes',
+  compress: 'options.compress must be true or false',
   name: 'the queue name must be a non-empty string',
   jobId: 'a job id must be a whole number from 1',
   timeout: 'options.timeout must be a number of milliseconds from 0 (Infinity waits for ever)',
@@ -98,7 +99,7 @@ function submitError(record, options) {
 
 function createApi(addon) {
   // The options are read by the add-on at call time, in printTraceCode's
-  // order, then copies, dpi and title; `image` only when `buffer` is undefined.
+  // order, then copies, dpi, title and compress; `image` only when `buffer` is undefined.
   function submitTraceCode(options) {
     if (options === null || typeof options !== 'object') return Promise.reject(invalid('options'));
     return addon._submitTraceCode(withImage(options)).then((record) => {

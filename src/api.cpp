@@ -193,7 +193,7 @@ bool WholeNumber(napi_env env, napi_value value, napi_valuetype type, double low
   return true;
 }
 
-// The options beyond the print path's own: copies, dpi, title. Null when
+// The options beyond the print path's own: copies, dpi, title, compress. Null when
 // they are all fine; otherwise the failure record, or null with an
 // exception pending (`threw`).
 napi_value ReadSubmitExtras(napi_env env, napi_value options, TraceCodePrintParams& params,
@@ -222,6 +222,11 @@ napi_value ReadSubmitExtras(napi_env env, napi_value options, TraceCodePrintPara
       return optionsFailure(env, "title");
     }
     params.title = std::move(title);
+  }
+  if (threw) return nullptr;
+  if (!ReadCompressOption(env, options, params)) {
+    napi_is_exception_pending(env, &threw);
+    return threw ? nullptr : optionsFailure(env, "compress");
   }
   return nullptr;
 }

@@ -40,4 +40,6 @@ struct TraceCodePrintParams {
   std::string title = "Qorvin";
   int32_t copies = 0;     // above 0: the job's copies option; 0 sends none
   int32_t dotsPerMm = 0;  // above 0: the label's density, whatever the resolution
+  // Set by submitTraceCode and renderTraceCode: ZPL graphics go out compressed.
+  bool compress = false;
 };

@@ -59,6 +59,8 @@ async function run(): Promise<void> {
   const ok: boolean | null = await checkPrinterConnectionAsync('label');
   const answer: boolean | undefined = await printTraceCodeAsync({ ...options, buffer: bmp });
   const bytes = renderTraceCode(options, 300);
+  const packed: Buffer | false | undefined = renderTraceCode({ ...options, compress: true }, 300);
+  if (packed) fs.writeFileSync('label.z64.zpl', packed);
   if (bytes) {
     fs.writeFileSync('label.zpl', bytes);
   } else {
@@ -96,6 +98,8 @@ async function app(): Promise<void> {
   const sure: PrinterInfo = await getPrinter('label');
   // @ts-expect-error copies is a number
   await submitTraceCode({ ...options, copies: '2' });
+  // @ts-expect-error compress is true or false
+  await submitTraceCode({ ...options, compress: 'yes' });
   // @ts-expect-error only 203, 300 and 600 dpi
   await submitTraceCode({ ...options, dpi: 200 });
   // @ts-expect-error an image or a buffer is required
