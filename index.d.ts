@@ -178,6 +178,37 @@ export interface SubmittedJob {
  */
 export declare function submitTraceCode(options: SubmitOptions): Promise<SubmittedJob>;
 
+/** One label of a batch: submitTraceCode's options for that label, with its own copies. */
+export type BatchLabel = (TraceCodePrintOptions | TraceCodeImageOptions) & CompressOption & {
+  /** The label's stream this many times in a row, 1 to 999; default 1. */
+  copies?: number;
+};
+
+/** The batch's own options. */
+export interface BatchOptions extends CompressOption {
+  /** Copies of the whole job (its CUPS copies attribute), 1 to 999. */
+  copies?: number;
+  /** 203 or 300; given, CUPS is not asked for the queue's resolution. */
+  dpi?: 203 | 300;
+  /** The job's title; default "Qorvin batch of N labels". */
+  title?: string;
+}
+
+/** A batch CUPS accepted as one job. */
+export interface SubmittedBatch extends Omit<SubmittedJob, 'dots'> {
+  /** How many labels the job holds. */
+  labels: number;
+}
+
+/**
+ * Many labels for one queue in one language (every label's `device` and
+ * `instruction` are the first's) as one CUPS job: each label's stream exactly
+ * as renderTraceCode makes it, in order. Every label is made before anything
+ * is sent: one that cannot be made rejects the batch with its Error, whose
+ * `index` names the label.
+ */
+export declare function submitTraceCodes(labels: Iterable<BatchLabel>, options?: BatchOptions): Promise<SubmittedBatch>;
+
 /** A CUPS queue as the scheduler describes it. */
 export interface PrinterInfo {
   /** As the scheduler spells it. */
