@@ -123,9 +123,19 @@ export declare function printTraceCodeAsync(options: TraceCodePrintOptions): Pro
  * @throws TraceLabelError ERR_UNREADABLE_IMAGE when `image` cannot be read.
  */
 export declare function renderTraceCode(
-  options: TraceCodePrintOptions | TraceCodeImageOptions,
+  options: (TraceCodePrintOptions | TraceCodeImageOptions) & CompressOption,
   dpi?: number,
 ): Buffer | false | undefined;
+
+/** For renderTraceCode, submitTraceCode and submitTraceCodes. */
+export interface CompressOption {
+  /**
+   * ZPL only: true writes each graphic field as :Z64: (zlib, base64, CRC) or
+   * as run-length hex, whichever is shorter, in the same fields; the same dots.
+   * The other languages ignore it. Default false: the bytes of the print path.
+   */
+  compress?: boolean;
+}
 
 /** Gets one line of the module's log, as text without its line end. */
 export type Logger = (line: string) => void;
@@ -154,7 +164,7 @@ export type SubmitOptions = (TraceCodePrintOptions | TraceCodeImageOptions) & {
    * rejects with ERR_LABEL_TOO_LARGE before any image is made.
    */
   allowLarge?: boolean;
-};
+} & CompressOption;
 
 /** A job CUPS accepted. */
 export interface SubmittedJob {
@@ -175,6 +185,37 @@ export interface SubmittedJob {
  * Logs the lines printTraceCode logs.
  */
 export declare function submitTraceCode(options: SubmitOptions): Promise<SubmittedJob>;
+
+/** One label of a batch: submitTraceCode's options for that label, with its own copies. */
+export type BatchLabel = (TraceCodePrintOptions | TraceCodeImageOptions) & CompressOption & {
+  /** The label's stream this many times in a row, 1 to 999; default 1. */
+  copies?: number;
+};
+
+/** The batch's own options. */
+export interface BatchOptions extends CompressOption {
+  /** Copies of the whole job (its CUPS copies attribute), 1 to 999. */
+  copies?: number;
+  /** 203 or 300; given, CUPS is not asked for the queue's resolution. */
+  dpi?: 203 | 300;
+  /** The job's title; default "Qorvin batch of N labels". */
+  title?: string;
+}
+
+/** A batch CUPS accepted as one job. */
+export interface SubmittedBatch extends Omit<SubmittedJob, 'dots'> {
+  /** How many labels the job holds. */
+  labels: number;
+}
+
+/**
+ * Many labels for one queue in one language (every label's `device` and
+ * `instruction` are the first's) as one CUPS job: each label's stream exactly
+ * as renderTraceCode makes it, in order. Every label is made before anything
+ * is sent: one that cannot be made rejects the batch with its Error, whose
+ * `index` names the label.
+ */
+export declare function submitTraceCodes(labels: Iterable<BatchLabel>, options?: BatchOptions): Promise<SubmittedBatch>;
 
 /** A CUPS queue as the scheduler describes it. */
 export interface PrinterInfo {

@@ -36,7 +36,7 @@ function setLogger(fn) {
   logger = fn;
   if (renderModule) renderModule.setLogger(fn);
 }
-const api = createApi(addon);
+const api = createApi(addon, renderTraceCode);
 
 module.exports = {
   checkPrinterConnection: addon.checkPrinterConnection,

@@ -14,6 +14,7 @@ export const {
   toBMP,
   ERROR_CODES,
   submitTraceCode,
+  submitTraceCodes,
   listPrinters,
   getPrinter,
   getJob,

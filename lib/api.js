@@ -5,7 +5,7 @@
 // does not read itself.
 
 const { ERROR_CODES, makeError } = require('./errors');
-const { LANGUAGES } = require('./languages');
+const { LANGUAGES, dotsPerMm: dotsPerMillimetre } = require('./languages');
 const { toBMP, withImage } = require('./images');
 
 // Each message states the rule the reader applies (src/napi_utils.cpp, src/api.cpp).
@@ -21,9 +21,11 @@ const OPTION_RULES = {
   dpi: 'options.dpi must be the number 203, 300 or 600',
   title: 'options.title must be a non-empty string of at most 255 bytes of UTF-8',
   allowLarge: 'options.allowLarge must be true or false (true lets width or height be over 1000 mm)',
+  compress: 'options.compress must be true or false',
   name: 'the queue name must be a non-empty string',
   jobId: 'a job id must be a whole number from 1 to 2147483647',
   timeout: 'options.timeout must be a number of milliseconds from 0 (Infinity waits for ever)',
+  labels: 'labels must be a non-empty array or iterable of label options',
 };
 
 const invalid = (property) => makeError(ERROR_CODES.INVALID_OPTIONS, OPTION_RULES[property], { property });
@@ -104,9 +106,40 @@ function submitError(record, options) {
   }
 }
 
-function createApi(addon) {
+// A batch's refusal of one label: the label's Error, its message led by the
+// label's index, and the index on the Error.
+function atLabel(index, error) {
+  error.message = `label ${index}: ${error.message}`;
+  error.index = index;
+  return error;
+}
+
+// The first property renderTraceCode refused, read in its order.
+function refusedProperty(label) {
+  const text = (v) => typeof v === 'string' && v !== '';
+  const mm = (v) => typeof v === 'number' && Math.trunc(v) > 0 && v < 2 ** 31;
+  if (!text(label.device)) return 'device';
+  if (!text(label.instruction)) return 'instruction';
+  if (typeof label.withCutter !== 'boolean') return 'withCutter';
+  if (!mm(label.width)) return 'width';
+  if (!mm(label.height)) return 'height';
+  if (label.compress !== undefined && typeof label.compress !== 'boolean') return 'compress';
+  return 'buffer';
+}
+
+// Whether toBMP reads `buffer` as the BMP it is (not a PNG it would convert).
+function isBmp(buffer) {
+  try {
+    const bytes = Buffer.from(buffer.buffer, buffer.byteOffset, buffer.byteLength);
+    return bytes.toString('latin1', 0, 2) === 'BM' && toBMP(buffer) !== null;
+  } catch {
+    return false;
+  }
+}
+
+function createApi(addon, renderTraceCode) {
   // The options are read by the add-on at call time, in printTraceCode's
-  // order, then copies, dpi and title; `image` only when `buffer` is undefined.
+  // order, then copies, dpi, title and compress; `image` only when `buffer` is undefined.
   function submitTraceCode(options) {
     if (options === null || typeof options !== 'object') return Promise.reject(invalid('options'));
     return addon._submitTraceCode(withImage(options)).then((record) => {
@@ -114,6 +147,69 @@ function createApi(addon) {
       if (record.failure) throw submitError(record, options);
       return record;
     });
+  }
+
+  // One label of a batch as renderTraceCode makes it, `copies` times over;
+  // an Error (with the label's index) when it cannot be made.
+  function renderLabel(label, index, dpi, compress) {
+    if (label === null || typeof label !== 'object') return atLabel(index, invalid('options'));
+    const property = refusedProperty(label);
+    if (property !== 'buffer') return atLabel(index, invalid(property));
+    const copies = label.copies === undefined ? 1 : label.copies;
+    if (!Number.isInteger(copies) || copies < 1 || copies > 999) return atLabel(index, invalid('copies'));
+    let bytes;
+    try {
+      bytes = renderTraceCode({ ...label, compress: label.compress ?? compress }, dpi);
+    } catch (error) {
+      return atLabel(index, error);
+    }
+    if (bytes === undefined) return atLabel(index, invalid('buffer'));
+    if (bytes === false) {
+      if (!LANGUAGES.includes(label.instruction)) return atLabel(index, submitError({ failure: 'language', language: label.instruction }, label));
+      if (label.buffer !== undefined && !isBmp(label.buffer)) return atLabel(index, submitError({ failure: 'image' }, label));
+      const dotsPerMm = dotsPerMillimetre(dpi);
+      const dots = { width: Math.trunc(label.width) * dotsPerMm, height: Math.trunc(label.height) * dotsPerMm };
+      return atLabel(index, submitError({ failure: 'size', language: label.instruction, dpi, dots }, label));
+    }
+    return copies === 1 ? bytes : Buffer.concat(Array(copies).fill(bytes));
+  }
+
+  // Many labels for one queue in one language as one CUPS job: each label's
+  // stream as renderTraceCode makes it, in order. Every label is made before
+  // anything is sent, so a label that cannot be made sends nothing.
+  async function submitTraceCodes(labels, options = {}) {
+    if (labels === null || typeof labels !== 'object' || typeof labels[Symbol.iterator] !== 'function') throw invalid('labels');
+    const list = [...labels];
+    if (list.length === 0) throw invalid('labels');
+    if (options === null || typeof options !== 'object') throw invalid('options');
+    const { title = `Qorvin batch of ${list.length} labels`, copies, dpi: givenDpi, compress } = options;
+    if (copies !== undefined && !(Number.isInteger(copies) && copies >= 1 && copies <= 999)) throw invalid('copies');
+    if (typeof title !== 'string' || title === '' || Buffer.byteLength(title) > 255 || title.includes('\0')) throw invalid('title');
+    if (givenDpi !== undefined && ![203, 300, 600].includes(givenDpi)) throw invalid('dpi');
+    if (compress !== undefined && typeof compress !== 'boolean') throw invalid('compress');
+    const first = list[0];
+    for (const [index, label] of list.entries()) {
+      if (label === null || typeof label !== 'object') throw atLabel(index, invalid('options'));
+      for (const key of ['device', 'instruction']) {
+        if (label[key] !== first[key]) {
+          throw atLabel(index, makeError(ERROR_CODES.INVALID_OPTIONS, `options.${key} ${JSON.stringify(label[key])} differs from the first label's ${JSON.stringify(first[key])}: a batch goes to one queue in one language`, { property: key }));
+        }
+      }
+    }
+    const { device, instruction } = first;
+    if (typeof device !== 'string' || device === '') throw atLabel(0, invalid('device'));
+    let dpi = givenDpi;
+    if (dpi === undefined) {
+      const printer = await getPrinter(device);
+      if (printer === null) throw submitError({ failure: 'printer', printer: device }, first);
+      dpi = printer.dpi;
+    }
+    const parts = list.map((label, index) => renderLabel(label, index, dpi, compress));
+    const failed = parts.find((part) => part instanceof Error);
+    if (failed) throw failed;
+    const record = await addon._submitPrepared({ device, title, copies: copies ?? 0, bytes: Buffer.concat(parts) });
+    if (record.failure) throw submitError(record, first);
+    return { jobId: record.jobId, printer: device, language: instruction, dpi, bytes: record.bytes, labels: list.length };
   }
 
   function listPrinters() {
@@ -159,7 +255,7 @@ function createApi(addon) {
     }
   }
 
-  return { submitTraceCode, listPrinters, getPrinter, getJob, cancelJob, waitForJob };
+  return { submitTraceCode, submitTraceCodes, listPrinters, getPrinter, getJob, cancelJob, waitForJob };
 }
 
 module.exports = { createApi };

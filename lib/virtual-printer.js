@@ -91,7 +91,73 @@ function hexToBytes(r, hex, count) {
   return Buffer.from(hex, 'hex');
 }
 
+// CRC-16/XMODEM (polynomial 0x1021, start 0) of a text's Latin-1 bytes.
+function crc16(text) {
+  let crc = 0;
+  for (let i = 0; i < text.length; i++) {
+    crc ^= text.charCodeAt(i) << 8;
+    for (let bit = 0; bit < 8; bit++) crc = crc & 0x8000 ? ((crc << 1) ^ 0x1021) & 0xffff : (crc << 1) & 0xffff;
+  }
+  return crc;
+}
+
+// ZPL's :Z64: graphic data: a zlib stream in base64, then its CRC.
+function z64ToBytes(r, data, count) {
+  const m = /^:Z64:([A-Za-z0-9+/]*={0,2}):([0-9A-Fa-f]{4})$/.exec(data);
+  if (!m) r.fail('malformed :Z64: data');
+  const crc = int16(m[2]);
+  if (crc16(m[1]) !== crc) r.fail(`:Z64: CRC ${m[2]} does not match the data's ${crc16(m[1]).toString(16).toUpperCase().padStart(4, '0')}`);
+  let raster;
+  try {
+    raster = require('zlib').inflateSync(Buffer.from(m[1], 'base64'));
+  } catch (error) {
+    r.fail(`:Z64: data does not inflate (${error.message})`);
+  }
+  if (raster.length !== count) r.fail(`:Z64: data inflates to ${raster.length} bytes, ${count} expected`);
+  return raster;
+}
+
+// ZPL's run-length hex: G..Y repeat the next digit 1 to 19 times and g..z 20 to
+// 400 times (summed), "," fills the row with 0 digits and ":" repeats the
+// row before. "!" (a fill of 1s) is refused: readers disagree on its digit.
+function runLengthToBytes(r, data, count, rowBytes) {
+  const digits = 2 * rowBytes;
+  const rows = [];
+  let row = '';
+  let repeat = 0;
+  const endRow = (text) => {
+    if (repeat) r.fail('run-length count before a row end');
+    rows.push(text);
+    row = '';
+  };
+  for (const c of data) {
+    if (c >= 'G' && c <= 'Y') repeat += c.charCodeAt(0) - 70;
+    else if (c >= 'g' && c <= 'z') repeat += 20 * (c.charCodeAt(0) - 102);
+    else if (/[0-9A-F]/.test(c)) {
+      row += c.repeat(repeat || 1);
+      repeat = 0;
+      if (row.length > digits) r.fail(`run-length row of ${row.length} digits, ${digits} expected`);
+      if (row.length === digits) endRow(row);
+    } else if (c === ',') endRow(row.padEnd(digits, '0'));
+    else if (c === ':') {
+      if (row.length || rows.length === 0) r.fail('":" inside a row or before the first');
+      endRow(rows.at(-1));
+    } else r.fail(`run-length data holds ${JSON.stringify(c)}`);
+  }
+  if (repeat || row.length) r.fail('run-length data ends inside a row');
+  if (rows.length * rowBytes !== count) r.fail(`run-length data has ${rows.length} rows, ${count / rowBytes} expected`);
+  return Buffer.from(rows.join(''), 'hex');
+}
+
+// A ^GFA field's data in any of its three forms.
+function graphicToBytes(r, data, count, rowBytes) {
+  if (data.startsWith(':Z64:')) return z64ToBytes(r, data, count);
+  if (/^[0-9A-F]*$/.test(data)) return hexToBytes(r, data, count);
+  return runLengthToBytes(r, data, count, rowBytes);
+}
+
 const int = (text) => Number.parseInt(text, 10);
+const int16 = (text) => Number.parseInt(text, 16);
 const rowBytesFor = (width) => Math.ceil(width / 8);
 
 function decodeTspl(bytes, { dotsPerMm } = {}) {
@@ -179,7 +245,7 @@ function decodeZpl(bytes) {
       if (total !== fieldCount) r.fail(`^GFA byte count ${total} and field count ${fieldCount} disagree`);
       if (total < 1 || total > ZPL_MAX_FIELD_BYTES) r.fail(`^GFA byte count ${total} outside 1 to ${ZPL_MAX_FIELD_BYTES}`);
       if (rowBytes === 0 || total % rowBytes !== 0) r.fail(`^GFA count ${total} is not whole rows of ${rowBytes}`);
-      graphics.push({ y: origin ? origin.y : 0, placed: origin !== null, rowBytes, rows: total / rowBytes, raster: hexToBytes(r, m[4], total) });
+      graphics.push({ y: origin ? origin.y : 0, placed: origin !== null, rowBytes, rows: total / rowBytes, raster: graphicToBytes(r, m[4], total, rowBytes) });
       origin = null;
       fieldOpen = true;
     } else if (line === '^FS') {

@@ -172,6 +172,40 @@ class SubmitJob : public engine::Job {
   PrintOutcome outcome_;
 };
 
+// One stream made by the caller (a batch of labels, each rendered already),
+// sent as one job on the print path.
+class PreparedJob : public engine::Job {
+ public:
+  PreparedJob(TraceCodePrintParams params, ByteVector command)
+      : params_(std::move(params)), command_(std::move(command)) {}
+
+  void run(engine::Loop& /*loop*/) override {
+    printer_ = params_.device;
+    outcome_ = BaseInstruction::submitPrepared(std::move(params_), command_);
+    command_ = {};
+  }
+
+  napi_value settle(napi_env env) override {
+    Record answer(env);
+    if (const char* kind = failureKind(outcome_.result)) {
+      answer.text("failure", kind)
+          .number("cupsStatus", outcome_.cupsStatus)
+          .text("cupsMessage", outcome_.cupsMessage);
+    } else {
+      answer.number("jobId", outcome_.jobId);
+    }
+    return answer.text("printer", printer_)
+        .number("bytes", static_cast<double>(outcome_.bytes))
+        .value();
+  }
+
+ private:
+  TraceCodePrintParams params_;
+  ByteVector command_;
+  std::string printer_;
+  PrintOutcome outcome_;
+};
+
 // An optional property: false when it is undefined, true with its value and
 // type otherwise; a getter's exception stays pending.
 bool ReadOptional(napi_env env, napi_value options, const char* name, napi_value& value,
@@ -193,8 +227,8 @@ bool WholeNumber(napi_env env, napi_value value, napi_valuetype type, double low
   return true;
 }
 
-// The options beyond the print path's own: copies, dpi, title, allowLarge
-// (and the size guard it lifts). Null when
+// The options beyond the print path's own: copies, dpi, title, compress,
+// allowLarge (and the size guard it lifts). Null when
 // they are all fine; otherwise the failure record, or null with an
 // exception pending (`threw`).
 napi_value ReadSubmitExtras(napi_env env, napi_value options, TraceCodePrintParams& params,
@@ -240,6 +274,10 @@ napi_value ReadSubmitExtras(napi_env env, napi_value options, TraceCodePrintPara
         .number("height", params.height)
         .number("limit", kLargestLabelMm)
         .value();
+  }
+  if (!ReadCompressOption(env, options, params)) {
+    napi_is_exception_pending(env, &threw);
+    return threw ? nullptr : optionsFailure(env, "compress");
   }
   return nullptr;
 }
@@ -416,6 +454,24 @@ napi_value SubmitTraceCode(napi_env env, napi_callback_info info) {
       napi_delete_reference(env, held);
       throw;
     }
+  } catch (...) {
+    return engine::settled(env, Null(env));
+  }
+}
+
+napi_value SubmitPrepared(napi_env env, napi_callback_info info) {
+  try {
+    napi_value request = Argument(env, info);
+    TraceCodePrintParams params;
+    ByteVector command;
+    if (request == nullptr || GetStringProperty(env, request, "device", params.device) != napi_ok ||
+        GetStringProperty(env, request, "title", params.title) != napi_ok ||
+        GetInt32Property(env, request, "copies", params.copies) != napi_ok ||
+        GetBufferProperty(env, request, "bytes", command) != napi_ok) {
+      return engine::settled(env, optionsFailure(env, "options"));
+    }
+    return engine::submit(env,
+                          std::make_unique<PreparedJob>(std::move(params), std::move(command)));
   } catch (...) {
     return engine::settled(env, Null(env));
   }

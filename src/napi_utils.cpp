@@ -75,6 +75,17 @@ bool ReadPrintRequest(napi_env env, napi_value options, TraceCodePrintParams& pa
   return read;
 }
 
+bool ReadCompressOption(napi_env env, napi_value options, TraceCodePrintParams& params) {
+  napi_value value = nullptr;
+  napi_valuetype type = napi_undefined;
+  if (napi_get_named_property(env, options, "compress", &value) != napi_ok ||
+      napi_typeof(env, value, &type) != napi_ok) {
+    return false;
+  }
+  if (type == napi_undefined) return true;
+  return type == napi_boolean && napi_get_value_bool(env, value, &params.compress) == napi_ok;
+}
+
 napi_value MakeBoolean(napi_env env, bool value) {
   napi_value result = nullptr;
   napi_get_boolean(env, value, &result);

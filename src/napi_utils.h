@@ -32,6 +32,10 @@ napi_status GetBoolProperty(napi_env env, napi_value object, const char* name, b
 bool ReadPrintRequest(napi_env env, napi_value options, TraceCodePrintParams& params,
                       napi_value* buffer = nullptr, const char** refused = nullptr);
 
+// options.compress into params.compress: true when it is undefined or a
+// boolean, false when it is anything else or its getter threw (pending).
+bool ReadCompressOption(napi_env env, napi_value options, TraceCodePrintParams& params);
+
 // A JavaScript boolean; the status is not inspected.
 napi_value MakeBoolean(napi_env env, bool value);
 

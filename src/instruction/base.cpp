@@ -137,6 +137,18 @@ ByteVector BaseInstruction::generateCommand() {
   return {};
 }
 
+BaseInstruction::BaseInstruction(TraceCodePrintParams request, Prepared)
+    : params(std::move(request)), defaultsLoaded(true) {}
+
+PrintOutcome BaseInstruction::submitPrepared(TraceCodePrintParams params,
+                                             const ByteVector& command) {
+  BaseInstruction job(std::move(params), Prepared{});
+  PrintOutcome outcome;
+  outcome.bytes = command.size();
+  job.send(command, outcome);
+  return outcome;
+}
+
 ByteVector BaseInstruction::render() {
   if (bmpData.empty()) return {};
   ByteVector command = generateCommand();

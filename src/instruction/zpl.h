@@ -6,6 +6,17 @@
 
 #include "instruction/base.h"
 
+namespace zpl {
+// The two compressed forms of a ^GFA field's data for `raster` (1 bits print):
+// ":Z64:", the zlib stream in base64, ":" and the CRC-16 (CCITT, over the
+// base64 text) in four hex digits; empty when zlib fails.
+std::string z64(const uint8_t* raster, size_t size);
+// The run-length hex form, row by row: repeat counts, "," for a row that ends
+// in 0 digits, ":" for a row that repeats the one before.
+std::string runLength(const uint8_t* raster, size_t size, int32_t rowBytes);
+uint16_t crc16(const char* data, size_t size);
+}  // namespace zpl
+
 // The stream for a prepared image at dpi; empty when the image does not hold
 // the label's rows or a row is too long for a graphic field.
 ByteVector zplCommand(const TraceCodePrintParams& request, int32_t dpi, const ByteVector& image);

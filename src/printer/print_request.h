@@ -38,5 +38,8 @@ struct TraceCodePrintParams {
   const ImageLoan* loan = nullptr;
   // Set by submitTraceCode only; the print path keeps these defaults.
   std::string title = "Qorvin";
-  int32_t copies = 0;  // above 0: the job's copies option; 0 sends none
+  int32_t copies = 0;     // above 0: the job's copies option; 0 sends none
+  int32_t dotsPerMm = 0;  // above 0: the label's density, whatever the resolution
+  // Set by submitTraceCode and renderTraceCode: ZPL graphics go out compressed.
+  bool compress = false;
 };

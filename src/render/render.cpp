@@ -31,7 +31,8 @@ bool ReadDpi(napi_env env, size_t argc, napi_value value, int32_t& dpi) {
   return napi_get_value_int32(env, value, &dpi) == napi_ok;
 }
 
-// renderTraceCode(options, dpi?): a Buffer with the command stream; false when
+// renderTraceCode(options, dpi?): a Buffer with the command stream (ZPL
+// graphics compressed when options.compress is true); false when
 // the language is unknown or the image or the command could not be made (the
 // cases where printTraceCode answers false before submitting); undefined for a
 // refused request.
@@ -45,6 +46,7 @@ napi_value RenderTraceCode(napi_env env, napi_callback_info info) {
     }
     TraceCodePrintParams params;
     if (!ReadPrintRequest(env, argv[0], params)) return nullptr;
+    if (!ReadCompressOption(env, argv[0], params)) return nullptr;
     int32_t dpi = kDefaultDpi;
     if (!ReadDpi(env, argc, argv[1], dpi)) return nullptr;
 

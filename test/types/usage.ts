@@ -13,12 +13,14 @@ import {
   JobInfo,
   PrinterInfo,
   SubmittedJob,
+  SubmittedBatch,
   cancelJob,
   checkPrinterConnection,
   getJob,
   getPrinter,
   listPrinters,
   submitTraceCode,
+  submitTraceCodes,
   waitForJob,
   checkPrinterConnectionAsync,
   printTraceCode,
@@ -59,6 +61,8 @@ async function run(): Promise<void> {
   const ok: boolean | null = await checkPrinterConnectionAsync('label');
   const answer: boolean | undefined = await printTraceCodeAsync({ ...options, buffer: bmp });
   const bytes = renderTraceCode(options, 300);
+  const packed: Buffer | false | undefined = renderTraceCode({ ...options, compress: true }, 300);
+  if (packed) fs.writeFileSync('label.z64.zpl', packed);
   if (bytes) {
     fs.writeFileSync('label.zpl', bytes);
   } else {
@@ -101,6 +105,12 @@ async function app(): Promise<void> {
   const sure: PrinterInfo = await getPrinter('label');
   // @ts-expect-error copies is a number
   await submitTraceCode({ ...options, copies: '2' });
+  const batch: SubmittedBatch = await submitTraceCodes([{ ...label, image: imageData, copies: 2 }, options], { title: 'Carton 9', compress: true });
+  console.log(batch.labels);
+  // @ts-expect-error a batch is 203 or 300 dpi
+  await submitTraceCodes([options], { dpi: 600 });
+  // @ts-expect-error compress is true or false
+  await submitTraceCode({ ...options, compress: 'yes' });
   // @ts-expect-error only 203, 300 and 600 dpi
   await submitTraceCode({ ...options, dpi: 200 });
   // @ts-expect-error an image or a buffer is required

@@ -1,0 +1,137 @@
+'use strict';
+// submitTraceCodes: many labels as one CUPS job, through the private
+// scheduler. Each label's part of the job must be what renderTraceCode makes
+// of it, in the order given, and nothing is sent for a batch with a bad label.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const addon = require('../..');
+const { PrivateCups } = require('../../lib/private-cups');
+const { runInChild } = require('../support/child');
+const { decode } = require('../../lib/virtual-printer');
+
+addon.setLogger(() => {});
+
+const { mark } = require('../support/batch-labels');
+
+const PRELUDE = `
+const { mark } = require(${JSON.stringify(require.resolve('../support/batch-labels'))});
+const outcome = (p) => p.then((v) => v, (e) => ({ code: e.code, message: e.message, index: e.index, property: e.property }));
+`;
+const child = (cups, body) => runInChild(`${PRELUDE}${body}`, { env: cups.env });
+const rendered = (labels, dpi = 203) => Buffer.concat(labels.map((l) => {
+  const one = addon.renderTraceCode(l, dpi);
+  return Buffer.concat(Array(l.copies || 1).fill(one));
+}));
+
+test('submitTraceCodes', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['batch_q'] });
+  t.after(() => cups.stop());
+  let jobs = 0;
+
+  await t.test('one job: each label as renderTraceCode makes it, in order', async () => {
+    const r = await child(cups, `
+      const labels = [mark(1, 0), mark(1, 1, { withCutter: true }), mark(1, 2, { width: 3, copies: 2 }),
+        mark(1, 3, { compress: true }), mark(1, 4, { height: 2 })];
+      // An iterable, not an array.
+      return await addon.submitTraceCodes(new Set(labels), { copies: 2 });`);
+    assert.equal(r.answer.kind, 'value', r.stdout + r.stderr);
+    const labels = [mark(1, 0), mark(1, 1, { withCutter: true }), mark(1, 2, { width: 3, copies: 2 }),
+      mark(1, 3, { compress: true }), mark(1, 4, { height: 2 })];
+    const expected = rendered(labels);
+    assert.deepEqual(r.answer.value, { jobId: r.answer.value.jobId, printer: 'batch_q', language: 'ZPL', dpi: 203, bytes: expected.length, labels: 5 });
+    const job = (await cups.waitForJobs('batch_q', ++jobs)).at(-1);
+    assert.deepEqual([job.title, job.copies], ['Qorvin batch of 5 labels', 2]);
+    assert.ok(job.data.equals(expected));
+    // Read back label by label: six streams (one label twice), each the label's own dots.
+    const streams = job.data.toString('latin1').split(/(?<=\^XZ\r\n)/).map((s) => Buffer.from(s, 'latin1'));
+    assert.equal(streams.length, 6);
+    const order = [0, 1, 2, 2, 3, 4];
+    streams.forEach((stream, i) => {
+      assert.deepEqual(decode('ZPL', stream).dots, decode('ZPL', addon.renderTraceCode({ ...labels[order[i]], compress: false }, 203)).dots, `stream ${i}`);
+    });
+  });
+
+  await t.test('a label that cannot be made rejects the batch and sends nothing', async () => {
+    const r = await child(cups, `
+      const bad = [
+        [mark(2, 0), mark(2, 1, { buffer: Buffer.from('not an image') }), mark(2, 2)],
+        [mark(2, 0), mark(2, 1), mark(2, 2, { instruction: 'TSPL' }), mark(2, 3, { device: 'other' })],
+        [mark(2, 0), mark(2, 1, { width: -2 })],
+        [mark(2, 0), mark(2, 1, { width: 20000, height: 20000 })],
+        [mark(2, 0, { copies: 0 })],
+        [],
+        [mark(2, 0)],
+      ];
+      const answers = [];
+      for (const labels of bad.slice(0, -1)) answers.push(await outcome(addon.submitTraceCodes(labels)));
+      answers.push(await outcome(addon.submitTraceCodes(bad.at(-1), { dpi: 600 })));
+      answers.push(await outcome(addon.submitTraceCodes([{ ...mark(2, 0), device: 'nowhere' }])));
+      const good = await addon.submitTraceCodes([mark(3, 0)], { title: 'after the bad ones' });
+      return { answers, good };`);
+    assert.equal(r.answer.kind, 'value', r.stdout + r.stderr);
+    const summary = r.answer.value.answers.map(({ code, index, property, message }) => [code, index, property, message.split(':')[0]]);
+    assert.deepEqual(summary, [
+      ['ERR_UNREADABLE_IMAGE', 1, undefined, 'label 1'],
+      ['ERR_INVALID_OPTIONS', 2, 'instruction', 'label 2'],
+      ['ERR_INVALID_OPTIONS', 1, 'width', 'label 1'],
+      ['ERR_LABEL_TOO_LARGE', 1, undefined, 'label 1'],
+      ['ERR_INVALID_OPTIONS', 0, 'copies', 'label 0'],
+      ['ERR_INVALID_OPTIONS', undefined, 'labels', 'labels must be a non-empty array or iterable of label options'],
+      ['ERR_INVALID_OPTIONS', undefined, 'batchDpi', 'options.dpi must be 203 or 300 for a batch'],
+      ['ERR_NO_SUCH_PRINTER', undefined, undefined, 'CUPS has no queue named "nowhere"'],
+    ]);
+    // The next job the queue got is the good batch.
+    const job = (await cups.waitForJobs('batch_q', ++jobs)).at(-1);
+    assert.equal(job.id, r.answer.value.good.jobId);
+    assert.equal(job.title, 'after the bad ones');
+    assert.ok(job.data.equals(rendered([mark(3, 0)])));
+  });
+
+  await t.test('two processes at once: two jobs, each its own labels in order', async () => {
+    const batch = (n) => `return await addon.submitTraceCodes(Array.from({ length: 200 }, (_, i) => mark(${n}, i)));`;
+    const [a, b] = await Promise.all([child(cups, batch(10)), child(cups, batch(11))]);
+    assert.equal(a.answer.kind, 'value', a.stdout + a.stderr);
+    assert.equal(b.answer.kind, 'value', b.stdout + b.stderr);
+    jobs += 2;
+    const got = (await cups.waitForJobs('batch_q', jobs)).slice(-2);
+    const expected = {
+      [a.answer.value.jobId]: rendered(Array.from({ length: 200 }, (_, i) => mark(10, i))),
+      [b.answer.value.jobId]: rendered(Array.from({ length: 200 }, (_, i) => mark(11, i))),
+    };
+    assert.deepEqual(got.map((j) => j.id).sort(), Object.keys(expected).map(Number).sort());
+    for (const job of got) assert.ok(job.data.equals(expected[job.id]), `job ${job.id}`);
+  });
+});
+
+test('the README batch example prints three scannable labels as one job', async (t) => {
+  const { spawnSync } = require('child_process');
+  const fs = require('fs');
+  const path = require('path');
+  const jsQR = require('jsqr');
+  const { ROOT } = require('../support/child');
+  const readme = fs.readFileSync(path.join(ROOT, 'README.md'), 'utf8');
+  const block = readme.match(/<!-- batch-example -->\n```js\n([^]*?)```/);
+  assert.ok(block, 'the example block is marked in README.md');
+  const cups = await PrivateCups.start({ queues: ['label'] });
+  t.after(() => cups.stop());
+  const app = path.join(cups.dir, 'app');
+  fs.mkdirSync(path.join(app, 'node_modules'), { recursive: true });
+  fs.symlinkSync(ROOT, path.join(app, 'node_modules', 'trace-label-printer'));
+  fs.symlinkSync(path.join(ROOT, 'node_modules', 'qrcode'), path.join(app, 'node_modules', 'qrcode'));
+  fs.writeFileSync(path.join(app, 'app.js'), block[1]);
+  const r = spawnSync(process.execPath, ['app.js'], { cwd: app, env: cups.env, encoding: 'utf8', timeout: 120000 });
+  assert.equal(r.status, 0, r.stdout + r.stderr);
+  const [job] = await cups.waitForJobs('label', 1);
+  assert.match(r.stdout, new RegExp(`\\njob ${job.id}: 3 labels in ${job.data.length} bytes, completed\\n$`));
+  assert.equal(job.title, 'carton 42');
+  const streams = job.data.toString('latin1').split(/(?<=\^XZ\r\n)/);
+  const scanned = streams.map((stream) => {
+    assert.match(stream, /:Z64:/);
+    const { width, height, dots } = decode('ZPL', Buffer.from(stream, 'latin1'));
+    const rgba = new Uint8ClampedArray(4 * width * height);
+    dots.forEach((dot, i) => rgba.fill(dot ? 0 : 255, 4 * i, 4 * i + 3).fill(255, 4 * i + 3, 4 * i + 4));
+    const code = jsQR(rgba, width, height);
+    return code && code.data;
+  });
+  assert.deepEqual(scanned, ['6901234567892', '6901234567908', '6901234567915']);
+});
