@@ -184,7 +184,21 @@ export interface PrinterInfo {
   dpi: number;
   deviceUri: string;
   makeAndModel: string;
+  /**
+   * Whether the device can print, in plain words: 'stopped' when the queue is
+   * stopped; 'offline' when the device cannot be reached; 'needs-attention'
+   * when a person must act (see `problems`); else 'printing' or 'ready'.
+   */
+  condition: PrinterCondition;
+  /**
+   * The reasons that need a person or mean the device cannot be reached, without
+   * their -error/-warning/-report suffix: "media-empty", "media-jam", "door-open",
+   * "paused", "offline" (also when the backend cannot reach the device), ...
+   */
+  problems: string[];
 }
+
+export type PrinterCondition = 'ready' | 'printing' | 'needs-attention' | 'offline' | 'stopped';
 
 export type JobState =
   | 'pending'

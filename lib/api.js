@@ -7,6 +7,7 @@
 const { ERROR_CODES, makeError } = require('./errors');
 const { LANGUAGES } = require('./languages');
 const { toBMP, withImage } = require('./images');
+const { withCondition } = require('./condition');
 
 const OPTION_RULES = {
   options: 'the options must be an object',
@@ -109,12 +110,12 @@ function createApi(addon) {
   }
 
   function listPrinters() {
-    return addon._listPrinters().then(settle('listing the queues'));
+    return addon._listPrinters().then(settle('listing the queues')).then((list) => list.map(withCondition));
   }
 
   function getPrinter(name) {
     if (typeof name !== 'string' || name === '') return Promise.reject(invalid('name'));
-    return addon._getPrinter(name).then(settle(`asking about "${name}"`));
+    return addon._getPrinter(name).then(settle(`asking about "${name}"`)).then(withCondition);
   }
 
   const validId = (id) => Number.isInteger(id) && id >= 1 && id <= 0x7fffffff;

@@ -2,7 +2,8 @@
 // Real devices behind the private scheduler: an IPP Everywhere printer
 // (ippeveprinter) that checks every job's options and keeps what it prints.
 // Every language reaches it byte for byte as renderTraceCode makes it, through
-// each of the three calls that print.
+// each of the three calls that print; the printer running out of labels and
+// disappearing show in getPrinter's condition and problems.
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { PrivateCups } = require('../../lib/private-cups');
@@ -12,6 +13,29 @@ const { numberedLabel } = require('../support/numbered-label');
 const { DeviceRig, unavailable, addIppBackend } = require('../support/ipp-printer');
 
 const CALLS = ['printTraceCode', 'printTraceCodeAsync', 'submitTraceCode'];
+
+// In a child (the add-on logs to standard output): submits one label to
+// `queue`, then reads getPrinter until its condition is `until` (a minute at
+// most), and answers every distinct { state, stateReasons, stateMessage,
+// condition, problems } seen, in order.
+const watchCondition = (cups, queue, until, { submit = true } = {}) =>
+  runInChild(
+    `if (${submit}) await addon.submitTraceCode({ device: '${queue}', instruction: 'TSPL', withCutter: false, width: 2,
+       height: 1, buffer: Buffer.from('${numberedLabel(7).toString('hex')}', 'hex') });
+    const seen = [];
+    for (let i = 0; i < 600; i++) {
+      const { state, stateReasons, stateMessage, condition, problems } = await addon.getPrinter('${queue}');
+      const now = JSON.stringify({ state, stateReasons, stateMessage, condition, problems });
+      if (seen.at(-1) !== now) seen.push(now);
+      if (condition === '${until}') break;
+      await new Promise((r) => setTimeout(r, 100));
+    }
+    return seen.map((s) => JSON.parse(s));`,
+    { env: cups.env },
+  ).then((r) => {
+    assert.equal(r.answer.kind, 'value', r.stderr);
+    return r.answer.value;
+  });
 
 test('an IPP printer', { skip: unavailable() || false }, async (t) => {
   const rig = await DeviceRig.start();
@@ -48,4 +72,55 @@ test('an IPP printer', { skip: unavailable() || false }, async (t) => {
       assert.equal(job.data.toString('base64'), sent[i].expected, `${requests[i].call} ${requests[i].instruction}`);
     });
   });
+
+  await t.test('out of labels: needs attention, media-empty, then ready once refilled', async () => {
+    const refill = printer.mediaEmpty();
+    t.after(refill);
+    const before = printer.jobs().length;
+    const seen = await watchCondition(cups, 'ipp_label', 'needs-attention');
+    const last = seen.at(-1);
+    assert.equal(last.condition, 'needs-attention', JSON.stringify(seen));
+    assert.deepEqual(last.problems, ['media-empty']);
+    assert.ok(last.stateReasons.includes('media-empty-warning'), 'the raw reasons stay');
+    assert.ok(printer.holding());
+    assert.equal(printer.jobs().length, before, 'nothing came out');
+    refill();
+    await printer.waitForJobs(before + 1);
+    const after = await watchCondition(cups, 'ipp_label', 'ready', { submit: false });
+    assert.deepEqual(after.at(-1).problems, []);
+  });
+
+  await t.test('a device that disappears: offline, while CUPS says only processing', async () => {
+    const gone = await rig.ippPrinter('gone');
+    cups.admin('lpadmin', ['-p', 'ipp_gone', '-E', '-v', gone.uri]);
+    gone.stop();
+    const seen = await watchCondition(cups, 'ipp_gone', 'offline');
+    const last = seen.at(-1);
+    assert.deepEqual([last.state, last.condition, last.problems], ['processing', 'offline', ['offline']], JSON.stringify(seen));
+  });
+
+  await t.test('a stopped queue is stopped whatever its device does', async () => {
+    cups.admin('cupsdisable', ['-r', 'changing the roll', 'ipp_label']);
+    const [seen] = await watchCondition(cups, 'ipp_label', 'stopped', { submit: false });
+    assert.deepEqual([seen.state, seen.condition, seen.problems, seen.stateMessage],
+      ['stopped', 'stopped', ['paused'], 'changing the roll']);
+  });
+});
+
+// The rules on their own, for reasons the rig's printer cannot report.
+test('describeCondition', () => {
+  const { describeCondition } = require('../../lib/condition');
+  const rows = [
+    ['idle', [], '', 'ready', []],
+    ['processing', ['cups-waiting-for-job-completed'], 'Printing.', 'printing', []],
+    ['processing', ['media-jam-error', 'door-open-warning', 'media-low-report'], '', 'needs-attention', ['media-jam', 'door-open']],
+    ['processing', ['marker-supply-empty-warning', 'offline-report'], '', 'offline', ['marker-supply-empty', 'offline']],
+    ['processing', [], 'Unable to connect to printer; will retry in 30 seconds...', 'offline', ['offline']],
+    ['idle', [], 'The printer may not exist or is unavailable at this time.', 'ready', []],
+    ['stopped', ['paused', 'media-empty-error'], 'out of labels', 'stopped', ['paused', 'media-empty']],
+    ['idle', ['media-empty', 'media-empty-error'], '', 'needs-attention', ['media-empty']],
+  ];
+  for (const [state, stateReasons, stateMessage, condition, problems] of rows) {
+    assert.deepEqual(describeCondition({ state, stateReasons, stateMessage }), { condition, problems }, `${state} ${stateReasons}`);
+  }
 });

@@ -83,6 +83,9 @@ async function app(): Promise<void> {
   await submitTraceCode({ ...options, buffer: new DataView(new ArrayBuffer(54)) });
   const printers: PrinterInfo[] = await listPrinters();
   const one: PrinterInfo | null = await getPrinter(printers[0].name);
+  if (one && one.condition === 'needs-attention') void one.problems.includes('media-empty');
+  // @ts-expect-error not a condition
+  if (one && one.condition === 'idle') void one;
   const state: JobInfo | null = await getJob(job.jobId);
   const done = await waitForJob(job.jobId, { timeout: 5000 });
   const cancelled: boolean = await cancelJob(job.jobId);
