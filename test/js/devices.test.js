@@ -99,9 +99,69 @@ test('an IPP printer', { skip: unavailable() || false }, async (t) => {
     assert.deepEqual([last.state, last.condition, last.problems], ['processing', 'offline', ['offline']], JSON.stringify(seen));
   });
 
+  const LABEL = `{ device: 'ipp_label', instruction: 'ZPL', withCutter: false, width: 2, height: 1,
+    buffer: Buffer.from('${numberedLabel(9).toString('hex')}', 'hex') }`;
+  const inChild = (body) =>
+    runInChild(`const outcome = (p) => p.then((v) => ({ ok: v }), (e) => ({ code: e.code, name: e.name, message: e.message,
+      job: e.job && e.job.state, printer: e.printer && [e.printer.condition, e.printer.problems] }));
+      const label = ${LABEL}; ${body}`, { env: cups.env }).then((r) => {
+      assert.equal(r.answer.kind, 'value', r.stderr);
+      return r.answer.value;
+    });
+
+  await t.test('wait: resolves once the device has the job', async () => {
+    const before = printer.jobs().length;
+    const r = await inChild(`const job = await addon.submitTraceCode({ ...label, wait: true });
+      return [job.job.state, job.job.id === job.jobId, await outcome(addon.submitTraceCode({ ...label, wait: { timeout: -1 } }))];`);
+    assert.deepEqual(r.slice(0, 2), ['completed', true]);
+    assert.equal(r[2].code, 'ERR_INVALID_OPTIONS');
+    assert.equal(printer.jobs().length, before + 1, 'one job printed, none for the refused wait');
+  });
+
+  await t.test('wait: out of labels rejects ERR_NOT_PRINTED; an aborted signal ends waitForJob', async () => {
+    const refill = printer.mediaEmpty();
+    try {
+      await watchCondition(cups, 'ipp_label', 'needs-attention');  // the first job is held
+      const r = await inChild(`
+        const waited = await outcome(addon.submitTraceCode({ ...label, wait: { timeout: 500 } }));
+        const job = await addon.submitTraceCode(label);
+        const controller = new AbortController();
+        const stopped = outcome(addon.waitForJob(job.jobId, { timeout: 60000, signal: controller.signal }));
+        controller.abort();
+        return { waited, stopped: await stopped, early: await outcome(addon.getJob(job.jobId, { signal: AbortSignal.abort() })),
+                 bad: await outcome(addon.getJob(job.jobId, { signal: 'no' })) };`);
+      assert.deepEqual([r.waited.code, r.waited.job, r.waited.printer], ['ERR_NOT_PRINTED', 'pending', ['needs-attention', ['media-empty']]]);
+      assert.match(r.waited.message, /still pending after 500 ms; the printer is needs-attention \(media-empty\)/);
+      assert.equal(r.stopped.name, 'AbortError');
+      assert.equal(r.early.name, 'AbortError');
+      assert.equal(r.bad.code, 'ERR_INVALID_OPTIONS');
+    } finally {
+      refill();
+    }
+  });
+
+  // The next job id is the probe's plus one: this scheduler has no other client.
+  await t.test('wait: a job canceled before it printed rejects ERR_NOT_PRINTED with the job', async () => {
+    const refill = printer.mediaEmpty();
+    try {
+      const r = await inChild(`
+        const probe = await addon.submitTraceCode(label);
+        const waited = outcome(addon.submitTraceCode({ ...label, wait: true }));
+        let job = null;
+        for (let i = 0; i < 600 && !job; i++) job = (await addon.getJob(probe.jobId + 1)) || (await new Promise((r) => setTimeout(r, 20)));
+        return { cancelled: await addon.cancelJob(probe.jobId + 1), waited: await waited };`);
+      assert.equal(r.cancelled, true);
+      assert.deepEqual([r.waited.code, r.waited.job], ['ERR_NOT_PRINTED', 'canceled']);
+      assert.match(r.waited.message, /did not print: it was canceled/);
+    } finally {
+      refill();
+    }
+  });
+
   await t.test('a stopped queue is stopped whatever its device does', async () => {
-    cups.admin('cupsdisable', ['-r', 'changing the roll', 'ipp_label']);
-    const [seen] = await watchCondition(cups, 'ipp_label', 'stopped', { submit: false });
+    cups.admin('lpadmin', ['-p', 'ipp_stopped', '-E', '-v', printer.uri]);
+    cups.admin('cupsdisable', ['-r', 'changing the roll', 'ipp_stopped']);
+    const [seen] = await watchCondition(cups, 'ipp_stopped', 'stopped', { submit: false });
     assert.deepEqual([seen.state, seen.condition, seen.problems, seen.stateMessage],
       ['stopped', 'stopped', ['paused'], 'changing the roll']);
   });

@@ -147,8 +147,8 @@ async function launch(cmd, args, { env, ready, what }) {
 }
 
 class IppPrinter {
-  constructor(rig, name, dir, port) {
-    Object.assign(this, { rig, name, dir, port, proc: null });
+  constructor(rig, name, dir, port, formats) {
+    Object.assign(this, { rig, name, dir, port, formats, proc: null });
     this.keptDir = path.join(dir, 'kept');
     this.uri = `ipp://127.0.0.1:${port}/ipp/print`;
   }
@@ -161,8 +161,11 @@ class IppPrinter {
     fs.writeFileSync(command, PRINT_COMMAND.replaceAll('@DIR@', this.dir), { mode: 0o755 });
     // -n localhost: the printer listens on 127.0.0.1 and ::1 only (a numeric
     // IPv4 name leaves it without the IPv6 listener it insists on).
+    // CUPS's ipp backend sends a raw queue's job as application/vnd.cups-raw
+    // to a printer that lists it, and as application/octet-stream otherwise,
+    // which ippeveprinter takes only for the formats it can detect.
     const args = ['-p', String(this.port), '-n', 'localhost', '-d', spool, '-c', command];
-    args.push('-f', 'application/vnd.cups-raw', '-v', this.name);
+    args.push('-f', this.formats, '-v', this.name);
     const started = await launch(findTool('ippeveprinter'), args, {
       env: this.rig.env,
       what: `ippeveprinter ${this.name}`,
@@ -265,10 +268,11 @@ class DeviceRig {
     this.procs.push(proc);
   }
 
-  async ippPrinter(name) {
+  // formats: the document-format-supported the printer lists.
+  async ippPrinter(name, { formats = 'application/vnd.cups-raw' } = {}) {
     const dir = path.join(this.dir, `printer-${name}`);
     fs.mkdirSync(dir, { recursive: true });
-    const printer = new IppPrinter(this, name, dir, await freePort());
+    const printer = new IppPrinter(this, name, dir, await freePort(), formats);
     this.printers.push(printer);
     await printer.launch();
     return printer;
