@@ -158,6 +158,43 @@ test('an IPP printer', { skip: unavailable() || false }, async (t) => {
     }
   });
 
+  await t.test('the README\'s "Did it print?" example, ready and out of labels', async () => {
+    const fs = require('fs');
+    const path = require('path');
+    const { spawnSync } = require('child_process');
+    const { ROOT } = require('../support/child');
+    const block = fs.readFileSync(path.join(ROOT, 'README.md'), 'utf8').match(/<!-- did-it-print-example -->\n```js\n([^]*?)```/);
+    assert.ok(block, 'the example block is marked in README.md');
+    const app = path.join(cups.dir, 'did-it-print');
+    fs.mkdirSync(path.join(app, 'node_modules'), { recursive: true });
+    fs.symlinkSync(ROOT, path.join(app, 'node_modules', 'trace-label-printer'));
+    fs.writeFileSync(path.join(app, 'app.js'), block[1]);
+    // A printer of its own: the jobs of the tests above may still be on their way.
+    const own = await rig.ippPrinter('readme');
+    cups.admin('lpadmin', ['-p', 'ipp_readme', '-E', '-v', own.uri]);
+    const run = (...args) => spawnSync(process.execPath, ['app.js', 'ipp_readme', ...args], { cwd: app, env: cups.env, encoding: 'utf8', timeout: 120000 });
+    const lines = (r) => r.stdout.split('\n').filter((l) => !l.startsWith('[DEBUG]') && l !== '');
+
+    const ready = run();
+    assert.equal(ready.status, 0, ready.stdout + ready.stderr);
+    assert.deepEqual(lines(ready).map((l) => l.replace(/\d+/, 'N')), ['job N printed']);
+    const [kept] = await own.waitForJobs(1);
+    assert.match(kept.data.toString('latin1'), /^SIZE 50 mm, 30 mm\r\n/);
+
+    const refill = own.mediaEmpty();
+    try {
+      await watchCondition(cups, 'ipp_readme', 'needs-attention'); // a first job is held
+      const empty = run('500');
+      assert.equal(empty.status, 0, empty.stdout + empty.stderr);
+      assert.deepEqual(lines(empty).map((l) => l.replace(/\d+/, 'N')), [
+        'ipp_readme is needs-attention media-empty',
+        'job N is pending; the printer is needs-attention media-empty',
+      ]);
+    } finally {
+      refill();
+    }
+  });
+
   await t.test('a stopped queue is stopped whatever its device does', async () => {
     cups.admin('lpadmin', ['-p', 'ipp_stopped', '-E', '-v', printer.uri]);
     cups.admin('cupsdisable', ['-r', 'changing the roll', 'ipp_stopped']);
