@@ -59,6 +59,7 @@ export declare const ERROR_CODES: {
   readonly JOB_FILE: 'ERR_JOB_FILE';
   readonly SCHEDULER_REFUSED: 'ERR_SCHEDULER_REFUSED';
   readonly SCHEDULER_TIMEOUT: 'ERR_SCHEDULER_TIMEOUT';
+  readonly NOT_PRINTED: 'ERR_NOT_PRINTED';
 };
 
 export type TraceLabelErrorCode = (typeof ERROR_CODES)[keyof typeof ERROR_CODES];
@@ -71,11 +72,13 @@ export interface TraceLabelError extends Error {
   cupsMessage?: string;
   /** For ERR_INVALID_OPTIONS: the option at fault. */
   property?: string;
-  /** For waitForJob's ERR_SCHEDULER_TIMEOUT: the job as last seen. */
+  /** For waitForJob's ERR_SCHEDULER_TIMEOUT and ERR_NOT_PRINTED: the job as last seen. */
   job?: JobInfo;
   /** For ERR_LABEL_TOO_LARGE: the size in millimetres over the 1000 mm guard, or the size in dots. */
   mm?: { width: number; height: number };
   dots?: { width: number; height: number };
+  /** For ERR_NOT_PRINTED: the queue when the wait ended (its condition and problems say why); null if gone. */
+  printer?: PrinterInfo | null;
 }
 
 /**
@@ -157,6 +160,13 @@ export type SubmitOptions = (TraceCodePrintOptions | TraceCodeImageOptions) & {
   copies?: number;
   /** The printer's resolution: 203, 300 or 600 (8, 12 or 24 dots per mm). Given, CUPS is not asked for it. */
   dpi?: 203 | 300 | 600;
+  /**
+   * Resolve only once the job is completed (the device took it): true waits up
+   * to 60000 ms, { timeout } as long as given. Rejects with ERR_NOT_PRINTED,
+   * with `job` and `printer`, when the job is canceled or aborted, or still
+   * not completed when the time is up.
+   */
+  wait?: boolean | { timeout?: number };
   /** The job's title in CUPS (default "Qorvin"); not empty, at most 255 bytes. */
   title?: string;
   /**
@@ -237,7 +247,21 @@ export interface PrinterInfo {
   description: string;
   /** printer-location (lpadmin -L); may be empty. */
   location: string;
+  /**
+   * Whether the device can print, in plain words: 'stopped' when the queue is
+   * stopped; 'offline' when the device cannot be reached; 'needs-attention'
+   * when a person must act (see `problems`); else 'printing' or 'ready'.
+   */
+  condition: PrinterCondition;
+  /**
+   * The reasons that need a person or mean the device cannot be reached, without
+   * their -error/-warning/-report suffix: "media-empty", "media-jam", "door-open",
+   * "paused", "offline" (also when the backend cannot reach the device), ...
+   */
+  problems: string[];
 }
+
+export type PrinterCondition = 'ready' | 'printing' | 'needs-attention' | 'offline' | 'stopped';
 
 export type JobState =
   | 'pending'
@@ -269,12 +293,16 @@ export declare function listPrinters(): Promise<PrinterInfo[]>;
 /** One queue (the scheduler matches the name without case); null when there is none. */
 export declare function getPrinter(name: string): Promise<PrinterInfo | null>;
 /** One job; null when the scheduler does not know it. */
-export declare function getJob(jobId: number): Promise<JobInfo | null>;
+export declare function getJob(jobId: number, options?: { signal?: AbortSignal }): Promise<JobInfo | null>;
 /** true when the job was cancelled; false when it had ended already or is unknown. */
 export declare function cancelJob(jobId: number): Promise<boolean>;
 /**
  * Resolves when the job is completed, canceled or aborted (or 'forgotten');
  * null for a job the scheduler never knew. Rejects with ERR_SCHEDULER_TIMEOUT
- * after `timeout` ms (default 60000; Infinity waits for ever).
+ * after `timeout` ms (default 60000; Infinity waits for ever). An aborted
+ * `signal` ends the wait, rejecting with the signal's reason.
  */
-export declare function waitForJob(jobId: number, options?: { timeout?: number }): Promise<JobInfo | null>;
+export declare function waitForJob(
+  jobId: number,
+  options?: { timeout?: number; signal?: AbortSignal },
+): Promise<JobInfo | null>;

@@ -7,6 +7,7 @@
 const { ERROR_CODES, makeError } = require('./errors');
 const { LANGUAGES, dotsPerMm: dotsPerMillimetre } = require('./languages');
 const { toBMP, withImage } = require('./images');
+const { withCondition } = require('./condition');
 
 // Each message states the rule the reader applies (src/napi_utils.cpp, src/api.cpp).
 const OPTION_RULES = {
@@ -26,6 +27,8 @@ const OPTION_RULES = {
   jobId: 'a job id must be a whole number from 1 to 2147483647',
   timeout: 'options.timeout must be a number of milliseconds from 0 (Infinity waits for ever)',
   labels: 'labels must be a non-empty array or iterable of label options',
+  wait: 'options.wait must be true, false or { timeout } with timeout a number of milliseconds from 0',
+  signal: 'options.signal must be an AbortSignal',
 };
 
 const invalid = (property) => makeError(ERROR_CODES.INVALID_OPTIONS, OPTION_RULES[property], { property });
@@ -142,10 +145,13 @@ function createApi(addon, renderTraceCode) {
   // order, then copies, dpi, title and compress; `image` only when `buffer` is undefined.
   function submitTraceCode(options) {
     if (options === null || typeof options !== 'object') return Promise.reject(invalid('options'));
+    // Checked before submitting: a bad wait must not leave a job behind.
+    const timeout = waitTimeout(options.wait);
+    if (timeout === null) return Promise.reject(invalid('wait'));
     return addon._submitTraceCode(withImage(options)).then((record) => {
       if (record.failure === 'options') throw invalid(record.property);
       if (record.failure) throw submitError(record, options);
-      return record;
+      return timeout === undefined ? record : untilPrinted(record, timeout);
     });
   }
 
@@ -212,20 +218,67 @@ function createApi(addon, renderTraceCode) {
     return { jobId: record.jobId, printer: device, language: instruction, dpi, bytes: record.bytes, labels: list.length };
   }
 
+  // undefined: no wait; null: not a valid wait.
+  function waitTimeout(wait) {
+    if (wait === undefined || wait === false) return undefined;
+    const timeout = wait === true ? 60000 : wait !== null && typeof wait === 'object' ? wait.timeout ?? 60000 : NaN;
+    return typeof timeout === 'number' && timeout >= 0 ? timeout : null;
+  }
+
+  // The submitted job, once completed; else ERR_NOT_PRINTED with the job and
+  // the queue as they were when the wait ended.
+  async function untilPrinted(record, timeout) {
+    let job;
+    let timedOut = false;
+    try {
+      job = await waitForJob(record.jobId, { timeout });
+    } catch (error) {
+      if (error.code !== ERROR_CODES.SCHEDULER_TIMEOUT || !error.job) throw error;
+      [job, timedOut] = [error.job, true];
+    }
+    if (job && job.state === 'completed') return { ...record, job };
+    const printer = await getPrinter(record.printer).catch(() => null);
+    const reasons = (list) => (list && list.length ? ` (${list.join(', ')})` : '');
+    let why;
+    if (timedOut) {
+      why = `is still ${job.state} after ${timeout} ms; the printer is ${printer ? printer.condition + reasons(printer.problems) : 'gone'}`;
+    } else if (job === null || job.state === 'forgotten') {
+      why = 'ended, but the scheduler keeps no job history, so whether it printed is unknown';
+    } else {
+      why = `was ${job.state}${reasons(job.stateReasons)}`;
+    }
+    throw makeError(ERROR_CODES.NOT_PRINTED, `job ${record.jobId} on "${record.printer}" did not print: it ${why}`, { job, printer });
+  }
+
   function listPrinters() {
-    return addon._listPrinters().then(settle('listing the queues'));
+    return addon._listPrinters().then(settle('listing the queues')).then((list) => list.map(withCondition));
   }
 
   function getPrinter(name) {
     if (typeof name !== 'string' || name === '') return Promise.reject(invalid('name'));
-    return addon._getPrinter(name).then(settle(`asking about "${name}"`));
+    return addon._getPrinter(name).then(settle(`asking about "${name}"`)).then(withCondition);
   }
 
   const validId = (id) => Number.isInteger(id) && id >= 1 && id <= 0x7fffffff;
 
-  function getJob(jobId) {
+  const validSignal = (signal) => signal === undefined || (signal !== null && typeof signal.aborted === 'boolean' && typeof signal.addEventListener === 'function');
+
+  // The promise, or the signal's reason as soon as it is aborted. The
+  // scheduler's answer still arrives; nobody waits for it.
+  function abortable(promise, signal) {
+    if (signal === undefined) return promise;
+    if (signal.aborted) return Promise.reject(signal.reason);
+    return new Promise((resolve, reject) => {
+      const onAbort = () => reject(signal.reason);
+      signal.addEventListener('abort', onAbort, { once: true });
+      promise.then(resolve, reject).finally(() => signal.removeEventListener('abort', onAbort));
+    });
+  }
+
+  function getJob(jobId, { signal } = {}) {
     if (!validId(jobId)) return Promise.reject(invalid('jobId'));
-    return addon._getJob(jobId).then(settle(`asking about job ${jobId}`));
+    if (!validSignal(signal)) return Promise.reject(invalid('signal'));
+    return abortable(addon._getJob(jobId).then(settle(`asking about job ${jobId}`)), signal);
   }
 
   function cancelJob(jobId) {
@@ -237,13 +290,14 @@ function createApi(addon, renderTraceCode) {
   // that keeps no job history forgets a job once it has ended: a job seen
   // before and then gone resolves as last seen, with state 'forgotten'. A job
   // never seen resolves null, as getJob does.
-  async function waitForJob(jobId, { timeout = 60000 } = {}) {
+  async function waitForJob(jobId, { timeout = 60000, signal } = {}) {
     if (!validId(jobId)) throw invalid('jobId');
     if (typeof timeout !== 'number' || !(timeout >= 0)) throw invalid('timeout');
+    if (!validSignal(signal)) throw invalid('signal');
     const deadline = Date.now() + timeout;
     let last = null;
     for (let pause = 20; ; pause = Math.min(pause * 2, 250)) {
-      const job = await getJob(jobId);
+      const job = await getJob(jobId, { signal });
       if (job === null) return last && { ...last, state: 'forgotten' };
       last = job;
       if (['completed', 'canceled', 'aborted'].includes(job.state)) return job;
@@ -251,7 +305,10 @@ function createApi(addon, renderTraceCode) {
       if (left <= 0) {
         throw makeError(ERROR_CODES.SCHEDULER_TIMEOUT, `job ${jobId} did not end within ${timeout} ms; it is ${job.state}${job.stateReasons.length ? ` (${job.stateReasons.join(', ')})` : ''}`, { job });
       }
-      await new Promise((resolve) => setTimeout(resolve, Math.min(pause, left)));
+      let timer;
+      await abortable(new Promise((resolve) => (timer = setTimeout(resolve, Math.min(pause, left)))), signal).finally(() =>
+        clearTimeout(timer),
+      );
     }
   }
 

@@ -12,6 +12,7 @@ const ERROR_CODES = Object.freeze({
   JOB_FILE: 'ERR_JOB_FILE', // the temporary job file could not be made or written
   SCHEDULER_REFUSED: 'ERR_SCHEDULER_REFUSED', // CUPS refused the job (cupsStatus, cupsMessage say how)
   SCHEDULER_TIMEOUT: 'ERR_SCHEDULER_TIMEOUT', // CUPS did not answer, or a job did not finish, in time
+  NOT_PRINTED: 'ERR_NOT_PRINTED', // submitTraceCode's wait: the job did not complete (job, printer say why)
 });
 
 const KNOWN = new Set(Object.values(ERROR_CODES));

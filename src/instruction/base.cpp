@@ -14,6 +14,7 @@
 #include "printer/cups_connection.h"
 #include "printer/cups_dests.h"
 #include "printer/cups_job.h"
+#include "printer/device_kind.h"
 #include "printer/job_file.h"
 #include "printer/queue_resolution.h"
 
@@ -213,11 +214,14 @@ void BaseInstruction::send(const ByteVector& command, PrintOutcome& outcome) {
   options.add("scaling", "100");
   options.add("orientation-requested", "3");
   options.add("number-up", "1");
-  options.add("media", "Custom.Transverse");
+  Scheduler& cups = scheduler();
+  // An IPP device refuses a media it does not list, and no IPP printer lists
+  // this one: the job would be canceled after CUPS accepted it. Such a device
+  // prints its loaded labels without being told their size.
+  if (!reachedOverIpp(cups.queue.queue())) options.add("media", "Custom.Transverse");
   if (params.copies > 0) options.add("copies", std::to_string(params.copies).c_str());
 
   tracelog::line("[DEBUG] macOS平台: 发送打印任务到CUPS...\n");
-  Scheduler& cups = scheduler();
   const JobSubmission job =
       submitFile(cups.cups, cups.queue, params.device.c_str(), file.path().c_str(),
                  params.title.c_str(), options.count(), options.options());

@@ -89,8 +89,22 @@ async function app(): Promise<void> {
   const one: PrinterInfo | null = await getPrinter(printers[0].name);
   const picker: string[] = printers.map((p) => `${p.description} (${p.location})`);
   void picker;
+  if (one && one.condition === 'needs-attention') void one.problems.includes('media-empty');
+  // @ts-expect-error not a condition
+  if (one && one.condition === 'idle') void one;
   const state: JobInfo | null = await getJob(job.jobId);
   const done = await waitForJob(job.jobId, { timeout: 5000 });
+  await waitForJob(job.jobId, { signal: AbortSignal.timeout(1000) });
+  await getJob(job.jobId, { signal: new AbortController().signal });
+  try {
+    await submitTraceCode({ ...label, image: imageData, wait: { timeout: 10000 } });
+    await submitTraceCode({ ...label, image: imageData, wait: true });
+  } catch (e) {
+    const error = e as TraceLabelError;
+    if (error.code === ERROR_CODES.NOT_PRINTED && error.printer) void error.printer.condition;
+  }
+  // @ts-expect-error wait takes a timeout, not a number
+  await submitTraceCode({ ...label, image: imageData, wait: 5000 });
   const cancelled: boolean = await cancelJob(job.jobId);
   try {
     await waitForJob(job.jobId);

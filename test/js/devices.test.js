@@ -1,0 +1,223 @@
+'use strict';
+// Real devices behind the private scheduler: an IPP Everywhere printer
+// (ippeveprinter) that checks every job's options and keeps what it prints.
+// Every language reaches it byte for byte as renderTraceCode makes it, through
+// each of the three calls that print; the printer running out of labels and
+// disappearing show in getPrinter's condition and problems.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const { PrivateCups } = require('../../lib/private-cups');
+const { LANGUAGES } = require('../../lib/languages');
+const { runInChild } = require('../support/child');
+const { numberedLabel } = require('../support/numbered-label');
+const { DeviceRig, unavailable, addIppBackend } = require('../support/ipp-printer');
+
+const CALLS = ['printTraceCode', 'printTraceCodeAsync', 'submitTraceCode'];
+
+// In a child (the add-on logs to standard output): submits one label to
+// `queue`, then reads getPrinter until its condition is `until` (a minute at
+// most), and answers every distinct { state, stateReasons, stateMessage,
+// condition, problems } seen, in order.
+const watchCondition = (cups, queue, until, { submit = true } = {}) =>
+  runInChild(
+    `if (${submit}) await addon.submitTraceCode({ device: '${queue}', instruction: 'TSPL', withCutter: false, width: 2,
+       height: 1, buffer: Buffer.from('${numberedLabel(7).toString('hex')}', 'hex') });
+    const seen = [];
+    for (let i = 0; i < 600; i++) {
+      const { state, stateReasons, stateMessage, condition, problems } = await addon.getPrinter('${queue}');
+      const now = JSON.stringify({ state, stateReasons, stateMessage, condition, problems });
+      if (seen.at(-1) !== now) seen.push(now);
+      if (condition === '${until}') break;
+      await new Promise((r) => setTimeout(r, 100));
+    }
+    return seen.map((s) => JSON.parse(s));`,
+    { env: cups.env },
+  ).then((r) => {
+    assert.equal(r.answer.kind, 'value', r.stderr);
+    return r.answer.value;
+  });
+
+test('an IPP printer', { skip: unavailable() || false }, async (t) => {
+  const rig = await DeviceRig.start();
+  t.after(() => rig.stop());
+  const cups = await PrivateCups.start();
+  t.after(() => cups.stop());
+  addIppBackend(cups);
+  const printer = await rig.ippPrinter('label');
+  cups.admin('lpadmin', ['-p', 'ipp_label', '-E', '-v', printer.uri]);
+
+  await t.test('receives every language from every call, as rendered', async () => {
+    // One job per call and language, each label numbered so a job names its request.
+    const requests = CALLS.flatMap((call) => LANGUAGES.map((instruction) => ({ call, instruction })));
+    const r = await runInChild(
+      `const requests = ${JSON.stringify(requests)};
+      const out = [];
+      for (const [i, { call, instruction }] of requests.entries()) {
+        const options = { device: 'ipp_label', instruction, withCutter: i % 2 === 0, width: 2, height: 1,
+                          buffer: Buffer.from(LABELS[i], 'hex') };
+        const answer = await addon[call](options);
+        out.push({ answer: call === 'submitTraceCode' ? answer.jobId > 0 : answer,
+                   expected: addon.renderTraceCode(options).toString('base64') });
+      }
+      return out;`.replace('LABELS', JSON.stringify(requests.map((_, i) => numberedLabel(i + 1).toString('hex')))),
+      { env: cups.env },
+    );
+    assert.equal(r.answer.kind, 'value', r.stderr);
+    const sent = r.answer.value;
+    assert.deepEqual(sent.map((s) => s.answer), requests.map(() => true));
+    const kept = await printer.waitForJobs(requests.length);
+    assert.equal(kept.length, requests.length);
+    // The scheduler hands jobs to the printer one at a time, in order.
+    kept.forEach((job, i) => {
+      assert.equal(job.data.toString('base64'), sent[i].expected, `${requests[i].call} ${requests[i].instruction}`);
+    });
+  });
+
+  await t.test('out of labels: needs attention, media-empty, then ready once refilled', async () => {
+    const refill = printer.mediaEmpty();
+    t.after(refill);
+    const before = printer.jobs().length;
+    const seen = await watchCondition(cups, 'ipp_label', 'needs-attention');
+    const last = seen.at(-1);
+    assert.equal(last.condition, 'needs-attention', JSON.stringify(seen));
+    assert.deepEqual(last.problems, ['media-empty']);
+    assert.ok(last.stateReasons.includes('media-empty-warning'), 'the raw reasons stay');
+    assert.ok(printer.holding());
+    assert.equal(printer.jobs().length, before, 'nothing came out');
+    refill();
+    await printer.waitForJobs(before + 1);
+    const after = await watchCondition(cups, 'ipp_label', 'ready', { submit: false });
+    assert.deepEqual(after.at(-1).problems, []);
+  });
+
+  await t.test('a device that disappears: offline, while CUPS says only processing', async () => {
+    const gone = await rig.ippPrinter('gone');
+    cups.admin('lpadmin', ['-p', 'ipp_gone', '-E', '-v', gone.uri]);
+    gone.stop();
+    const seen = await watchCondition(cups, 'ipp_gone', 'offline');
+    const last = seen.at(-1);
+    assert.deepEqual([last.state, last.condition, last.problems], ['processing', 'offline', ['offline']], JSON.stringify(seen));
+  });
+
+  const LABEL = `{ device: 'ipp_label', instruction: 'ZPL', withCutter: false, width: 2, height: 1,
+    buffer: Buffer.from('${numberedLabel(9).toString('hex')}', 'hex') }`;
+  const inChild = (body) =>
+    runInChild(`const outcome = (p) => p.then((v) => ({ ok: v }), (e) => ({ code: e.code, name: e.name, message: e.message,
+      job: e.job && e.job.state, printer: e.printer && [e.printer.condition, e.printer.problems] }));
+      const label = ${LABEL}; ${body}`, { env: cups.env }).then((r) => {
+      assert.equal(r.answer.kind, 'value', r.stderr);
+      return r.answer.value;
+    });
+
+  await t.test('wait: resolves once the device has the job', async () => {
+    const before = printer.jobs().length;
+    const r = await inChild(`const job = await addon.submitTraceCode({ ...label, wait: true });
+      return [job.job.state, job.job.id === job.jobId, await outcome(addon.submitTraceCode({ ...label, wait: { timeout: -1 } }))];`);
+    assert.deepEqual(r.slice(0, 2), ['completed', true]);
+    assert.equal(r[2].code, 'ERR_INVALID_OPTIONS');
+    assert.equal(printer.jobs().length, before + 1, 'one job printed, none for the refused wait');
+  });
+
+  await t.test('wait: out of labels rejects ERR_NOT_PRINTED; an aborted signal ends waitForJob', async () => {
+    const refill = printer.mediaEmpty();
+    try {
+      await watchCondition(cups, 'ipp_label', 'needs-attention');  // the first job is held
+      const r = await inChild(`
+        const waited = await outcome(addon.submitTraceCode({ ...label, wait: { timeout: 500 } }));
+        const job = await addon.submitTraceCode(label);
+        const controller = new AbortController();
+        const stopped = outcome(addon.waitForJob(job.jobId, { timeout: 60000, signal: controller.signal }));
+        controller.abort();
+        return { waited, stopped: await stopped, early: await outcome(addon.getJob(job.jobId, { signal: AbortSignal.abort() })),
+                 bad: await outcome(addon.getJob(job.jobId, { signal: 'no' })) };`);
+      assert.deepEqual([r.waited.code, r.waited.job, r.waited.printer], ['ERR_NOT_PRINTED', 'pending', ['needs-attention', ['media-empty']]]);
+      assert.match(r.waited.message, /still pending after 500 ms; the printer is needs-attention \(media-empty\)/);
+      assert.equal(r.stopped.name, 'AbortError');
+      assert.equal(r.early.name, 'AbortError');
+      assert.equal(r.bad.code, 'ERR_INVALID_OPTIONS');
+    } finally {
+      refill();
+    }
+  });
+
+  // The next job id is the probe's plus one: this scheduler has no other client.
+  await t.test('wait: a job canceled before it printed rejects ERR_NOT_PRINTED with the job', async () => {
+    const refill = printer.mediaEmpty();
+    try {
+      const r = await inChild(`
+        const probe = await addon.submitTraceCode(label);
+        const waited = outcome(addon.submitTraceCode({ ...label, wait: true }));
+        let job = null;
+        for (let i = 0; i < 600 && !job; i++) job = (await addon.getJob(probe.jobId + 1)) || (await new Promise((r) => setTimeout(r, 20)));
+        return { cancelled: await addon.cancelJob(probe.jobId + 1), waited: await waited };`);
+      assert.equal(r.cancelled, true);
+      assert.deepEqual([r.waited.code, r.waited.job], ['ERR_NOT_PRINTED', 'canceled']);
+      assert.match(r.waited.message, /did not print: it was canceled/);
+    } finally {
+      refill();
+    }
+  });
+
+  await t.test('the README\'s "Did it print?" example, ready and out of labels', async () => {
+    const fs = require('fs');
+    const path = require('path');
+    const { spawnSync } = require('child_process');
+    const { ROOT } = require('../support/child');
+    const block = fs.readFileSync(path.join(ROOT, 'README.md'), 'utf8').match(/<!-- did-it-print-example -->\n```js\n([^]*?)```/);
+    assert.ok(block, 'the example block is marked in README.md');
+    const app = path.join(cups.dir, 'did-it-print');
+    fs.mkdirSync(path.join(app, 'node_modules'), { recursive: true });
+    fs.symlinkSync(ROOT, path.join(app, 'node_modules', 'trace-label-printer'));
+    fs.writeFileSync(path.join(app, 'app.js'), block[1]);
+    // A printer of its own: the jobs of the tests above may still be on their way.
+    const own = await rig.ippPrinter('readme');
+    cups.admin('lpadmin', ['-p', 'ipp_readme', '-E', '-v', own.uri]);
+    const run = (...args) => spawnSync(process.execPath, ['app.js', 'ipp_readme', ...args], { cwd: app, env: cups.env, encoding: 'utf8', timeout: 120000 });
+    const lines = (r) => r.stdout.split('\n').filter((l) => !l.startsWith('[DEBUG]') && l !== '');
+
+    const ready = run();
+    assert.equal(ready.status, 0, ready.stdout + ready.stderr);
+    assert.deepEqual(lines(ready).map((l) => l.replace(/\d+/, 'N')), ['job N printed']);
+    const [kept] = await own.waitForJobs(1);
+    assert.match(kept.data.toString('latin1'), /^SIZE 50 mm, 30 mm\r\n/);
+
+    const refill = own.mediaEmpty();
+    try {
+      await watchCondition(cups, 'ipp_readme', 'needs-attention'); // a first job is held
+      const empty = run('500');
+      assert.equal(empty.status, 0, empty.stdout + empty.stderr);
+      assert.deepEqual(lines(empty).map((l) => l.replace(/\d+/, 'N')), [
+        'ipp_readme is needs-attention media-empty',
+        'job N is pending; the printer is needs-attention media-empty',
+      ]);
+    } finally {
+      refill();
+    }
+  });
+
+  await t.test('a stopped queue is stopped whatever its device does', async () => {
+    cups.admin('lpadmin', ['-p', 'ipp_stopped', '-E', '-v', printer.uri]);
+    cups.admin('cupsdisable', ['-r', 'changing the roll', 'ipp_stopped']);
+    const [seen] = await watchCondition(cups, 'ipp_stopped', 'stopped', { submit: false });
+    assert.deepEqual([seen.state, seen.condition, seen.problems, seen.stateMessage],
+      ['stopped', 'stopped', ['paused'], 'changing the roll']);
+  });
+});
+
+// The rules on their own, for reasons the rig's printer cannot report.
+test('describeCondition', () => {
+  const { describeCondition } = require('../../lib/condition');
+  const rows = [
+    ['idle', [], '', 'ready', []],
+    ['processing', ['cups-waiting-for-job-completed'], 'Printing.', 'printing', []],
+    ['processing', ['media-jam-error', 'door-open-warning', 'media-low-report'], '', 'needs-attention', ['media-jam', 'door-open']],
+    ['processing', ['marker-supply-empty-warning', 'offline-report'], '', 'offline', ['marker-supply-empty', 'offline']],
+    ['processing', [], 'Unable to connect to printer; will retry in 30 seconds...', 'offline', ['offline']],
+    ['idle', [], 'The printer may not exist or is unavailable at this time.', 'ready', []],
+    ['stopped', ['paused', 'media-empty-error'], 'out of labels', 'stopped', ['paused', 'media-empty']],
+    ['idle', ['media-empty', 'media-empty-error'], '', 'needs-attention', ['media-empty']],
+  ];
+  for (const [state, stateReasons, stateMessage, condition, problems] of rows) {
+    assert.deepEqual(describeCondition({ state, stateReasons, stateMessage }), { condition, problems }, `${state} ${stateReasons}`);
+  }
+});

@@ -1,0 +1,297 @@
+'use strict';
+// Real devices for the tests: an IPP Everywhere printer (ippeveprinter, CUPS's
+// own reference printer) on the loopback interface, with the DNS-SD daemon it
+// will not start without. Nothing is announced on any network: avahi-daemon
+// runs from its own configuration (lo only, no publishing, no IPv6) on a
+// private D-Bus bus this rig starts, never the host's.
+//
+//   const rig = await DeviceRig.start();
+//   const printer = await rig.ippPrinter('label');   // printer.uri, printer.jobs()
+//   ... rig.stop();                                 // stops every process by pid
+//
+// Needs root (avahi-daemon) and Debian's cups-ipp-utils, avahi-daemon, dbus.
+
+const fs = require('fs');
+const os = require('os');
+const net = require('net');
+const path = require('path');
+const { spawn } = require('child_process');
+
+const TOOLS = {
+  ippeveprinter: { dirs: ['/usr/sbin', '/usr/bin'], pkg: 'cups-ipp-utils' },
+  'avahi-daemon': { dirs: ['/usr/sbin'], pkg: 'avahi-daemon' },
+  'dbus-daemon': { dirs: ['/usr/bin'], pkg: 'dbus' },
+  unshare: { dirs: ['/usr/bin'], pkg: 'util-linux' },
+};
+
+function findTool(name) {
+  const dir = TOOLS[name].dirs.find((d) => fs.existsSync(path.join(d, name)));
+  return dir ? path.join(dir, name) : null;
+}
+
+// Why the rig cannot run here, or null when it can: tests skip with this.
+function unavailable() {
+  if (process.getuid && process.getuid() !== 0) return 'the device rig needs root (avahi-daemon)';
+  const missing = Object.keys(TOOLS).filter((t) => !findTool(t));
+  if (missing.length) {
+    const pkgs = [...new Set(missing.map((t) => TOOLS[t].pkg))].join(' ');
+    return `missing ${missing.join(', ')}: apt-get install ${pkgs}`;
+  }
+  return null;
+}
+
+const BUS_CONF = `<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=@SOCKET@</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_destination="*"/>
+    <allow receive_sender="*"/>
+  </policy>
+</busconfig>
+`;
+
+const AVAHI_CONF = `[server]
+use-ipv4=yes
+use-ipv6=no
+allow-interfaces=lo
+enable-dbus=yes
+[wide-area]
+enable-wide-area=no
+[publish]
+disable-publishing=yes
+publish-addresses=no
+publish-hinfo=no
+publish-workstation=no
+[reflector]
+enable-reflector=no
+`;
+
+// The printer's print command. Each job's document is copied into the kept
+// folder (renamed into place last, so a reader never sees half a job). While
+// the media-empty flag exists the job is held and the printer reports
+// media-empty, as a label printer out of labels does; a minute at most.
+const PRINT_COMMAND = `#!/bin/sh
+dir="@DIR@"
+if [ -e "$dir/media-empty" ]; then
+  echo "STATE: +media-empty" >&2
+  : > "$dir/held"
+  n=0
+  while [ -e "$dir/media-empty" ] && [ $n -lt 600 ]; do sleep 0.1; n=$((n + 1)); done
+  echo "STATE: -media-empty" >&2
+fi
+name=$(basename "$1")
+cp "$1" "$dir/kept/$name.part" || exit 1
+mv "$dir/kept/$name.part" "$dir/kept/$name"
+exit 0
+`;
+
+const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+const sleepSync = (ms) => Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, ms);
+
+function gone(pid) {
+  try {
+    process.kill(pid, 0);
+    return fs.readFileSync(`/proc/${pid}/stat`, 'utf8').split(') ')[1].startsWith('Z');
+  } catch {
+    return true;
+  }
+}
+
+// TERM, then KILL after two seconds; by pid only.
+function stopProcess(proc) {
+  if (!proc || proc.exitCode !== null || proc.signalCode !== null) return;
+  proc.kill('SIGTERM');
+  for (let i = 0; i < 100 && proc.exitCode === null && !gone(proc.pid); i++) sleepSync(20);
+  if (!gone(proc.pid)) proc.kill('SIGKILL');
+}
+
+// A port no one listens on now, on the loopback interface.
+function freePort() {
+  return new Promise((resolve, reject) => {
+    const server = net.createServer();
+    server.on('error', reject);
+    server.listen(0, '127.0.0.1', () => {
+      const { port } = server.address();
+      server.close(() => resolve(port));
+    });
+  });
+}
+
+function connects(port) {
+  return new Promise((resolve) => {
+    const socket = net.connect({ host: '127.0.0.1', port });
+    socket.on('connect', () => (socket.destroy(), resolve(true)));
+    socket.on('error', () => resolve(false));
+  });
+}
+
+// Starts a process and waits (bounded) until ready() says so or it exits.
+async function launch(cmd, args, { env, ready, what }) {
+  const proc = spawn(cmd, args, { env, stdio: ['ignore', 'pipe', 'pipe'] });
+  let output = '';
+  proc.stdout.on('data', (c) => (output += c));
+  proc.stderr.on('data', (c) => (output += c));
+  proc.on('error', () => {});
+  for (let i = 0; i < 200; i++) {
+    if (proc.exitCode !== null || proc.signalCode !== null) break;
+    if (await ready(output)) return { proc, output: () => output };
+    await sleep(50);
+  }
+  stopProcess(proc);
+  throw new Error(`${what} did not start: ${output}`);
+}
+
+class IppPrinter {
+  constructor(rig, name, dir, port, formats) {
+    Object.assign(this, { rig, name, dir, port, formats, proc: null });
+    this.keptDir = path.join(dir, 'kept');
+    this.uri = `ipp://127.0.0.1:${port}/ipp/print`;
+  }
+
+  async launch() {
+    const spool = path.join(this.dir, 'spool');
+    fs.mkdirSync(spool, { recursive: true });
+    fs.mkdirSync(this.keptDir, { recursive: true });
+    const command = path.join(this.dir, 'print-command');
+    fs.writeFileSync(command, PRINT_COMMAND.replaceAll('@DIR@', this.dir), { mode: 0o755 });
+    // -n localhost: the printer listens on 127.0.0.1 and ::1 only (a numeric
+    // IPv4 name leaves it without the IPv6 listener it insists on).
+    // CUPS's ipp backend sends a raw queue's job as application/vnd.cups-raw
+    // to a printer that lists it, and as application/octet-stream otherwise,
+    // which ippeveprinter takes only for the formats it can detect.
+    const args = ['-p', String(this.port), '-n', 'localhost', '-d', spool, '-c', command];
+    args.push('-f', this.formats, '-v', this.name);
+    const started = await launch(findTool('ippeveprinter'), args, {
+      env: this.rig.env,
+      what: `ippeveprinter ${this.name}`,
+      ready: () => connects(this.port),
+    });
+    this.proc = started.proc;
+    this.output = started.output;
+  }
+
+  // Kept jobs, oldest first: { id, data }.
+  jobs() {
+    return fs
+      .readdirSync(this.keptDir)
+      .filter((f) => /^\d+-/.test(f) && !f.endsWith('.part'))
+      .map((f) => ({ id: Number(f.split('-')[0]), data: fs.readFileSync(path.join(this.keptDir, f)) }))
+      .sort((a, b) => a.id - b.id);
+  }
+
+  // Polls the kept folder; gives up after `stallMs` without a new job.
+  async waitForJobs(count, stallMs = 15000) {
+    let have = -1;
+    let since = 0;
+    for (;;) {
+      const jobs = this.jobs();
+      if (jobs.length >= count) return jobs;
+      if (jobs.length !== have) [have, since] = [jobs.length, Date.now()];
+      if (Date.now() - since > stallMs) {
+        throw new Error(`waiting for ${count} job(s) on ${this.name}, have ${have}\n${this.output()}`);
+      }
+      await sleep(25);
+    }
+  }
+
+  // Out of labels: the next job is held and the printer reports media-empty
+  // until the returned refill() is called.
+  mediaEmpty() {
+    const flag = path.join(this.dir, 'media-empty');
+    fs.writeFileSync(flag, '');
+    return () => fs.rmSync(flag, { force: true });
+  }
+  // True once a job is being held for want of media.
+  holding() {
+    return fs.existsSync(path.join(this.dir, 'held'));
+  }
+
+  // The device disappears: connections are refused from now on.
+  stop() {
+    stopProcess(this.proc);
+  }
+}
+
+class DeviceRig {
+  constructor(dir) {
+    this.dir = dir;
+    this.busSocket = path.join(dir, 'bus.sock');
+    this.env = { ...process.env, DBUS_SYSTEM_BUS_ADDRESS: `unix:path=${this.busSocket}` };
+    this.procs = [];
+    this.printers = [];
+  }
+
+  static async start() {
+    const why = unavailable();
+    if (why) throw new Error(why);
+    const rig = new DeviceRig(fs.mkdtempSync(path.join(os.tmpdir(), 'label-devices-')));
+    try {
+      await rig.startBus();
+      await rig.startAvahi();
+    } catch (err) {
+      rig.stop();
+      throw err;
+    }
+    return rig;
+  }
+
+  async startBus() {
+    const conf = path.join(this.dir, 'bus.conf');
+    fs.writeFileSync(conf, BUS_CONF.replace('@SOCKET@', this.busSocket));
+    const { proc } = await launch(findTool('dbus-daemon'), ['--config-file', conf, '--nofork', '--print-address'], {
+      env: this.env,
+      what: 'dbus-daemon',
+      ready: (out) => out.includes('unix:path='),
+    });
+    this.procs.push(proc);
+  }
+
+  // avahi-daemon keeps its pid file in a fixed place (/run/avahi-daemon): a
+  // private mount there lets this daemon run beside any other.
+  async startAvahi() {
+    const conf = path.join(this.dir, 'avahi-daemon.conf');
+    fs.writeFileSync(conf, AVAHI_CONF);
+    fs.mkdirSync('/run/avahi-daemon', { recursive: true });
+    const script = 'mount -t tmpfs tmpfs /run/avahi-daemon && exec "$0" "$@"';
+    const args = ['--mount', '--propagation', 'private', 'sh', '-c', script];
+    args.push(findTool('avahi-daemon'), '-f', conf, '--no-chroot', '--no-drop-root', '--no-rlimits');
+    const { proc } = await launch(findTool('unshare'), args, {
+      env: this.env,
+      what: 'avahi-daemon',
+      ready: (out) => out.includes('Server startup complete'),
+    });
+    this.procs.push(proc);
+  }
+
+  // formats: the document-format-supported the printer lists.
+  async ippPrinter(name, { formats = 'application/vnd.cups-raw' } = {}) {
+    const dir = path.join(this.dir, `printer-${name}`);
+    fs.mkdirSync(dir, { recursive: true });
+    const printer = new IppPrinter(this, name, dir, await freePort(), formats);
+    this.printers.push(printer);
+    await printer.launch();
+    return printer;
+  }
+
+  stop() {
+    for (const p of this.printers.reverse()) p.stop();
+    for (const proc of this.procs.reverse()) stopProcess(proc);
+    this.printers = [];
+    this.procs = [];
+    fs.rmSync(this.dir, { recursive: true, force: true });
+  }
+}
+
+// A private cupsd gets CUPS's ipp backend beside its capture backend, so its
+// queues can point at an IPP printer.
+function addIppBackend(cups) {
+  const backend = path.join(cups.dir, 'bin', 'backend', 'ipp');
+  if (!fs.existsSync(backend)) fs.symlinkSync('/usr/lib/cups/backend/ipp', backend);
+}
+
+module.exports = { DeviceRig, IppPrinter, unavailable, addIppBackend };
