@@ -80,7 +80,7 @@ function submitError(record, options) {
     case 'language':
       return makeError(ERROR_CODES.UNKNOWN_LANGUAGE, `unknown printer language "${language}": use one of ${LANGUAGES.join(', ')} (exact case)`);
     case 'image':
-      return makeError(ERROR_CODES.UNREADABLE_IMAGE, bufferReason(options.buffer));
+      return makeError(ERROR_CODES.UNREADABLE_IMAGE, record.reason || bufferReason(options.buffer));
     case 'size':
       return makeError(
         ERROR_CODES.LABEL_TOO_LARGE,
@@ -101,7 +101,7 @@ function createApi(addon) {
   // order, then copies, dpi and title; `image` only when `buffer` is undefined.
   function submitTraceCode(options) {
     if (options === null || typeof options !== 'object') return Promise.reject(invalid('options'));
-    return addon._submitTraceCode(withImage(options)).then((record) => {
+    return addon._submitTraceCode(withImage(options, { nativePng: true })).then((record) => {
       if (record.failure === 'options') throw invalid(record.property);
       if (record.failure) throw submitError(record, options);
       return record;
