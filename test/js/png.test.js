@@ -105,3 +105,41 @@ test('damaged and hostile PNGs are refused with a reason, the bomb in bounded me
   assert.ok(bombPeak <= 100 * 2 ** 20, `the bomb took ${(bombPeak / 2 ** 20).toFixed(1)} MiB`);
   assert.equal(cups.jobs('png_q').length, 0);
 });
+
+// Counts, not times: the ticks of a setImmediate chain while a large PNG is
+// decoded and submitted, against those of the same label from a BMP made
+// beforehand. Decoded on the JavaScript thread, the PNG would add no ticks.
+test('the event loop keeps turning while a large PNG is decoded', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['png_q'] });
+  t.after(() => cups.stop());
+  const [width, height] = [5000, 5000];
+  const row = Buffer.alloc(1 + 4 * width);
+  for (let x = 0; x < width; x++) row.writeUInt32BE((Math.imul(x, 2654435761) | 0xff) >>> 0, 1 + 4 * x);
+  const raw = Buffer.concat(Array.from({ length: height }, () => row));
+  const big = file('big.png', withHeader(width, height, 8, 6, zlib.deflateSync(raw, { level: 1 })));
+  const small = file('small.png', makePng({ colorType: 6, depth: 8, sample: (x) => [x * 20, 0, 0, 255] }));
+  const r = await child(
+    cups,
+    `const label = { device: 'png_q', instruction: 'ZPL', withCutter: false, width: 50, height: 30, dpi: 203 };
+    const ticksDuring = async (start) => {
+      let ticks = 0;
+      let done = false;
+      const tick = () => { ticks++; if (!done) setImmediate(tick); };
+      setImmediate(tick);
+      const job = await start();
+      done = true;
+      return { ticks, jobId: job.jobId };
+    };
+    const bmp = addon.toBMP(fs.readFileSync(${JSON.stringify(big)}));
+    const image = fs.readFileSync(${JSON.stringify(big)});
+    const asBmp = await ticksDuring(() => addon.submitTraceCode({ ...label, buffer: bmp }));
+    const asPng = await ticksDuring(() => addon.submitTraceCode({ ...label, image }));
+    const tiny = await ticksDuring(() => addon.submitTraceCode({ ...label, image: fs.readFileSync(${JSON.stringify(small)}) }));
+    return { asBmp, asPng, tiny };`,
+  );
+  assert.equal(r.answer.kind, 'value', JSON.stringify(r.answer) + r.stderr);
+  const { asBmp, asPng, tiny } = r.answer.value;
+  const jobs = await cups.waitForJobs('png_q', 3);
+  assert.ok(jobs.find((j) => j.id === asPng.jobId).data.equals(jobs.find((j) => j.id === asBmp.jobId).data));
+  assert.ok(asPng.ticks > 3 * asBmp.ticks && asPng.ticks > 3 * tiny.ticks, JSON.stringify({ asBmp, asPng, tiny }));
+});
