@@ -87,7 +87,7 @@ function submitError(record, options) {
     case 'language':
       return makeError(ERROR_CODES.UNKNOWN_LANGUAGE, `unknown printer language "${language}": use one of ${LANGUAGES.join(', ')} (exact case)`);
     case 'image':
-      return makeError(ERROR_CODES.UNREADABLE_IMAGE, bufferReason(options.buffer));
+      return makeError(ERROR_CODES.UNREADABLE_IMAGE, record.reason || bufferReason(options.buffer));
     case 'size':
       return makeError(
         ERROR_CODES.LABEL_TOO_LARGE,
@@ -148,7 +148,7 @@ function createApi(addon, renderTraceCode) {
     // Checked before submitting: a bad wait must not leave a job behind.
     const timeout = waitTimeout(options.wait);
     if (timeout === null) return Promise.reject(invalid('wait'));
-    return addon._submitTraceCode(withImage(options)).then((record) => {
+    return addon._submitTraceCode(withImage(options, { nativePng: true })).then((record) => {
       if (record.failure === 'options') throw invalid(record.property);
       if (record.failure) throw submitError(record, options);
       return timeout === undefined ? record : untilPrinted(record, timeout);

@@ -77,6 +77,10 @@ function missingTools() {
   if (!cupsHeaderDirs().some((dir) => fs.existsSync(path.join(dir, 'cups', 'cups.h')))) {
     missing.push(`the CUPS headers (cups/cups.h): ${debian ? 'apt-get install libcups2-dev' : 'xcode-select --install'}`);
   }
+  const pngDirs = ['/usr/include', '/usr/local/include', '/opt/homebrew/include'];
+  if (!pngDirs.some((dir) => fs.existsSync(path.join(dir, 'png.h')))) {
+    missing.push(`libpng and zlib, linked in statically (png.h): ${debian ? 'apt-get install libpng-dev zlib1g-dev' : 'brew install libpng'}`);
+  }
   if (!findCmakeJs()) {
     missing.push('cmake-js, in the app that installs this package: npm install --save-dev cmake-js');
   }

@@ -352,16 +352,32 @@ function toBMP(input) {
 // it reads `buffer` and finds undefined is `image` read (and made a BMP, or
 // its error thrown as a getter's would be). Every other read reaches the
 // caller's object unchanged, so calls without `image` behave as before.
-function withImage(options) {
+//
+// With { nativePng: true } (submitTraceCode) a PNG is not decoded here: its
+// bytes stand in for `buffer` and `_imageIsPng`, answered by the proxy alone,
+// tells the add-on to decode them on its own thread.
+function pngBytes(image) {
+  if (image instanceof ArrayBuffer) image = new Uint8Array(image);
+  if (!ArrayBuffer.isView(image)) return null;
+  const bytes = Buffer.from(image.buffer, image.byteOffset, image.byteLength);
+  return bytes.length >= 8 && bytes.subarray(0, 8).equals(PNG_SIGNATURE) ? bytes : null;
+}
+
+function withImage(options, { nativePng = false } = {}) {
   if (options === null || (typeof options !== 'object' && typeof options !== 'function')) return options;
+  let png = false;
   return new Proxy(
     {},
     {
       get(_, key) {
+        if (nativePng && key === '_imageIsPng') return png;
         const value = Reflect.get(options, key);
         if (key !== 'buffer' || value !== undefined) return value;
         const image = Reflect.get(options, 'image');
-        return image === undefined ? undefined : toBMP(image);
+        if (image === undefined) return undefined;
+        const bytes = nativePng ? pngBytes(image) : null;
+        png = bytes !== null;
+        return png ? bytes : toBMP(image);
       },
       has: (_, key) => Reflect.has(options, key),
     },

@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 
 mode=${1:-}
 run_packages=(cups-daemon cups-client nodejs npm)
-build_packages=(g++ cmake ninja-build pkg-config libcups2-dev zlib1g-dev)
+build_packages=(g++ cmake ninja-build pkg-config libcups2-dev libpng-dev zlib1g-dev)
 test_packages=(libgtest-dev libgmock-dev libbenchmark-dev clang-format cups-ipp-utils avahi-daemon dbus)
 
 install_missing() {

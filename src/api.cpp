@@ -126,8 +126,8 @@ const char* failureKind(PrintOutcome::Result result) {
 
 class SubmitJob : public engine::Job {
  public:
-  SubmitJob(TraceCodePrintParams params, napi_ref buffer, std::optional<int32_t> dpi)
-      : params_(std::move(params)), loan_(buffer), dpi_(dpi) {}
+  SubmitJob(TraceCodePrintParams params, napi_ref buffer, bool png, std::optional<int32_t> dpi)
+      : params_(std::move(params)), loan_(buffer, png), dpi_(dpi) {}
 
   void run(engine::Loop& loop) override {
     loan_.start(loop);
@@ -151,6 +151,7 @@ class SubmitJob : public engine::Job {
       answer.text("failure", kind)
           .number("cupsStatus", outcome_.cupsStatus)
           .text("cupsMessage", outcome_.cupsMessage);
+      if (!loan_.reason().empty()) answer.text("reason", loan_.reason());
     } else {
       answer.number("jobId", outcome_.jobId);
     }
@@ -436,6 +437,13 @@ napi_value SubmitTraceCode(napi_env env, napi_callback_info info) {
       napi_is_exception_pending(env, &threw);
       return engine::settled(env, threw ? nullptr : optionsFailure(env, refused));
     }
+    // Set by lib/images.js when `buffer` stands for a PNG given as `image`.
+    bool png = false;
+    napi_value flag = nullptr;
+    if (napi_get_named_property(env, options, "_imageIsPng", &flag) != napi_ok) {
+      return engine::settled(env, nullptr);
+    }
+    napi_get_value_bool(env, flag, &png);
     if (params.width < 0) return engine::settled(env, optionsFailure(env, "width"));
     if (params.height < 0) return engine::settled(env, optionsFailure(env, "height"));
     std::optional<int32_t> dpi;
@@ -449,7 +457,7 @@ napi_value SubmitTraceCode(napi_env env, napi_callback_info info) {
       return engine::settled(env, optionsFailure(env, "buffer"));
     }
     try {
-      return engine::submit(env, std::make_unique<SubmitJob>(std::move(params), held, dpi));
+      return engine::submit(env, std::make_unique<SubmitJob>(std::move(params), held, png, dpi));
     } catch (...) {
       napi_delete_reference(env, held);
       throw;

@@ -4,20 +4,26 @@
 // script can detach, shrink or free it mid-read, and what is read is the
 // Buffer as it is then, bounds included. Off that thread nothing touches its
 // memory.
+//
+// A PNG (the `image` option) is copied there instead, since it is small, and
+// decoded on the engine's thread into the gray image that is then prepared;
+// why it could not be decoded is kept for the job's answer.
 
 #include <node_api.h>
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "engine.h"
+#include "helper/png_gray.h"
 #include "napi_utils.h"
 #include "printer/print_request.h"
 
 class BufferLoan : public ImageLoan {
  public:
-  explicit BufferLoan(napi_ref buffer) : buffer_(buffer) {}
+  explicit BufferLoan(napi_ref buffer, bool png = false) : buffer_(buffer), png_(png) {}
 
   // From the job's run(), before the request is prepared.
   void start(engine::Loop& loop) { loop_ = &loop; }
@@ -27,6 +33,7 @@ class BufferLoan : public ImageLoan {
   // copied there and prepared here, so the JavaScript thread pays the
   // smaller of the two.
   bool lend(uint64_t labelDots, const std::function<void(ImageView)>& read) const override {
+    if (png_) return lendPng(read);
     std::vector<uint8_t> copy;
     bool copied = false;
     const bool lent = loop_->run([&](napi_env env) {
@@ -41,6 +48,9 @@ class BufferLoan : public ImageLoan {
     return lent;
   }
 
+  // After lend(), on any thread: why the PNG could not be read, or empty.
+  const std::string& reason() const { return reason_; }
+
   // From the job's settle(), on the JavaScript thread.
   void release(napi_env env) {
     if (buffer_ != nullptr) napi_delete_reference(env, buffer_);
@@ -48,6 +58,25 @@ class BufferLoan : public ImageLoan {
   }
 
  private:
+  // The compressed bytes are copied on the JavaScript thread; inflating and
+  // converting them happen here, on the engine's.
+  bool lendPng(const std::function<void(ImageView)>& read) const {
+    std::vector<uint8_t> copy;
+    const bool lent = loop_->run([&](napi_env env) {
+      napi_value buffer = nullptr;
+      napi_get_reference_value(env, buffer_, &buffer);
+      const ImageView bytes = buffer != nullptr ? BufferBytes(env, buffer) : ImageView{};
+      copy.assign(bytes.data, bytes.data + bytes.size);
+    });
+    if (!lent) return false;
+    const ByteVector gray = pnggray::decode(copy.data(), copy.size(), reason_);
+    std::vector<uint8_t>().swap(copy);
+    if (!gray.empty()) read({gray.data(), gray.size()});
+    return true;
+  }
+
   napi_ref buffer_;
+  bool png_ = false;
   engine::Loop* loop_ = nullptr;
+  mutable std::string reason_;
 };

@@ -48,10 +48,11 @@ test('submitTraceCode: the job, its options and title, and the print path log', 
   assert.deepEqual(b, { jobId: 2, printer: 'api_q', language: 'ZPL', dpi: 203, dots: { width: 40, height: 16 }, bytes: b.bytes });
   assert.deepEqual([c.jobId, d.dpi, e.dpi, f.dpi, f.dots], [3, 203, 300, 600, { width: 120, height: 48 }]);
 
-  // The same lines as printTraceCode, but for the job file and the job id.
+  // The same lines as printTraceCode, but for the job file and the job id, and
+  // that the add-on decodes a PNG into an 8-bit gray image, not a 24-bit BMP.
   const mask = (log) => log.replace(/printer_command_\d+_\d+_\d+/, 'FILE').replace(/ID=\d+/, 'ID=N');
   const [logA, logB, rest] = r.stdout.split('---\n');
-  assert.equal(mask(logB), mask(logA));
+  assert.equal(mask(logB), mask(logA).replace('成功将24位BMP转换为8位灰度BMP', '成功将8位BMP转换为8位灰度BMP'));
   // A given dpi asks CUPS for no resolution and logs no lookup.
   assert.equal(rest.split('尝试加载打印机默认设置').length - 1, 2, rest);
   assert.deepEqual(loggedJobFiles(r.stdout).filter((file) => fs.existsSync(file)), []);

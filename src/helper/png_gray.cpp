@@ -1,0 +1,248 @@
+#include "helper/png_gray.h"
+
+#include <png.h>
+
+#include <cmath>
+#include <csetjmp>
+#include <cstring>
+#include <vector>
+
+#include "helper/bmp_source.h"
+#include "helper/pixel_rows.h"
+
+namespace pnggray {
+namespace {
+
+// The reader's state. libpng reports errors by longjmp, so everything that
+// has a destructor lives here, outside the function that calls setjmp.
+struct Decoder {
+  Decoder(const uint8_t* b, size_t n) : bytes(b), size(n) {}
+  const uint8_t* bytes;
+  size_t size;
+  size_t at = 8;
+  bool truncated = false;
+  std::string message;  // libpng's, or ours
+  ByteVector out;
+  std::vector<uint8_t> row;
+  uint8_t palette[256][4] = {};
+  int paletteSize = 0;
+};
+
+// One owner for png_destroy_read_struct.
+struct ReadStruct {
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  ~ReadStruct() { png_destroy_read_struct(&png, info != nullptr ? &info : nullptr, nullptr); }
+};
+
+void readBytes(png_structp png, png_bytep into, png_size_t count) {
+  auto* d = static_cast<Decoder*>(png_get_io_ptr(png));
+  if (d->size - d->at < count) {
+    d->truncated = true;
+    png_error(png, "truncated");
+  }
+  std::memcpy(into, d->bytes + d->at, count);
+  d->at += count;
+}
+
+void onError(png_structp png, png_const_charp message) {
+  auto* d = static_cast<Decoder*>(png_get_error_ptr(png));
+  if (d->message.empty()) d->message = message;
+  png_longjmp(png, 1);
+}
+
+void onWarning(png_structp, png_const_charp) {}
+
+// A sample at `depth` bits scaled to 8 as the JavaScript decoder scaled it.
+inline uint32_t to8(uint32_t v, uint32_t max) {
+  return static_cast<uint32_t>(std::floor(static_cast<double>(v) * 255 / max + 0.5));
+}
+
+// c over white, rounded as toBMP rounds it.
+inline uint32_t overWhite(uint32_t c, uint32_t a) {
+  return (c * a + 255 * (255 - a) + 127) / 255;
+}
+
+struct Format {
+  int colorType;
+  int depth;
+  int channels;
+  uint32_t max;  // the largest sample
+  bool hasKey;   // tRNS colour key of a gray or RGB image
+  uint32_t key[3];
+};
+
+// The gray levels of `count` pixels of one decoded row (samples unpacked to a
+// byte each, or two big-endian bytes at 16 bits), one every `step` bytes of dst.
+bool grayRow(Decoder& d, const Format& f, const uint8_t* src, uint32_t count, uint8_t* dst,
+             uint32_t step) {
+  const int bytes = f.depth == 16 ? 2 : 1;
+  auto sample = [&](uint32_t i) -> uint32_t {
+    return bytes == 2 ? (uint32_t{src[2 * i]} << 8 | src[2 * i + 1]) : src[i];
+  };
+  for (uint32_t x = 0; x < count; ++x, dst += step) {
+    uint32_t r, g, b, a = 255;
+    if (f.colorType == PNG_COLOR_TYPE_PALETTE) {
+      const uint32_t index = src[x];
+      if (static_cast<int>(index) >= d.paletteSize) {
+        d.message = "a pixel uses colour " + std::to_string(index) + " of a " +
+                    std::to_string(d.paletteSize) + "-colour palette";
+        return false;
+      }
+      r = d.palette[index][0];
+      g = d.palette[index][1];
+      b = d.palette[index][2];
+      a = d.palette[index][3];
+    } else {
+      const uint32_t base = x * f.channels;
+      const bool colour = f.colorType & PNG_COLOR_MASK_COLOR;
+      const uint32_t s0 = sample(base);
+      const uint32_t s1 = colour ? sample(base + 1) : s0;
+      const uint32_t s2 = colour ? sample(base + 2) : s0;
+      const bool alpha = f.colorType & PNG_COLOR_MASK_ALPHA;
+      if (f.hasKey && s0 == f.key[0] && (!colour || (s1 == f.key[1] && s2 == f.key[2]))) {
+        r = g = b = a = 0;  // the key colour is transparent black
+      } else {
+        const bool scale = f.depth != 8;
+        r = scale ? to8(s0, f.max) : s0;
+        g = scale ? to8(s1, f.max) : s1;
+        b = scale ? to8(s2, f.max) : s2;
+        if (alpha) {
+          const uint32_t sa = sample(base + (colour ? 3 : 1));
+          a = scale ? to8(sa, f.max) : sa;
+        }
+      }
+    }
+    if (a != 255) {
+      r = overWhite(r, a);
+      g = overWhite(g, a);
+      b = overWhite(b, a);
+    }
+    *dst = pixelrows::gray(r, g, b);
+  }
+  return true;
+}
+
+// Everything that may longjmp. `d` and `rs` outlive it; no local here has a
+// destructor.
+bool run(Decoder& d, ReadStruct& rs) {
+  png_structp png = rs.png;
+  png_infop info = rs.info;
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_set_read_fn(png, &d, readBytes);
+  png_set_sig_bytes(png, 8);
+  // A damaged chunk of any kind refuses the file, as the JavaScript decoder did.
+  png_set_crc_action(png, PNG_CRC_ERROR_QUIT, PNG_CRC_ERROR_QUIT);
+  // Pixel data past the declared rows is an error, not a warning.
+  png_set_benign_errors(png, 0);
+  png_read_info(png, info);
+
+  const uint32_t width = png_get_image_width(png, info);
+  const uint32_t height = png_get_image_height(png, info);
+  if (width < 1 || width > kMaxSide || height < 1 || height > kMaxSide) {
+    d.message = "the PNG is " + std::to_string(width) + " x " + std::to_string(height) +
+                " pixels; each side must be a whole number from 1 to " + std::to_string(kMaxSide);
+    return false;
+  }
+  Format f{};
+  f.colorType = png_get_color_type(png, info);
+  f.depth = png_get_bit_depth(png, info);
+  f.channels = png_get_channels(png, info);
+  f.max = (1u << f.depth) - 1;
+  png_bytep alphas = nullptr;
+  int alphaCount = 0;
+  png_color_16p key = nullptr;
+  if (png_get_valid(png, info, PNG_INFO_tRNS)) png_get_tRNS(png, info, &alphas, &alphaCount, &key);
+  if (f.colorType == PNG_COLOR_TYPE_PALETTE) {
+    png_colorp colours = nullptr;
+    int count = 0;
+    png_get_PLTE(png, info, &colours, &count);
+    d.paletteSize = count;
+    for (int i = 0; i < count; ++i) {
+      d.palette[i][0] = colours[i].red;
+      d.palette[i][1] = colours[i].green;
+      d.palette[i][2] = colours[i].blue;
+      d.palette[i][3] = i < alphaCount && alphas != nullptr ? alphas[i] : 255;
+    }
+  } else if (key != nullptr) {
+    f.hasKey = true;
+    f.key[0] = f.colorType == PNG_COLOR_TYPE_GRAY ? key->gray : key->red;
+    f.key[1] = key->green;
+    f.key[2] = key->blue;
+  }
+  if (f.depth < 8) png_set_packing(png);  // a byte a sample, not scaled
+  const int passes = png_get_interlace_type(png, info) == PNG_INTERLACE_ADAM7 ? 7 : 1;
+  png_read_update_info(png, info);
+
+  // Without libpng's deinterlacing each Adam7 pass comes as its own small
+  // image, which is scattered into the plane as it arrives.
+  const uint32_t stride = preparedStride(width);
+  static const uint8_t kResolution[8] = {0x13, 0x0b, 0, 0, 0x13, 0x0b, 0, 0};  // 2835 px/m
+  d.out = bmpsource::newPreparedImage(width, height, kResolution);
+  d.out.resize(kPreparedPixelOffset + size_t{stride} * height);
+  d.row.resize(png_get_rowbytes(png, info));
+  uint8_t* plane = d.out.data() + kPreparedPixelOffset;
+  for (int pass = 0; pass < passes; ++pass) {
+    const uint32_t x0 = passes == 1 ? 0 : PNG_PASS_START_COL(pass);
+    const uint32_t y0 = passes == 1 ? 0 : PNG_PASS_START_ROW(pass);
+    const uint32_t dx = passes == 1 ? 1 : 1u << PNG_PASS_COL_SHIFT(pass);
+    const uint32_t dy = passes == 1 ? 1 : 1u << PNG_PASS_ROW_SHIFT(pass);
+    const uint32_t cols = passes == 1 ? width : PNG_PASS_COLS(width, pass);
+    const uint32_t rows = passes == 1 ? height : PNG_PASS_ROWS(height, pass);
+    if (cols == 0 || rows == 0) continue;  // libpng skips empty passes too
+    for (uint32_t i = 0; i < rows; ++i) {
+      png_read_row(png, d.row.data(), nullptr);
+      const uint32_t y = y0 + i * dy;
+      uint8_t* dst = plane + size_t{height - 1 - y} * stride + x0;
+      if (!grayRow(d, f, d.row.data(), cols, dst, dx)) return false;
+    }
+  }
+  // The rest of the file: more pixel data than the rows took, damaged or
+  // missing chunks after it.
+  png_read_end(png, nullptr);
+  return true;
+}
+
+// libpng's words, and ours, as the reason a person reads.
+std::string explain(const Decoder& d) {
+  const std::string& m = d.message;
+  if (d.truncated) return "the PNG is truncated: the file ends before its last chunk";
+  if (m.rfind("the PNG is ", 0) == 0) return m;
+  if (m.find("CRC error") != std::string::npos) {
+    const std::string chunk = m.size() > 4 && m[4] == ':' ? m.substr(0, 4) : "a";
+    return "the PNG is damaged: the checksum of its " + chunk + " chunk does not match";
+  }
+  if (m == "Too much image data" || m == "Extra compressed data" ||
+      m.find("IDAT: Too much") != std::string::npos) {
+    return "the PNG is damaged: its pixel data inflates past the size its header declares";
+  }
+  if (m == "Not enough image data" || m.find("unexpected end") != std::string::npos) {
+    return "the PNG is truncated: its pixel data ends before its last row";
+  }
+  if (m.rfind("a pixel", 0) == 0) {
+    return "the PNG is damaged: " + m;
+  }
+  return "the PNG is damaged (" + m + ")";
+}
+
+}  // namespace
+
+ByteVector decode(const uint8_t* png, size_t size, std::string& reason) {
+  Decoder d(png, size);
+  if (!isPng(png, size)) {
+    reason = "unreadable image: not a PNG file";
+    return {};
+  }
+  ReadStruct rs;
+  rs.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &d, onError, onWarning);
+  if (rs.png != nullptr) rs.info = png_create_info_struct(rs.png);
+  if (rs.png == nullptr || rs.info == nullptr) {
+    reason = "unreadable image: no memory to decode the PNG";
+    return {};
+  }
+  if (run(d, rs)) return std::move(d.out);
+  reason = "unreadable image: " + explain(d);
+  return {};
+}
+
+}  // namespace pnggray

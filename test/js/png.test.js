@@ -1,0 +1,145 @@
+'use strict';
+// PNGs given to submitTraceCode as `image` are decoded by the add-on on its
+// own thread: every kind of PNG makes the label toBMP's BMP makes (the
+// JavaScript decoder is the oracle), damaged and hostile ones are refused
+// with a reason in bounded memory, and the event loop runs while they decode.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('fs');
+const path = require('path');
+const zlib = require('zlib');
+const { PrivateCups } = require('../../lib/private-cups');
+const { runInChild } = require('../support/child');
+const { chunk, u32be, makePng, grayPng, everyPng, COLOURS, ALPHA, P } = require('../support/png-fixtures');
+
+const dir = fs.mkdtempSync('/tmp/js_png_');
+test.after(() => fs.rmSync(dir, { recursive: true, force: true }));
+const file = (name, bytes) => {
+  const at = path.join(dir, name);
+  fs.writeFileSync(at, bytes);
+  return at;
+};
+const child = (cups, body) => runInChild(body, { env: { ...cups.env }, timeoutMs: 120000 });
+const withHeader = (width, height, depth, colorType, idat) =>
+  Buffer.concat([Buffer.from('\x89PNG\r\n\x1a\n', 'latin1'), chunk('IHDR', Buffer.concat([u32be(width), u32be(height), Buffer.from([depth, colorType, 0, 0, 0])])), chunk('IDAT', idat), chunk('IEND', Buffer.alloc(0))]);
+
+test('every kind of PNG prints the label its toBMP BMP prints, in every language', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['png_q'] });
+  t.after(() => cups.stop());
+  const colour = (x, y) => COLOURS[P(x, y)];
+  const pngs = {
+    ...everyPng(),
+    'gray 4-bit, interlaced': grayPng(4, false, 1).input,
+    'gray+alpha 16-bit, interlaced': grayPng(16, true, 1).input,
+    'RGBA 8-bit': makePng({ colorType: 6, depth: 8, sample: (x, y) => [...colour(x, y), ALPHA[P(x, y)]] }),
+    'palette 2-bit with transparency': makePng({ colorType: 3, depth: 2, extra: [chunk('PLTE', Buffer.from(COLOURS.flat())), chunk('tRNS', Buffer.from(ALPHA))], sample: (x, y) => [P(x, y)] }),
+    // A larger one, so that the label samples rather than repeats source pixels.
+    'RGB 8-bit 300 x 200, interlaced': makePng({ colorType: 2, depth: 8, interlace: 1, width: 300, height: 200, sample: (x, y) => [(x * 7) & 255, (y * 5) & 255, (x ^ y) & 255] }),
+  };
+  const names = Object.keys(pngs);
+  const languages = ['ZPL', 'TSPL', 'ESC/POS', 'CPCL', 'PPLA', 'DPL'];
+  const cases = names.map((name, i) => ({ name, file: file(`v${i}.png`, pngs[name]), language: languages[i % languages.length] }));
+  const r = await child(
+    cups,
+    `const cases = ${JSON.stringify(cases)};
+    const out = [];
+    for (const { file, language } of cases) {
+      const label = { device: 'png_q', instruction: language, withCutter: false, width: 20, height: 12 };
+      const image = fs.readFileSync(file);
+      const job = await addon.submitTraceCode({ ...label, image });
+      const expected = addon.renderTraceCode({ ...label, buffer: addon.toBMP(image) }, 203);
+      out.push({ jobId: job.jobId, expected: expected.toString('base64') });
+    }
+    // The oracle itself: the same BMP given as buffer makes the rendered bytes.
+    const plain = await addon.submitTraceCode({ device: 'png_q', instruction: 'ZPL', withCutter: false, width: 20, height: 12, buffer: addon.toBMP(fs.readFileSync(cases[0].file)) });
+    return { out, plain: plain.jobId };`,
+  );
+  assert.equal(r.answer.kind, 'value', JSON.stringify(r.answer) + r.stderr);
+  const jobs = await cups.waitForJobs('png_q', cases.length + 1);
+  const byId = new Map(jobs.map((j) => [j.id, j.data]));
+  const { out, plain } = r.answer.value;
+  assert.deepEqual(byId.get(plain), Buffer.from(out.find((_, i) => cases[i].language === 'ZPL').expected, 'base64'));
+  out.forEach(({ jobId, expected }, i) => assert.ok(byId.get(jobId).equals(Buffer.from(expected, 'base64')), `${cases[i].name} (${cases[i].language})`));
+});
+
+test('damaged and hostile PNGs are refused with a reason, the bomb in bounded memory, and nothing is sent', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['png_q'] });
+  t.after(() => cups.stop());
+  const good = makePng({ colorType: 6, depth: 8, sample: (x, y) => [x * 20, y * 30, 100, 255] });
+  const badCrc = Buffer.from(good);
+  badCrc[41 + good.readUInt32BE(33)] ^= 0xff; // the first byte of IDAT's checksum
+  const rows = (width, height, bytesPerPixel) => Buffer.alloc(height * (1 + width * bytesPerPixel));
+  // 10000 x 10000 gray declares 100 010 000 bytes of rows; this inflates to 150 MB more.
+  const bomb = withHeader(10000, 10000, 8, 0, zlib.deflateSync(Buffer.alloc(250e6), { level: 9 }));
+  const cases = [
+    ['truncated', good.subarray(0, good.length - 30), /^unreadable image: the PNG is truncated: the file ends before its last chunk$/],
+    ['bad checksum', badCrc, /^unreadable image: the PNG is damaged: the checksum of its IDAT chunk does not match$/],
+    ['too wide', withHeader(10001, 1, 8, 0, zlib.deflateSync(rows(10001, 1, 1))), /^unreadable image: the PNG is 10001 x 1 pixels; each side must be a whole number from 1 to 10000$/],
+    ['too little pixel data', withHeader(50, 50, 8, 2, zlib.deflateSync(rows(50, 30, 3))), /^unreadable image: the PNG is truncated: its pixel data ends before its last row$/],
+    ['more pixel data than declared', withHeader(50, 50, 8, 2, zlib.deflateSync(rows(50, 80, 3))), /^unreadable image: the PNG is damaged: its pixel data inflates past the size its header declares$/],
+    ['a palette index past the palette', makePng({ colorType: 3, depth: 8, extra: [chunk('PLTE', Buffer.from([0, 0, 0, 255, 255, 255]))], sample: (x) => [x % 3] }), /^unreadable image: the PNG is damaged: a pixel uses colour 2 of a 2-colour palette$/],
+    ['zlib bomb behind a 10000 x 10000 header', bomb, /^unreadable image: the PNG is damaged: its pixel data inflates past the size its header declares$/],
+  ];
+  const files = cases.map(([, bytes], i) => file(`bad${i}.png`, bytes));
+  const r = await child(
+    cups,
+    `const status = (key) => Number(fs.readFileSync('/proc/self/status', 'utf8').match(new RegExp(key + ':\\\\s+(\\\\d+)'))[1]) * 1024;
+    const label = { device: 'png_q', instruction: 'ZPL', withCutter: false, width: 20, height: 12 };
+    const out = [];
+    for (const file of ${JSON.stringify(files)}) {
+      const image = fs.readFileSync(file);
+      fs.writeFileSync('/proc/self/clear_refs', '5'); // VmHWM := VmRSS
+      const before = status('VmRSS');
+      const got = await addon.submitTraceCode({ ...label, image }).then(() => ({}), (e) => ({ code: e.code, message: e.message }));
+      out.push({ ...got, peak: status('VmHWM') - before });
+    }
+    return out;`,
+  );
+  assert.equal(r.answer.kind, 'value', JSON.stringify(r.answer) + r.stderr);
+  cases.forEach(([name, , message], i) => {
+    const got = r.answer.value[i];
+    assert.equal(got.code, 'ERR_UNREADABLE_IMAGE', name);
+    assert.match(got.message, message, name);
+  });
+  const bombPeak = r.answer.value.at(-1).peak;
+  assert.ok(bombPeak <= 100 * 2 ** 20, `the bomb took ${(bombPeak / 2 ** 20).toFixed(1)} MiB`);
+  assert.equal(cups.jobs('png_q').length, 0);
+});
+
+// Counts, not times: the ticks of a setImmediate chain while a large PNG is
+// decoded and submitted, against those of the same label from a BMP made
+// beforehand. Decoded on the JavaScript thread, the PNG would add no ticks.
+test('the event loop keeps turning while a large PNG is decoded', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['png_q'] });
+  t.after(() => cups.stop());
+  const [width, height] = [5000, 5000];
+  const row = Buffer.alloc(1 + 4 * width);
+  for (let x = 0; x < width; x++) row.writeUInt32BE((Math.imul(x, 2654435761) | 0xff) >>> 0, 1 + 4 * x);
+  const raw = Buffer.concat(Array.from({ length: height }, () => row));
+  const big = file('big.png', withHeader(width, height, 8, 6, zlib.deflateSync(raw, { level: 1 })));
+  const small = file('small.png', makePng({ colorType: 6, depth: 8, sample: (x) => [x * 20, 0, 0, 255] }));
+  const r = await child(
+    cups,
+    `const label = { device: 'png_q', instruction: 'ZPL', withCutter: false, width: 50, height: 30, dpi: 203 };
+    const ticksDuring = async (start) => {
+      let ticks = 0;
+      let done = false;
+      const tick = () => { ticks++; if (!done) setImmediate(tick); };
+      setImmediate(tick);
+      const job = await start();
+      done = true;
+      return { ticks, jobId: job.jobId };
+    };
+    const bmp = addon.toBMP(fs.readFileSync(${JSON.stringify(big)}));
+    const image = fs.readFileSync(${JSON.stringify(big)});
+    const asBmp = await ticksDuring(() => addon.submitTraceCode({ ...label, buffer: bmp }));
+    const asPng = await ticksDuring(() => addon.submitTraceCode({ ...label, image }));
+    const tiny = await ticksDuring(() => addon.submitTraceCode({ ...label, image: fs.readFileSync(${JSON.stringify(small)}) }));
+    return { asBmp, asPng, tiny };`,
+  );
+  assert.equal(r.answer.kind, 'value', JSON.stringify(r.answer) + r.stderr);
+  const { asBmp, asPng, tiny } = r.answer.value;
+  const jobs = await cups.waitForJobs('png_q', 3);
+  assert.ok(jobs.find((j) => j.id === asPng.jobId).data.equals(jobs.find((j) => j.id === asBmp.jobId).data));
+  assert.ok(asPng.ticks > 3 * asBmp.ticks && asPng.ticks > 3 * tiny.ticks, JSON.stringify({ asBmp, asPng, tiny }));
+});
