@@ -59,6 +59,7 @@ export declare const ERROR_CODES: {
   readonly JOB_FILE: 'ERR_JOB_FILE';
   readonly SCHEDULER_REFUSED: 'ERR_SCHEDULER_REFUSED';
   readonly SCHEDULER_TIMEOUT: 'ERR_SCHEDULER_TIMEOUT';
+  readonly AUTHENTICATION: 'ERR_AUTHENTICATION';
 };
 
 export type TraceLabelErrorCode = (typeof ERROR_CODES)[keyof typeof ERROR_CODES];
@@ -138,6 +139,23 @@ export type Logger = (line: string) => void;
  * @throws TypeError (code ERR_INVALID_ARG_TYPE) for anything else.
  */
 export declare function setLogger(logger: Logger | null | undefined): void;
+
+/** The user name and password for a CUPS server that asks for them (Basic or Digest). */
+export interface Credentials {
+  user: string;
+  password: string;
+}
+
+/**
+ * The credentials every later call in this thread (a worker thread has its
+ * own) gives a CUPS server that asks for a password; an async call uses those
+ * set when it was made. null: none, and a server that asks is refused at
+ * once (ERR_AUTHENTICATION; the blocking calls answer false). No call ever
+ * prompts on a terminal, and the credentials never reach a log line.
+ * @throws TypeError (code ERR_INVALID_ARG_TYPE) unless both are strings of
+ * at most 255 bytes without NUL and the user is not empty, or null.
+ */
+export declare function setCredentials(credentials: Credentials | null): void;
 /** submitTraceCode's options: printTraceCode's, with `image` allowed in place of `buffer`, and the job's own. */
 export type SubmitOptions = (TraceCodePrintOptions | TraceCodeImageOptions) & {
   /** Copies of the label, 1 to 999 (the job's CUPS copies attribute); by default the queue's (1). */

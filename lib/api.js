@@ -42,6 +42,14 @@ function schedulerError(record, what) {
         `cannot connect to the CUPS scheduler (${what}): is it running, and is CUPS_SERVER right?`,
         details,
       );
+    case 'authentication':
+      return makeError(
+        ERROR_CODES.AUTHENTICATION,
+        record.withCredentials
+          ? 'the CUPS server refused the user name and password: check what was given to setCredentials(...)'
+          : 'the CUPS server wants a user name and password: setCredentials(...)',
+        details,
+      );
     case 'refused': {
       const hint = record.cupsStatus === 0x506 ? ' (the queue is not accepting jobs: cupsaccept QUEUE)' : '';
       const status = `0x${record.cupsStatus.toString(16).padStart(4, '0')}`;

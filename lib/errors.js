@@ -12,6 +12,7 @@ const ERROR_CODES = Object.freeze({
   JOB_FILE: 'ERR_JOB_FILE', // the temporary job file could not be made or written
   SCHEDULER_REFUSED: 'ERR_SCHEDULER_REFUSED', // CUPS refused the job (cupsStatus, cupsMessage say how)
   SCHEDULER_TIMEOUT: 'ERR_SCHEDULER_TIMEOUT', // CUPS did not answer, or a job did not finish, in time
+  AUTHENTICATION: 'ERR_AUTHENTICATION', // the CUPS server wants a password: none was given (setCredentials), or it refused it
 });
 
 const KNOWN = new Set(Object.values(ERROR_CODES));

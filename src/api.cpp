@@ -76,22 +76,23 @@ napi_value Null(napi_env env) {
 
 // Why an exchange with the scheduler failed, as the failure record names it.
 struct SchedulerFailure {
-  std::string kind;  // timeout, unreachable or refused
+  std::string kind;  // timeout, unreachable, authentication or refused
   int status = 0;
   std::string message;
+  bool withCredentials = false;
 
   static SchedulerFailure of(const CupsConnection& cups, const cupsstate::Failure& failure) {
     const char* kind = cups.timedOut()          ? "timeout"
                        : cups.http() == nullptr ? "unreachable"
+                       : cups.authRefused()     ? "authentication"
                                                 : "refused";
-    return {kind, static_cast<int>(failure.status), failure.message};
+    return {kind, static_cast<int>(failure.status), failure.message, cups.hasCredentials()};
   }
   napi_value record(napi_env env) const {
-    return Record(env)
-        .text("failure", kind)
-        .number("cupsStatus", status)
-        .text("cupsMessage", message)
-        .value();
+    Record answer(env);
+    answer.text("failure", kind).number("cupsStatus", status).text("cupsMessage", message);
+    if (kind == "authentication") answer.flag("withCredentials", withCredentials);
+    return answer.value();
   }
 };
 
@@ -120,6 +121,8 @@ const char* failureKind(PrintOutcome::Result result) {
       return "refused";
     case Result::kTimedOut:
       return "timeout";
+    case Result::kAuthentication:
+      return "authentication";
   }
   return "refused";
 }
@@ -151,6 +154,9 @@ class SubmitJob : public engine::Job {
       answer.text("failure", kind)
           .number("cupsStatus", outcome_.cupsStatus)
           .text("cupsMessage", outcome_.cupsMessage);
+      if (outcome_.result == PrintOutcome::Result::kAuthentication) {
+        answer.flag("withCredentials", outcome_.withCredentials);
+      }
     } else {
       answer.number("jobId", outcome_.jobId);
     }

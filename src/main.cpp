@@ -13,6 +13,7 @@
 
 #include "api.h"
 #include "buffer_loan.h"
+#include "credentials.h"
 #include "engine.h"
 #include "helper/log.h"
 #include "logger.h"
@@ -32,6 +33,7 @@ napi_value Null(napi_env env) {
 napi_value CheckPrinterConnection(napi_env env, napi_callback_info info) {
   try {
     logger::CallScope log(env);
+    cupsauth::Scope auth(credentials::of(env));
     size_t argc = 1;
     napi_value argv[1];
     if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok || argc == 0) {
@@ -51,6 +53,7 @@ napi_value CheckPrinterConnection(napi_env env, napi_callback_info info) {
 napi_value PrintTraceCode(napi_env env, napi_callback_info info) {
   try {
     logger::CallScope log(env);
+    cupsauth::Scope auth(credentials::of(env));
     size_t argc = 1;
     napi_value argv[1];
     if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok || argc == 0) {
@@ -166,6 +169,8 @@ napi_value Init(napi_env env, napi_value exports) {
       {"printTraceCodeAsync", nullptr, PrintTraceCodeAsync, nullptr, nullptr, nullptr, napi_default,
        nullptr},
       {"setLogger", nullptr, logger::SetLogger, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"setCredentials", nullptr, credentials::SetCredentials, nullptr, nullptr, nullptr,
+       napi_default, nullptr},
       // Wrapped by index.js, which makes their failure records into Errors.
       {"_submitTraceCode", nullptr, SubmitTraceCode, nullptr, nullptr, nullptr, napi_default,
        nullptr},

@@ -214,6 +214,12 @@ void BaseInstruction::send(const ByteVector& command, PrintOutcome& outcome) {
     if (job.errorText) outcome.cupsMessage = *job.errorText;
     if (job.timedOut) {
       outcome.result = Result::kTimedOut;
+    } else if (cups.cups.authRefused()) {
+      // The failed step may be a later one that had no queue to go to.
+      outcome.result = Result::kAuthentication;
+      outcome.withCredentials = cups.cups.hasCredentials();
+      outcome.cupsStatus = IPP_STATUS_ERROR_CUPS_AUTHENTICATION_CANCELED;
+      outcome.cupsMessage = httpStatus(HTTP_STATUS_UNAUTHORIZED);
     } else if (cups.queue.answer() != QueueDests::Answer::kFound) {
       outcome.result = cups.cups.http() == nullptr ? Result::kUnreachable : Result::kNoSuchPrinter;
     } else {

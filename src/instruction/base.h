@@ -23,11 +23,13 @@ struct PrintOutcome {
     kUnreachable,      // no connection to the scheduler
     kRefused,          // the scheduler refused the job: cupsStatus, cupsMessage
     kTimedOut,         // the scheduler did not answer in time
+    kAuthentication,   // the server wanted a password: none was given, or it was refused
   };
   Result result = Result::kUnreadableImage;
   int jobId = 0;
   int cupsStatus = 0;
   std::string cupsMessage;
+  bool withCredentials = false;  // for kAuthentication: credentials were given
   int32_t dpi = 0;
   int64_t widthDots = 0;
   int64_t heightDots = 0;

@@ -21,7 +21,12 @@ double CupsConnection::configuredTimeout() {
   return seconds > 86400 ? 86400 : seconds;
 }
 
-CupsConnection::CupsConnection(double timeoutSeconds) : timeout_(timeoutSeconds) {
+CupsConnection::CupsConnection(double timeoutSeconds)
+    : timeout_(timeoutSeconds), credentials_(cupsauth::current()) {
+  // libcups keeps the callback and the user name per thread; both are set
+  // before anything here can make a request.
+  cupsSetPasswordCB2(&CupsConnection::onPassword, this);
+  if (credentials_ != nullptr) cupsSetUser(credentials_->user.c_str());
   // The server, port and encryption libcups's own default connection uses.
   const int msec = static_cast<int>(std::ceil(timeout_ * 1000));
   errno = 0;
@@ -36,6 +41,29 @@ CupsConnection::CupsConnection(double timeoutSeconds) : timeout_(timeoutSeconds)
 
 CupsConnection::~CupsConnection() {
   if (http_ != nullptr) httpClose(http_);
+  // The thread keeps a callback that never prompts; the user name goes back
+  // to libcups's own (CUPS_USER, client.conf or the login name).
+  cupsSetPasswordCB2(&CupsConnection::refuseAll, nullptr);
+  if (credentials_ != nullptr) cupsSetUser(nullptr);
+}
+
+// libcups asks again after a refused password: the second question means the
+// first answer was wrong, so it gets nothing and the exchange fails.
+const char* CupsConnection::onPassword(const char* /*prompt*/, http_t* http, const char* /*method*/,
+                                       const char* /*resource*/, void* self) {
+  auto* cups = static_cast<CupsConnection*>(self);
+  if (http != cups->http_ || cups->credentials_ == nullptr || cups->passwordGiven_) {
+    cups->authRefused_ = true;
+    return nullptr;
+  }
+  cups->passwordGiven_ = true;
+  return cups->credentials_->password.c_str();
+}
+
+const char* CupsConnection::refuseAll(const char* /*prompt*/, http_t* /*http*/,
+                                      const char* /*method*/, const char* /*resource*/,
+                                      void* /*self*/) {
+  return nullptr;
 }
 
 namespace {

@@ -25,6 +25,7 @@ import {
   printTraceCodeAsync,
   renderTraceCode,
   setLogger,
+  setCredentials,
   toBMP,
 } from 'trace-label-printer';
 
@@ -135,6 +136,12 @@ setLogger((line: Buffer) => line.length);
 setLogger(process.stderr);
 // @ts-expect-error undefined restores standard output, but only when said
 setLogger();
+setCredentials({ user: 'clerk', password: 'secret' });
+setCredentials(null);
+// @ts-expect-error the password is needed too
+setCredentials({ user: 'clerk' });
+// @ts-expect-error null forgets them, but only when said
+setCredentials();
 // @ts-expect-error the list is read-only
 LANGUAGES.push('PCL');
 
