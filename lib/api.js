@@ -50,6 +50,12 @@ function schedulerError(record, what) {
           : 'the CUPS server wants a user name and password: setCredentials(...)',
         details,
       );
+    case 'lost':
+      return makeError(
+        ERROR_CODES.SCHEDULER_REFUSED,
+        `the connection to the CUPS scheduler was lost (${what}): it closed the connection or stopped before it answered; try again`,
+        details,
+      );
     case 'refused': {
       const hint = record.cupsStatus === 0x506 ? ' (the queue is not accepting jobs: cupsaccept QUEUE)' : '';
       const status = `0x${record.cupsStatus.toString(16).padStart(4, '0')}`;

@@ -85,8 +85,12 @@ struct SchedulerFailure {
     const char* kind = cups.timedOut()          ? "timeout"
                        : cups.http() == nullptr ? "unreachable"
                        : cups.authRefused()     ? "authentication"
+                       : failure.noAnswer       ? "lost"
                                                 : "refused";
-    return {kind, static_cast<int>(failure.status), failure.message, cups.hasCredentials()};
+    const std::string& message = cups.http() == nullptr && !cups.connectError().empty()
+                                     ? cups.connectError()
+                                     : failure.message;
+    return {kind, static_cast<int>(failure.status), message, cups.hasCredentials()};
   }
   napi_value record(napi_env env) const {
     Record answer(env);
@@ -123,6 +127,8 @@ const char* failureKind(PrintOutcome::Result result) {
       return "timeout";
     case Result::kAuthentication:
       return "authentication";
+    case Result::kLost:
+      return "lost";
   }
   return "refused";
 }

@@ -220,8 +220,18 @@ void BaseInstruction::send(const ByteVector& command, PrintOutcome& outcome) {
       outcome.withCredentials = cups.cups.hasCredentials();
       outcome.cupsStatus = IPP_STATUS_ERROR_CUPS_AUTHENTICATION_CANCELED;
       outcome.cupsMessage = httpStatus(HTTP_STATUS_UNAUTHORIZED);
+    } else if (cups.cups.http() == nullptr) {
+      outcome.result = Result::kUnreachable;
+      outcome.cupsMessage = cups.cups.connectError();
+    } else if (cups.queue.answer() == QueueDests::Answer::kNotFound) {
+      outcome.result = Result::kNoSuchPrinter;
     } else if (cups.queue.answer() != QueueDests::Answer::kFound) {
-      outcome.result = cups.cups.http() == nullptr ? Result::kUnreachable : Result::kNoSuchPrinter;
+      // The queue question failed: its answer, not the step skipped after it.
+      outcome.result = cups.queue.noAnswer() ? Result::kLost : Result::kRefused;
+      outcome.cupsStatus = cups.queue.failureStatus();
+      outcome.cupsMessage = cups.queue.failureMessage();
+    } else if (job.noAnswer) {
+      outcome.result = Result::kLost;
     } else {
       outcome.result = Result::kRefused;
     }

@@ -24,6 +24,7 @@ struct PrintOutcome {
     kRefused,          // the scheduler refused the job: cupsStatus, cupsMessage
     kTimedOut,         // the scheduler did not answer in time
     kAuthentication,   // the server wanted a password: none was given, or it was refused
+    kLost,             // the connection closed before the scheduler answered
   };
   Result result = Result::kUnreadableImage;
   int jobId = 0;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "helper/log.h"
 
@@ -29,11 +30,20 @@ CupsConnection::CupsConnection(double timeoutSeconds)
   if (credentials_ != nullptr) cupsSetUser(credentials_->user.c_str());
   // The server, port and encryption libcups's own default connection uses.
   const int msec = static_cast<int>(std::ceil(timeout_ * 1000));
+  // Made unconnected (a wait of 0), then connected as httpConnect2 would, so
+  // that the reason of a failed connect is still there to read.
   errno = 0;
   http_ =
-      httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, msec, nullptr);
+      httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 0, nullptr);
+  if (http_ != nullptr && httpReconnect2(http_, msec, nullptr) != 0) {
+    const int error = httpError(http_) != 0 ? httpError(http_) : errno;
+    timedOut_ = error == ETIMEDOUT || errno == ETIMEDOUT;
+    if (error != 0) connectError_ = std::strerror(error);
+    httpClose(http_);
+    http_ = nullptr;
+  }
   if (http_ == nullptr) {
-    timedOut_ = errno == ETIMEDOUT;
+    if (connectError_.empty()) connectError_ = std::strerror(errno != 0 ? errno : ENOENT);
     return;
   }
   httpSetTimeout(http_, timeout_, &CupsConnection::onTimeout, this);
@@ -112,11 +122,14 @@ int CupsConnection::stillWaiting(http_t* http) {
 }
 
 IppPtr CupsConnection::doRequest(ipp_t* request, const char* resource) {
+  lastUnanswered_ = true;
   if (http_ == nullptr || timedOut_) {
     ippDelete(request);
     return nullptr;
   }
-  return IppPtr(cupsDoRequest(http_, request, resource));
+  IppPtr response(cupsDoRequest(http_, request, resource));
+  lastUnanswered_ = response == nullptr;
+  return response;
 }
 
 void CupsConnection::logTimeout() const {

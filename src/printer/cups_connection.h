@@ -25,6 +25,7 @@
 #include <cups/cups.h>
 
 #include <memory>
+#include <string>
 
 #include "printer/cups_auth.h"
 
@@ -53,6 +54,8 @@ class CupsConnection {
   // an exchange; what libcups said about it is in lastError().
   bool timedOut() const { return timedOut_; }
   double timeout() const { return timeout_; }
+  // Why no connection could be made ("Connection refused"); empty otherwise.
+  const std::string& connectError() const { return connectError_; }
   // The server wanted a password and had none from us, or refused ours.
   bool authRefused() const { return authRefused_; }
   // Credentials were in scope when the connection was made.
@@ -62,6 +65,8 @@ class CupsConnection {
   // cupsLastError() set by libcups), or null at once without a connection or
   // after a timeout. Takes the request.
   IppPtr doRequest(ipp_t* request, const char* resource);
+  // The last doRequest() got no answer at all (not even a refusal).
+  bool lastUnanswered() const { return lastUnanswered_; }
 
   // "[DEBUG] macOS平台: CUPS调度程序在N秒内没有响应，已放弃"
   void logTimeout() const;
@@ -77,6 +82,8 @@ class CupsConnection {
   http_t* http_ = nullptr;
   double timeout_;
   bool timedOut_ = false;
+  std::string connectError_;
+  bool lastUnanswered_ = false;
   std::shared_ptr<const cupsauth::Credentials> credentials_;
   bool passwordGiven_ = false;
   bool authRefused_ = false;

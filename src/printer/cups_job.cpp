@@ -28,10 +28,11 @@ JobSubmission timedOut(JobSubmission result = lastError()) {
 // cupsFinishDocument, but an answer must come: it returns cupsLastError(),
 // which nothing updates when none does (a timeout, a scheduler gone), so it
 // would still hold the Create-Job's success.
-bool finishDocument(http_t* http, const char* name) {
+bool finishDocument(http_t* http, const char* name, bool& answered) {
   char resource[1024];
   std::snprintf(resource, sizeof resource, "/printers/%s", name);
   const IppPtr answer(cupsGetResponse(http, resource));
+  answered = answer != nullptr;
   return answer != nullptr && cupsLastError() == IPP_STATUS_OK;
 }
 
@@ -97,7 +98,12 @@ JobSubmission submitFile(CupsConnection& cups, const QueueDests& queue, const ch
   }
 
   const int jobId = createJob(cups, dest, title, optionCount, options);
-  if (jobId == 0) return cups.timedOut() ? timedOut() : lastError();
+  if (jobId == 0) {
+    if (cups.timedOut()) return timedOut();
+    JobSubmission refused = lastError();
+    refused.noAnswer = cups.lastUnanswered() && !cups.authRefused();
+    return refused;
+  }
 
   const char* format = CUPS_FORMAT_AUTO;
   if (cupsGetOption("raw", optionCount, options) != nullptr) {
@@ -118,13 +124,15 @@ JobSubmission submitFile(CupsConnection& cups, const QueueDests& queue, const ch
       status = cupsWriteRequestData(http, buffer, static_cast<size_t>(bytes));
     }
     cupsFileClose(fp);
-    if (status == HTTP_STATUS_CONTINUE && finishDocument(http, name)) {
+    bool answered = false;
+    if (status == HTTP_STATUS_CONTINUE && finishDocument(http, name, answered)) {
       result.jobId = jobId;
       return result;
     }
     result = cupsLastError() != IPP_STATUS_OK
                  ? lastError()
                  : failure(IPP_STATUS_ERROR_INTERNAL, std::strerror(httpError(http)));
+    result.noAnswer = !answered && !cups.authRefused();
   } else {
     result = failure(IPP_STATUS_ERROR_DOCUMENT_ACCESS, std::strerror(errno));
   }

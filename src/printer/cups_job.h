@@ -14,6 +14,7 @@ struct JobSubmission {
   int errorCode = 0;                     // otherwise what libcups said: cupsLastError()
   std::optional<std::string> errorText;  // and cupsLastErrorString(), if any
   bool timedOut = false;                 // the scheduler did not answer in time
+  bool noAnswer = false;                 // the connection closed before an answer came
 };
 
 // What cupsPrintFile2(http, name, file, title, options) does (create the job,

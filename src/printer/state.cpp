@@ -30,7 +30,7 @@ Answer ask(http_t* http, ipp_t* request) {
   Answer answer;
   answer.response.reset(cupsDoRequest(http, request, "/"));
   const char* text = cupsLastErrorString();
-  answer.failure = {cupsLastError(), text != nullptr ? text : ""};
+  answer.failure = {cupsLastError(), text != nullptr ? text : "", answer.response == nullptr};
   if (answer.response == nullptr) return answer;
   const ipp_status_t status = ippGetStatusCode(answer.response.get());
   if (status < IPP_STATUS_REDIRECTION_OTHER_SITE) return answer;

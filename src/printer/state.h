@@ -21,6 +21,7 @@ namespace cupsstate {
 struct Failure {
   ipp_status_t status = IPP_STATUS_OK;
   std::string message;
+  bool noAnswer = false;  // the exchange ended without an answer (lost connection)
 };
 
 // States are IPP's enum values by name; a value IPP does not define reads
