@@ -169,6 +169,8 @@ export type SubmitOptions = (TraceCodePrintOptions | TraceCodeImageOptions) & {
 /** A job CUPS accepted. */
 export interface SubmittedJob {
   jobId: number;
+  /** The job's job-uuid: pass the job itself to getJob, waitForJob and cancelJob to tell it from a later job of the same id. */
+  uuid: string;
   printer: string;
   language: PrinterLanguage;
   /** The resolution the label was made for. */
@@ -219,6 +221,8 @@ export type JobState =
 /** A CUPS job. */
 export interface JobInfo {
   id: number;
+  /** job-uuid; ids start again at 1 when a scheduler loses its job history. */
+  uuid: string;
   printer: string;
   state: JobState;
   /** IPP keywords; empty when there are none. */
@@ -233,13 +237,25 @@ export interface JobInfo {
 export declare function listPrinters(): Promise<PrinterInfo[]>;
 /** One queue (the scheduler matches the name without case); null when there is none. */
 export declare function getPrinter(name: string): Promise<PrinterInfo | null>;
-/** One job; null when the scheduler does not know it. */
-export declare function getJob(jobId: number): Promise<JobInfo | null>;
-/** true when the job was cancelled; false when it had ended already or is unknown. */
-export declare function cancelJob(jobId: number): Promise<boolean>;
+/** A job asked about with its uuid that the scheduler no longer holds, or whose id now names another job. */
+export interface LostJob {
+  id: number;
+  uuid: string;
+  state: 'lost';
+}
+
+/** A job id, or the job itself (what submitTraceCode resolved, or { id, uuid }). */
+export type JobRef = number | { id: number; uuid?: string | null } | { jobId: number; uuid?: string | null };
+
+/** One job; null when the scheduler does not know it; LostJob for a job given with its uuid that is gone or replaced. */
+export declare function getJob(job: number): Promise<JobInfo | null>;
+export declare function getJob(job: JobRef): Promise<JobInfo | LostJob | null>;
+/** true when the job was cancelled; false when it had ended already, is unknown, or is lost (nothing is cancelled then). */
+export declare function cancelJob(job: JobRef): Promise<boolean>;
 /**
  * Resolves when the job is completed, canceled or aborted (or 'forgotten');
  * null for a job the scheduler never knew. Rejects with ERR_SCHEDULER_TIMEOUT
  * after `timeout` ms (default 60000; Infinity waits for ever).
  */
-export declare function waitForJob(jobId: number, options?: { timeout?: number }): Promise<JobInfo | null>;
+export declare function waitForJob(job: number, options?: { timeout?: number }): Promise<JobInfo | null>;
+export declare function waitForJob(job: JobRef, options?: { timeout?: number }): Promise<JobInfo | LostJob | null>;

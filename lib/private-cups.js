@@ -337,6 +337,21 @@ class PrivateCups {
     }
   }
 
+  // Stops the scheduler (it saves its queues) and starts it again on the
+  // same configuration, queues and port; forgetJobs drops its job history
+  // in between, so job ids start again at 1, as after a crash that lost the spool.
+  async restart({ forgetJobs = true } = {}) {
+    this.proc.kill('SIGTERM');
+    for (let i = 0; i < 250 && !processGone(this.proc.pid); i++) await sleep(20);
+    if (forgetJobs) {
+      const spool = path.join(this.dir, 'spool');
+      for (const f of fs.readdirSync(spool)) if (/^[cd]\d+/.test(f)) fs.rmSync(path.join(spool, f), { force: true });
+      fs.rmSync(path.join(this.dir, 'cache', 'job.cache'), { force: true });
+    }
+    fs.rmSync(this.socket, { force: true });
+    await this.launch();
+  }
+
   stop() {
     if (this.proc && this.proc.exitCode === null && this.proc.signalCode === null) {
       this.proc.kill('SIGTERM');

@@ -164,7 +164,7 @@ class SubmitJob : public engine::Job {
         answer.flag("withCredentials", outcome_.withCredentials);
       }
     } else {
-      answer.number("jobId", outcome_.jobId);
+      answer.number("jobId", outcome_.jobId).text("uuid", outcome_.jobUuid);
     }
     return answer.text("printer", printer_)
         .text("language", language_)
@@ -340,6 +340,7 @@ class JobQuery : public engine::Job {
         .text("state", job.state)
         .texts("stateReasons", job.stateReasons)
         .text("title", job.title)
+        .text("uuid", job.uuid)
         .time("createdAt", job.createdAt)
         .time("completedAt", job.completedAt)
         .value();
@@ -398,6 +399,7 @@ napi_value SubmitTraceCode(napi_env env, napi_callback_info info) {
     }
     if (threw) return engine::settled(env, nullptr);
     params.image = {};  // read again when the job needs it
+    params.jobUuid = true;
     napi_ref held = nullptr;
     if (napi_create_reference(env, buffer, 1, &held) != napi_ok) {
       return engine::settled(env, optionsFailure(env, "buffer"));

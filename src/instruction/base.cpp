@@ -208,7 +208,7 @@ void BaseInstruction::send(const ByteVector& command, PrintOutcome& outcome) {
   Scheduler& cups = scheduler();
   const JobSubmission job =
       submitFile(cups.cups, cups.queue, params.device.c_str(), file.path().c_str(),
-                 params.title.c_str(), options.count(), options.options());
+                 params.title.c_str(), options.count(), options.options(), params.jobUuid);
   if (job.jobId < 1) {
     outcome.cupsStatus = job.errorCode;
     if (job.errorText) outcome.cupsMessage = *job.errorText;
@@ -252,6 +252,7 @@ void BaseInstruction::send(const ByteVector& command, PrintOutcome& outcome) {
 
   outcome.result = Result::kAccepted;
   outcome.jobId = job.jobId;
+  outcome.jobUuid = job.uuid;
   tracelog::line("[DEBUG] macOS平台: 打印任务已提交，ID=%d\n", job.jobId);
   if (options.exists()) {
     tracelog::line("[DEBUG] macOS平台: 释放CUPS选项资源\n");

@@ -28,6 +28,7 @@ struct PrintOutcome {
   };
   Result result = Result::kUnreadableImage;
   int jobId = 0;
+  std::string jobUuid;  // when the request asked for one
   int cupsStatus = 0;
   std::string cupsMessage;
   bool withCredentials = false;  // for kAuthentication: credentials were given

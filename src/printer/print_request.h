@@ -40,4 +40,5 @@ struct TraceCodePrintParams {
   std::string title = "Qorvin";
   int32_t copies = 0;     // above 0: the job's copies option; 0 sends none
   int32_t dotsPerMm = 0;  // above 0: the label's density, whatever the resolution
+  bool jobUuid = false;   // give the job a job-uuid of ours, to tell it from a later job of its id
 };

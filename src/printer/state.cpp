@@ -132,6 +132,7 @@ const Field<JobInfo> kJobFields[] = {
     {"job-state", [](JobInfo& j, ipp_attribute_t* a) { j.state = stateOf(a, kJobStates); }},
     {"job-state-reasons", [](JobInfo& j, ipp_attribute_t* a) { j.stateReasons = keywords(a); }},
     {"job-name", [](JobInfo& j, ipp_attribute_t* a) { j.title = text(a); }},
+    {"job-uuid", [](JobInfo& j, ipp_attribute_t* a) { j.uuid = text(a); }},
     {"job-k-octets", [](JobInfo& j, ipp_attribute_t* a) { j.kOctets = integer(a); }},
     {"time-at-creation", [](JobInfo& j, ipp_attribute_t* a) { j.createdAt = integer(a); }},
     {"time-at-completed", [](JobInfo& j, ipp_attribute_t* a) { j.completedAt = integer(a); }},

@@ -63,6 +63,7 @@ struct JobInfo {
   std::string state;
   std::vector<std::string> stateReasons;  // IPP keywords; "none" gives an empty list
   std::string title;
+  std::string uuid;  // job-uuid: ids start again at 1 when a scheduler loses its history
   std::optional<int32_t> kOctets;      // document size in KiB, rounded up
   std::optional<int64_t> createdAt;    // seconds since the epoch
   std::optional<int64_t> completedAt;  // set once the job reached a final state

@@ -87,6 +87,11 @@ async function app(): Promise<void> {
   const state: JobInfo | null = await getJob(job.jobId);
   const done = await waitForJob(job.jobId, { timeout: 5000 });
   const cancelled: boolean = await cancelJob(job.jobId);
+  const known = await getJob(job);
+  const lost: boolean = known !== null && known.state === 'lost';
+  const byRef = await waitForJob({ id: job.jobId, uuid: job.uuid });
+  const safely: boolean = await cancelJob(job);
+  void [lost, byRef && byRef.state, safely];
   try {
     await waitForJob(job.jobId);
   } catch (e) {
