@@ -77,8 +77,13 @@ const QUERY_OPERATIONS = [
   'Get-Printer-Attributes', 'CUPS-Get-Printers', 'CUPS-Get-Default', 'Get-Jobs', 'Get-Job-Attributes',
 ];
 
+// Like a stock policy, only a job's owner (or a member of the system group)
+// may change or cancel it.
+const OWNED_OPERATIONS = JOB_OPERATIONS.filter((op) => !['Create-Job', 'Print-Job', 'Print-URI', 'Validate-Job'].includes(op));
+
 function policyLines(authenticate) {
-  const open = ['  <Limit All>', '    Order allow,deny', '    Allow all', '  </Limit>'];
+  const owned = [`  <Limit ${OWNED_OPERATIONS.join(' ')}>`, '    Require user @OWNER @SYSTEM', '    Order allow,deny', '    Allow all', '  </Limit>'];
+  const open = [...owned, '  <Limit All>', '    Order allow,deny', '    Allow all', '  </Limit>'];
   if (!authenticate) return open;
   const ops = authenticate === 'all' ? [...JOB_OPERATIONS, ...QUERY_OPERATIONS] : JOB_OPERATIONS;
   return [`  <Limit ${ops.join(' ')}>`, '    AuthType Basic', '    Require valid-user', '    Order allow,deny', '    Allow all', '  </Limit>', ...open];

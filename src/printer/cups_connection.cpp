@@ -128,7 +128,7 @@ IppPtr CupsConnection::doRequest(ipp_t* request, const char* resource) {
     return nullptr;
   }
   IppPtr response(cupsDoRequest(http_, request, resource));
-  lastUnanswered_ = response == nullptr;
+  lastUnanswered_ = unanswered(http_, response.get());
   return response;
 }
 

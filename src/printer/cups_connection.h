@@ -67,6 +67,11 @@ class CupsConnection {
   IppPtr doRequest(ipp_t* request, const char* resource);
   // The last doRequest() got no answer at all (not even a refusal).
   bool lastUnanswered() const { return lastUnanswered_; }
+  // An exchange on `http` that gave no IPP response also had no HTTP answer
+  // (a refusal such as 403 Forbidden is an answer).
+  static bool unanswered(http_t* http, const ipp_t* response) {
+    return response == nullptr && httpGetStatus(http) < HTTP_STATUS_BAD_REQUEST;
+  }
 
   // "[DEBUG] macOS平台: CUPS调度程序在N秒内没有响应，已放弃"
   void logTimeout() const;

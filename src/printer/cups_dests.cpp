@@ -254,7 +254,7 @@ QueueDests::QueueDests(CupsConnection& cups, const std::string& name) {
   const char* text = cupsLastErrorString();
   failureStatus_ = cupsLastError();
   failureMessage_ = text != nullptr ? text : "";
-  noAnswer_ = response == nullptr;
+  noAnswer_ = cups.lastUnanswered();
   if (response == nullptr) return;
   // Only the scheduler's own word makes a queue missing.
   if (ippGetStatusCode(response.get()) == IPP_STATUS_ERROR_NOT_FOUND) answer_ = Answer::kNotFound;

@@ -32,7 +32,7 @@ bool finishDocument(http_t* http, const char* name, bool& answered) {
   char resource[1024];
   std::snprintf(resource, sizeof resource, "/printers/%s", name);
   const IppPtr answer(cupsGetResponse(http, resource));
-  answered = answer != nullptr;
+  answered = !CupsConnection::unanswered(http, answer.get());
   return answer != nullptr && cupsLastError() == IPP_STATUS_OK;
 }
 

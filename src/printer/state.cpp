@@ -8,6 +8,8 @@
 #include <memory>
 #include <utility>
 
+#include "printer/cups_connection.h"
+
 namespace cupsstate {
 namespace {
 
@@ -30,7 +32,8 @@ Answer ask(http_t* http, ipp_t* request) {
   Answer answer;
   answer.response.reset(cupsDoRequest(http, request, "/"));
   const char* text = cupsLastErrorString();
-  answer.failure = {cupsLastError(), text != nullptr ? text : "", answer.response == nullptr};
+  answer.failure = {cupsLastError(), text != nullptr ? text : "",
+                    CupsConnection::unanswered(http, answer.response.get())};
   if (answer.response == nullptr) return answer;
   const ipp_status_t status = ippGetStatusCode(answer.response.get());
   if (status < IPP_STATUS_REDIRECTION_OTHER_SITE) return answer;

@@ -204,3 +204,21 @@ test('setCredentials takes { user, password } or null, nothing else', () => {
   addon.setCredentials({ user: 'a', password: '' });
   addon.setCredentials(null);
 });
+
+test('only a job\'s owner cancels it: another local user is refused', { skip }, async (t) => {
+  const cups = await PrivateCups.start({ queues: ['own_q'] });
+  t.after(() => cups.stop());
+  const release = cups.hold('own_q');
+  t.after(release);
+  const index = JSON.stringify(require.resolve('../../index.js'));
+  const cancel = (options) =>
+    spawnSync(process.execPath, ['-e', `const a = require(${index}); a.setLogger(null);
+      a.cancelJob(1).then((v) => console.log(JSON.stringify(v)), (e) => console.log(JSON.stringify([e.code, e.cupsStatus])));`],
+    { env: cups.env, encoding: 'utf8', ...options }).stdout.trim();
+  cups.admin('lp', ['-d', 'own_q', '-H', 'hold', '/etc/hostname']);
+  const uid = Number(spawnSync('id', ['-u', USER], { encoding: 'utf8' }).stdout);
+  assert.deepEqual(
+    [cancel({ uid, gid: uid }), cancel({})],
+    [JSON.stringify(['ERR_SCHEDULER_REFUSED', 0x401]), 'true'],
+  );
+});
