@@ -60,6 +60,7 @@ export declare const ERROR_CODES: {
   readonly SCHEDULER_REFUSED: 'ERR_SCHEDULER_REFUSED';
   readonly SCHEDULER_TIMEOUT: 'ERR_SCHEDULER_TIMEOUT';
   readonly NOT_PRINTED: 'ERR_NOT_PRINTED';
+  readonly AUTHENTICATION: 'ERR_AUTHENTICATION';
 };
 
 export type TraceLabelErrorCode = (typeof ERROR_CODES)[keyof typeof ERROR_CODES];
@@ -154,6 +155,23 @@ export type Logger = (line: string) => void;
  * @throws TypeError (code ERR_INVALID_ARG_TYPE) for anything else.
  */
 export declare function setLogger(logger: Logger | null | undefined): void;
+
+/** The user name and password for a CUPS server that asks for them (Basic or Digest). */
+export interface Credentials {
+  user: string;
+  password: string;
+}
+
+/**
+ * The credentials every later call in this thread (a worker thread has its
+ * own) gives a CUPS server that asks for a password; an async call uses those
+ * set when it was made. null: none, and a server that asks is refused at
+ * once (ERR_AUTHENTICATION; the blocking calls answer false). No call ever
+ * prompts on a terminal, and the credentials never reach a log line.
+ * @throws TypeError (code ERR_INVALID_ARG_TYPE) unless both are strings of
+ * at most 255 bytes without NUL and the user is not empty, or null.
+ */
+export declare function setCredentials(credentials: Credentials | null): void;
 /** submitTraceCode's options: printTraceCode's, with `image` allowed in place of `buffer`, and the job's own. */
 export type SubmitOptions = (TraceCodePrintOptions | TraceCodeImageOptions) & {
   /** Copies of the label, 1 to 999 (the job's CUPS copies attribute); by default the queue's (1). */
@@ -179,6 +197,8 @@ export type SubmitOptions = (TraceCodePrintOptions | TraceCodeImageOptions) & {
 /** A job CUPS accepted. */
 export interface SubmittedJob {
   jobId: number;
+  /** The job's job-uuid: pass the job itself to getJob, waitForJob and cancelJob to tell it from a later job of the same id. */
+  uuid: string;
   printer: string;
   language: PrinterLanguage;
   /** The resolution the label was made for. */
@@ -278,6 +298,8 @@ export type JobState =
 /** A CUPS job. */
 export interface JobInfo {
   id: number;
+  /** job-uuid; ids start again at 1 when a scheduler loses its job history. */
+  uuid: string;
   printer: string;
   state: JobState;
   /** IPP keywords; empty when there are none. */
@@ -292,17 +314,26 @@ export interface JobInfo {
 export declare function listPrinters(): Promise<PrinterInfo[]>;
 /** One queue (the scheduler matches the name without case); null when there is none. */
 export declare function getPrinter(name: string): Promise<PrinterInfo | null>;
-/** One job; null when the scheduler does not know it. */
-export declare function getJob(jobId: number, options?: { signal?: AbortSignal }): Promise<JobInfo | null>;
-/** true when the job was cancelled; false when it had ended already or is unknown. */
-export declare function cancelJob(jobId: number): Promise<boolean>;
+/** A job asked about with its uuid that the scheduler no longer holds, or whose id now names another job. */
+export interface LostJob {
+  id: number;
+  uuid: string;
+  state: 'lost';
+}
+
+/** A job id, or the job itself (what submitTraceCode resolved, or { id, uuid }). */
+export type JobRef = number | { id: number; uuid?: string | null } | { jobId: number; uuid?: string | null };
+
+/** One job; null when the scheduler does not know it; LostJob for a job given with its uuid that is gone or replaced. */
+export declare function getJob(job: number, options?: { signal?: AbortSignal }): Promise<JobInfo | null>;
+export declare function getJob(job: JobRef, options?: { signal?: AbortSignal }): Promise<JobInfo | LostJob | null>;
+/** true when the job was cancelled; false when it had ended already, is unknown, or is lost (nothing is cancelled then). */
+export declare function cancelJob(job: JobRef): Promise<boolean>;
 /**
  * Resolves when the job is completed, canceled or aborted (or 'forgotten');
  * null for a job the scheduler never knew. Rejects with ERR_SCHEDULER_TIMEOUT
  * after `timeout` ms (default 60000; Infinity waits for ever). An aborted
  * `signal` ends the wait, rejecting with the signal's reason.
  */
-export declare function waitForJob(
-  jobId: number,
-  options?: { timeout?: number; signal?: AbortSignal },
-): Promise<JobInfo | null>;
+export declare function waitForJob(job: number, options?: { timeout?: number; signal?: AbortSignal }): Promise<JobInfo | null>;
+export declare function waitForJob(job: JobRef, options?: { timeout?: number; signal?: AbortSignal }): Promise<JobInfo | LostJob | null>;

@@ -45,6 +45,7 @@ module.exports = {
   printTraceCodeAsync: addon.printTraceCodeAsync,
   renderTraceCode,
   setLogger,
+  setCredentials: addon.setCredentials,
   LANGUAGES,
   toBMP,
   ERROR_CODES: require('./lib/errors').ERROR_CODES,

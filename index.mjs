@@ -10,6 +10,7 @@ export const {
   printTraceCodeAsync,
   renderTraceCode,
   setLogger,
+  setCredentials,
   LANGUAGES,
   toBMP,
   ERROR_CODES,

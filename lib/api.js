@@ -49,6 +49,20 @@ function schedulerError(record, what) {
         `cannot connect to the CUPS scheduler (${what}): is it running, and is CUPS_SERVER right?`,
         details,
       );
+    case 'authentication':
+      return makeError(
+        ERROR_CODES.AUTHENTICATION,
+        record.withCredentials
+          ? 'the CUPS server refused the user name and password: check what was given to setCredentials(...)'
+          : 'the CUPS server wants a user name and password: setCredentials(...)',
+        details,
+      );
+    case 'lost':
+      return makeError(
+        ERROR_CODES.SCHEDULER_REFUSED,
+        `the connection to the CUPS scheduler was lost (${what}): it closed the connection or stopped before it answered; try again`,
+        details,
+      );
     case 'refused': {
       const hint = record.cupsStatus === 0x506 ? ' (the queue is not accepting jobs: cupsaccept QUEUE)' : '';
       const status = `0x${record.cupsStatus.toString(16).padStart(4, '0')}`;
@@ -275,30 +289,61 @@ function createApi(addon, renderTraceCode) {
     });
   }
 
-  function getJob(jobId, { signal } = {}) {
-    if (!validId(jobId)) return Promise.reject(invalid('jobId'));
+  // A job id, or a job as submitTraceCode resolved it ({ jobId, uuid }) or
+  // as { id, uuid }: { id, uuid } (uuid null for a bare id), or null.
+  function jobRef(job) {
+    if (validId(job)) return { id: job, uuid: null };
+    if (job === null || typeof job !== 'object') return null;
+    const id = job.id !== undefined ? job.id : job.jobId;
+    if (!validId(id)) return null;
+    if (job.uuid === undefined || job.uuid === null || job.uuid === '') return { id, uuid: null };
+    return typeof job.uuid === 'string' ? { id, uuid: job.uuid } : null;
+  }
+
+  // The scheduler's job of that id, or { id, uuid, state: 'lost' } when it
+  // has another identity or is gone: after a restart that lost the job
+  // history, ids are handed out again.
+  async function lookUp(ref) {
+    const job = await addon._getJob(ref.id).then(settle(`asking about job ${ref.id}`));
+    if (ref.uuid === null || (job !== null && job.uuid === ref.uuid)) return job;
+    return { id: ref.id, uuid: ref.uuid, state: 'lost' };
+  }
+
+  function getJob(job, { signal } = {}) {
+    const ref = jobRef(job);
+    if (!ref) return Promise.reject(invalid('jobId'));
     if (!validSignal(signal)) return Promise.reject(invalid('signal'));
-    return abortable(addon._getJob(jobId).then(settle(`asking about job ${jobId}`)), signal);
+    return abortable(lookUp(ref), signal);
   }
 
-  function cancelJob(jobId) {
-    if (!validId(jobId)) return Promise.reject(invalid('jobId'));
-    return addon._cancelJob(jobId).then(settle(`cancelling job ${jobId}`));
+  // With a uuid, another job of that id is never cancelled: a lost job answers false.
+  async function cancelJob(job) {
+    const ref = jobRef(job);
+    if (!ref) throw invalid('jobId');
+    if (ref.uuid !== null && (await lookUp(ref)).state === 'lost') return false;
+    return addon._cancelJob(ref.id).then(settle(`cancelling job ${ref.id}`));
   }
 
-  // Polls getJob until the job is completed, canceled or aborted. A scheduler
+  // Polls the job until it is completed, canceled or aborted. A scheduler
   // that keeps no job history forgets a job once it has ended: a job seen
   // before and then gone resolves as last seen, with state 'forgotten'. A job
-  // never seen resolves null, as getJob does.
-  async function waitForJob(jobId, { timeout = 60000, signal } = {}) {
-    if (!validId(jobId)) throw invalid('jobId');
+  // never seen resolves null, as getJob does; one given with its uuid that is
+  // lost (never seen, or replaced by another of its id) resolves
+  // { id, uuid, state: 'lost' }.
+  async function waitForJob(job, { timeout = 60000, signal } = {}) {
+    const ref = jobRef(job);
+    if (!ref) throw invalid('jobId');
+    const jobId = ref.id;
     if (typeof timeout !== 'number' || !(timeout >= 0)) throw invalid('timeout');
     if (!validSignal(signal)) throw invalid('signal');
     const deadline = Date.now() + timeout;
     let last = null;
     for (let pause = 20; ; pause = Math.min(pause * 2, 250)) {
-      const job = await getJob(jobId, { signal });
-      if (job === null) return last && { ...last, state: 'forgotten' };
+      const job = await abortable(addon._getJob(jobId).then(settle(`asking about job ${jobId}`)), signal);
+      // Another job at that id: the scheduler restarted without ours.
+      if (job !== null && ref.uuid !== null && job.uuid !== ref.uuid) return { id: jobId, uuid: ref.uuid, state: 'lost' };
+      if (job === null && last) return { ...last, state: 'forgotten' };
+      if (job === null) return ref.uuid === null ? null : { id: jobId, uuid: ref.uuid, state: 'lost' };
       last = job;
       if (['completed', 'canceled', 'aborted'].includes(job.state)) return job;
       const left = deadline - Date.now();

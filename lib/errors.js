@@ -13,6 +13,7 @@ const ERROR_CODES = Object.freeze({
   SCHEDULER_REFUSED: 'ERR_SCHEDULER_REFUSED', // CUPS refused the job (cupsStatus, cupsMessage say how)
   SCHEDULER_TIMEOUT: 'ERR_SCHEDULER_TIMEOUT', // CUPS did not answer, or a job did not finish, in time
   NOT_PRINTED: 'ERR_NOT_PRINTED', // submitTraceCode's wait: the job did not complete (job, printer say why)
+  AUTHENTICATION: 'ERR_AUTHENTICATION', // the CUPS server wants a password: none was given (setCredentials), or it refused it
 });
 
 const KNOWN = new Set(Object.values(ERROR_CODES));

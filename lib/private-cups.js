@@ -65,6 +65,43 @@ function requireTools() {
   return Object.fromEntries(REQUIRED.map((t) => [t.file, findTool(t)]));
 }
 
+// The operations that authenticate: 'jobs' asks for a password on the job
+// operations, 'all' on the queries too (the queues stay administered over
+// the local socket without one).
+const JOB_OPERATIONS = [
+  'Create-Job', 'Print-Job', 'Print-URI', 'Validate-Job', 'Send-Document', 'Send-URI',
+  'Cancel-Job', 'Cancel-My-Jobs', 'Hold-Job', 'Release-Job', 'Restart-Job', 'Set-Job-Attributes',
+  'Close-Job', 'CUPS-Move-Job', 'CUPS-Authenticate-Job', 'CUPS-Get-Document',
+];
+const QUERY_OPERATIONS = [
+  'Get-Printer-Attributes', 'CUPS-Get-Printers', 'CUPS-Get-Default', 'Get-Jobs', 'Get-Job-Attributes',
+];
+
+// Like a stock policy, only a job's owner (or a member of the system group)
+// may change or cancel it.
+const OWNED_OPERATIONS = JOB_OPERATIONS.filter((op) => !['Create-Job', 'Print-Job', 'Print-URI', 'Validate-Job'].includes(op));
+
+function policyLines(authenticate) {
+  const owned = [`  <Limit ${OWNED_OPERATIONS.join(' ')}>`, '    Require user @OWNER @SYSTEM', '    Order allow,deny', '    Allow all', '  </Limit>'];
+  const open = [...owned, '  <Limit All>', '    Order allow,deny', '    Allow all', '  </Limit>'];
+  if (!authenticate) return open;
+  const ops = authenticate === 'all' ? [...JOB_OPERATIONS, ...QUERY_OPERATIONS] : JOB_OPERATIONS;
+  return [`  <Limit ${ops.join(' ')}>`, '    AuthType Basic', '    Require valid-user', '    Order allow,deny', '    Allow all', '  </Limit>', ...open];
+}
+
+// A TCP port on 127.0.0.1 that nothing listens on now.
+function freePort() {
+  const net = require('net');
+  return new Promise((resolve, reject) => {
+    const server = net.createServer();
+    server.once('error', reject);
+    server.listen(0, '127.0.0.1', () => {
+      const { port } = server.address();
+      server.close(() => resolve(port));
+    });
+  });
+}
+
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 const sleepSync = (ms) => Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, ms);
 
@@ -86,12 +123,20 @@ class PrivateCups {
   }
 
   // jobHistory: false makes the scheduler forget a job once it has ended.
-  static async start({ queues = [], jobHistory = true } = {}) {
+  // tcp: true listens on 127.0.0.1 too, on a free port: tcpEnv reaches the
+  // scheduler that way (env keeps the local socket, for administration).
+  // authenticate: 'jobs' or 'all' wants Basic authentication (PAM: a local
+  // user and password) over TCP for those operations (see policyLines).
+  static async start({ queues = [], jobHistory = true, tcp = false, authenticate = null } = {}) {
     const tools = requireTools();
     const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'label-cups-'));
     const cups = new PrivateCups(dir, tools);
     try {
-      cups.writeConfig({ jobHistory });
+      if (tcp) {
+        cups.port = await freePort();
+        cups.tcpEnv = { ...cups.env, CUPS_SERVER: `127.0.0.1:${cups.port}` };
+      }
+      cups.writeConfig({ jobHistory, authenticate });
       await cups.launch();
       for (const q of queues) cups.addQueue(q);
     } catch (err) {
@@ -101,7 +146,7 @@ class PrivateCups {
     return cups;
   }
 
-  writeConfig({ jobHistory = true } = {}) {
+  writeConfig({ jobHistory = true, authenticate = null } = {}) {
     const d = this.dir;
     // Backends run as "lp" when cupsd runs as root: the folders on the way
     // to the capture folder must be traversable and the folder writable.
@@ -124,9 +169,10 @@ class PrivateCups {
         'LogLevel warn',
         'AccessLogLevel all',
         `Listen ${this.socket}`,
+        ...(this.port ? [`Listen 127.0.0.1:${this.port}`] : []),
         'Browsing No',
         'WebInterface No',
-        'DefaultAuthType None',
+        `DefaultAuthType ${authenticate ? 'Basic' : 'None'}`,
         'JobRetryLimit 0',
         'MaxJobs 0',
         // Finished jobs stay queryable (their state, not their files), as on
@@ -138,10 +184,7 @@ class PrivateCups {
         '  Allow all',
         '</Location>',
         '<Policy default>',
-        '  <Limit All>',
-        '    Order allow,deny',
-        '    Allow all',
-        '  </Limit>',
+        ...policyLines(authenticate),
         '</Policy>',
         '',
       ].join('\n'),
@@ -297,6 +340,21 @@ class PrivateCups {
       }
       await sleep(25);
     }
+  }
+
+  // Stops the scheduler (it saves its queues) and starts it again on the
+  // same configuration, queues and port; forgetJobs drops its job history
+  // in between, so job ids start again at 1, as after a crash that lost the spool.
+  async restart({ forgetJobs = true } = {}) {
+    this.proc.kill('SIGTERM');
+    for (let i = 0; i < 250 && !processGone(this.proc.pid); i++) await sleep(20);
+    if (forgetJobs) {
+      const spool = path.join(this.dir, 'spool');
+      for (const f of fs.readdirSync(spool)) if (/^[cd]\d+/.test(f)) fs.rmSync(path.join(spool, f), { force: true });
+      fs.rmSync(path.join(this.dir, 'cache', 'job.cache'), { force: true });
+    }
+    fs.rmSync(this.socket, { force: true });
+    await this.launch();
   }
 
   stop() {

@@ -76,22 +76,27 @@ napi_value Null(napi_env env) {
 
 // Why an exchange with the scheduler failed, as the failure record names it.
 struct SchedulerFailure {
-  std::string kind;  // timeout, unreachable or refused
+  std::string kind;  // timeout, unreachable, authentication or refused
   int status = 0;
   std::string message;
+  bool withCredentials = false;
 
   static SchedulerFailure of(const CupsConnection& cups, const cupsstate::Failure& failure) {
     const char* kind = cups.timedOut()          ? "timeout"
                        : cups.http() == nullptr ? "unreachable"
+                       : cups.authRefused()     ? "authentication"
+                       : failure.noAnswer       ? "lost"
                                                 : "refused";
-    return {kind, static_cast<int>(failure.status), failure.message};
+    const std::string& message = cups.http() == nullptr && !cups.connectError().empty()
+                                     ? cups.connectError()
+                                     : failure.message;
+    return {kind, static_cast<int>(failure.status), message, cups.hasCredentials()};
   }
   napi_value record(napi_env env) const {
-    return Record(env)
-        .text("failure", kind)
-        .number("cupsStatus", status)
-        .text("cupsMessage", message)
-        .value();
+    Record answer(env);
+    answer.text("failure", kind).number("cupsStatus", status).text("cupsMessage", message);
+    if (kind == "authentication") answer.flag("withCredentials", withCredentials);
+    return answer.value();
   }
 };
 
@@ -120,6 +125,10 @@ const char* failureKind(PrintOutcome::Result result) {
       return "refused";
     case Result::kTimedOut:
       return "timeout";
+    case Result::kAuthentication:
+      return "authentication";
+    case Result::kLost:
+      return "lost";
   }
   return "refused";
 }
@@ -152,8 +161,11 @@ class SubmitJob : public engine::Job {
           .number("cupsStatus", outcome_.cupsStatus)
           .text("cupsMessage", outcome_.cupsMessage);
       if (!loan_.reason().empty()) answer.text("reason", loan_.reason());
+      if (outcome_.result == PrintOutcome::Result::kAuthentication) {
+        answer.flag("withCredentials", outcome_.withCredentials);
+      }
     } else {
-      answer.number("jobId", outcome_.jobId);
+      answer.number("jobId", outcome_.jobId).text("uuid", outcome_.jobUuid);
     }
     return answer.text("printer", printer_)
         .text("language", language_)
@@ -387,6 +399,7 @@ class JobQuery : public engine::Job {
         .text("state", job.state)
         .texts("stateReasons", job.stateReasons)
         .text("title", job.title)
+        .text("uuid", job.uuid)
         .time("createdAt", job.createdAt)
         .time("completedAt", job.completedAt)
         .value();
@@ -452,6 +465,7 @@ napi_value SubmitTraceCode(napi_env env, napi_callback_info info) {
     }
     if (threw) return engine::settled(env, nullptr);
     params.image = {};  // read again when the job needs it
+    params.jobUuid = true;
     napi_ref held = nullptr;
     if (napi_create_reference(env, buffer, 1, &held) != napi_ok) {
       return engine::settled(env, optionsFailure(env, "buffer"));

@@ -9,8 +9,10 @@
 #include <thread>
 #include <utility>
 
+#include "credentials.h"
 #include "helper/log.h"
 #include "logger.h"
+#include "printer/cups_auth.h"
 
 namespace engine {
 namespace {
@@ -19,6 +21,7 @@ struct Entry {
   std::unique_ptr<Job> job;
   napi_deferred deferred = nullptr;
   std::unique_ptr<logger::Capture> log;  // null: the job's lines go to standard output
+  std::shared_ptr<const cupsauth::Credentials> credentials;  // as when the job was queued
 };
 
 // A step a job asked to run on the JavaScript thread. `step` and `log` belong
@@ -168,6 +171,7 @@ void serve(std::shared_ptr<Shared> shared) {
     }
     try {
       tracelog::Redirect log(entry->log.get());
+      cupsauth::Scope auth(entry->credentials);
       entry->job->run(loop);
     } catch (...) {  // the job's answer stays what run() had set so far
     }
@@ -257,6 +261,7 @@ napi_value submit(napi_env env, std::unique_ptr<Job> job) {
   }
   auto entry = std::make_unique<Entry>();
   entry->log = logger::Capture::start(env);
+  entry->credentials = credentials::of(env);
   if (napi_create_promise(env, &deferred, &promise) != napi_ok) {
     if (entry->log) entry->log->deliver(env);  // no lines yet: lets the logger go
     return nullptr;

@@ -14,6 +14,7 @@
 
 #include "api.h"
 #include "buffer_loan.h"
+#include "credentials.h"
 #include "engine.h"
 #include "helper/log.h"
 #include "instruction/resolution.h"
@@ -34,6 +35,7 @@ napi_value Null(napi_env env) {
 napi_value CheckPrinterConnection(napi_env env, napi_callback_info info) {
   try {
     logger::CallScope log(env);
+    cupsauth::Scope auth(credentials::of(env));
     size_t argc = 1;
     napi_value argv[1];
     if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok || argc == 0) {
@@ -53,6 +55,7 @@ napi_value CheckPrinterConnection(napi_env env, napi_callback_info info) {
 napi_value PrintTraceCode(napi_env env, napi_callback_info info) {
   try {
     logger::CallScope log(env);
+    cupsauth::Scope auth(credentials::of(env));
     size_t argc = 1;
     napi_value argv[1];
     if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok || argc == 0) {
@@ -183,6 +186,8 @@ napi_value Init(napi_env env, napi_value exports) {
       {"printTraceCodeAsync", nullptr, PrintTraceCodeAsync, nullptr, nullptr, nullptr, napi_default,
        nullptr},
       {"setLogger", nullptr, logger::SetLogger, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"setCredentials", nullptr, credentials::SetCredentials, nullptr, nullptr, nullptr,
+       napi_default, nullptr},
       // Wrapped by index.js, which makes their failure records into Errors.
       {"_submitTraceCode", nullptr, SubmitTraceCode, nullptr, nullptr, nullptr, napi_default,
        nullptr},

@@ -224,14 +224,30 @@ void BaseInstruction::send(const ByteVector& command, PrintOutcome& outcome) {
   tracelog::line("[DEBUG] macOS平台: 发送打印任务到CUPS...\n");
   const JobSubmission job =
       submitFile(cups.cups, cups.queue, params.device.c_str(), file.path().c_str(),
-                 params.title.c_str(), options.count(), options.options());
+                 params.title.c_str(), options.count(), options.options(), params.jobUuid);
   if (job.jobId < 1) {
     outcome.cupsStatus = job.errorCode;
     if (job.errorText) outcome.cupsMessage = *job.errorText;
     if (job.timedOut) {
       outcome.result = Result::kTimedOut;
+    } else if (cups.cups.authRefused()) {
+      // The failed step may be a later one that had no queue to go to.
+      outcome.result = Result::kAuthentication;
+      outcome.withCredentials = cups.cups.hasCredentials();
+      outcome.cupsStatus = IPP_STATUS_ERROR_CUPS_AUTHENTICATION_CANCELED;
+      outcome.cupsMessage = httpStatus(HTTP_STATUS_UNAUTHORIZED);
+    } else if (cups.cups.http() == nullptr) {
+      outcome.result = Result::kUnreachable;
+      outcome.cupsMessage = cups.cups.connectError();
+    } else if (cups.queue.answer() == QueueDests::Answer::kNotFound) {
+      outcome.result = Result::kNoSuchPrinter;
     } else if (cups.queue.answer() != QueueDests::Answer::kFound) {
-      outcome.result = cups.cups.http() == nullptr ? Result::kUnreachable : Result::kNoSuchPrinter;
+      // The queue question failed: its answer, not the step skipped after it.
+      outcome.result = cups.queue.noAnswer() ? Result::kLost : Result::kRefused;
+      outcome.cupsStatus = cups.queue.failureStatus();
+      outcome.cupsMessage = cups.queue.failureMessage();
+    } else if (job.noAnswer) {
+      outcome.result = Result::kLost;
     } else {
       outcome.result = Result::kRefused;
     }
@@ -252,6 +268,7 @@ void BaseInstruction::send(const ByteVector& command, PrintOutcome& outcome) {
 
   outcome.result = Result::kAccepted;
   outcome.jobId = job.jobId;
+  outcome.jobUuid = job.uuid;
   tracelog::line("[DEBUG] macOS平台: 打印任务已提交，ID=%d\n", job.jobId);
   if (options.exists()) {
     tracelog::line("[DEBUG] macOS平台: 释放CUPS选项资源\n");

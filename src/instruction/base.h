@@ -23,11 +23,15 @@ struct PrintOutcome {
     kUnreachable,      // no connection to the scheduler
     kRefused,          // the scheduler refused the job: cupsStatus, cupsMessage
     kTimedOut,         // the scheduler did not answer in time
+    kAuthentication,   // the server wanted a password: none was given, or it was refused
+    kLost,             // the connection closed before the scheduler answered
   };
   Result result = Result::kUnreadableImage;
   int jobId = 0;
+  std::string jobUuid;  // when the request asked for one
   int cupsStatus = 0;
   std::string cupsMessage;
+  bool withCredentials = false;  // for kAuthentication: credentials were given
   int32_t dpi = 0;
   int64_t widthDots = 0;
   int64_t heightDots = 0;

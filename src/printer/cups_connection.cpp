@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "helper/log.h"
 
@@ -21,14 +22,28 @@ double CupsConnection::configuredTimeout() {
   return seconds > 86400 ? 86400 : seconds;
 }
 
-CupsConnection::CupsConnection(double timeoutSeconds) : timeout_(timeoutSeconds) {
+CupsConnection::CupsConnection(double timeoutSeconds)
+    : timeout_(timeoutSeconds), credentials_(cupsauth::current()) {
+  // libcups keeps the callback and the user name per thread; both are set
+  // before anything here can make a request.
+  cupsSetPasswordCB2(&CupsConnection::onPassword, this);
+  if (credentials_ != nullptr) cupsSetUser(credentials_->user.c_str());
   // The server, port and encryption libcups's own default connection uses.
   const int msec = static_cast<int>(std::ceil(timeout_ * 1000));
+  // Made unconnected (a wait of 0), then connected as httpConnect2 would, so
+  // that the reason of a failed connect is still there to read.
   errno = 0;
   http_ =
-      httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, msec, nullptr);
+      httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 0, nullptr);
+  if (http_ != nullptr && httpReconnect2(http_, msec, nullptr) != 0) {
+    const int error = httpError(http_) != 0 ? httpError(http_) : errno;
+    timedOut_ = error == ETIMEDOUT || errno == ETIMEDOUT;
+    if (error != 0) connectError_ = std::strerror(error);
+    httpClose(http_);
+    http_ = nullptr;
+  }
   if (http_ == nullptr) {
-    timedOut_ = errno == ETIMEDOUT;
+    if (connectError_.empty()) connectError_ = std::strerror(errno != 0 ? errno : ENOENT);
     return;
   }
   httpSetTimeout(http_, timeout_, &CupsConnection::onTimeout, this);
@@ -36,6 +51,29 @@ CupsConnection::CupsConnection(double timeoutSeconds) : timeout_(timeoutSeconds)
 
 CupsConnection::~CupsConnection() {
   if (http_ != nullptr) httpClose(http_);
+  // The thread keeps a callback that never prompts; the user name goes back
+  // to libcups's own (CUPS_USER, client.conf or the login name).
+  cupsSetPasswordCB2(&CupsConnection::refuseAll, nullptr);
+  if (credentials_ != nullptr) cupsSetUser(nullptr);
+}
+
+// libcups asks again after a refused password: the second question means the
+// first answer was wrong, so it gets nothing and the exchange fails.
+const char* CupsConnection::onPassword(const char* /*prompt*/, http_t* http, const char* /*method*/,
+                                       const char* /*resource*/, void* self) {
+  auto* cups = static_cast<CupsConnection*>(self);
+  if (http != cups->http_ || cups->credentials_ == nullptr || cups->passwordGiven_) {
+    cups->authRefused_ = true;
+    return nullptr;
+  }
+  cups->passwordGiven_ = true;
+  return cups->credentials_->password.c_str();
+}
+
+const char* CupsConnection::refuseAll(const char* /*prompt*/, http_t* /*http*/,
+                                      const char* /*method*/, const char* /*resource*/,
+                                      void* /*self*/) {
+  return nullptr;
 }
 
 namespace {
@@ -84,11 +122,14 @@ int CupsConnection::stillWaiting(http_t* http) {
 }
 
 IppPtr CupsConnection::doRequest(ipp_t* request, const char* resource) {
+  lastUnanswered_ = true;
   if (http_ == nullptr || timedOut_) {
     ippDelete(request);
     return nullptr;
   }
-  return IppPtr(cupsDoRequest(http_, request, resource));
+  IppPtr response(cupsDoRequest(http_, request, resource));
+  lastUnanswered_ = unanswered(http_, response.get());
+  return response;
 }
 
 void CupsConnection::logTimeout() const {

@@ -15,10 +15,19 @@
 // Pass http() to the http-taking libcups calls (cupsDoRequest(http, ...),
 // cupsCreateDestJob(http, ...), ...). After the first timeout the connection
 // is spent: doRequest() refuses at once, and callers skip further exchanges.
+//
+// A server that asks for a password gets the credentials in scope on the
+// constructing thread (src/printer/cups_auth.h) once, or nothing: the
+// connection installs its own password callback on its thread, so libcups
+// never prompts on a terminal, and a refused or missing password fails the
+// exchange at once (authRefused()).
 
 #include <cups/cups.h>
 
 #include <memory>
+#include <string>
+
+#include "printer/cups_auth.h"
 
 struct IppDelete {
   void operator()(ipp_t* ipp) const { ippDelete(ipp); }
@@ -45,11 +54,24 @@ class CupsConnection {
   // an exchange; what libcups said about it is in lastError().
   bool timedOut() const { return timedOut_; }
   double timeout() const { return timeout_; }
+  // Why no connection could be made ("Connection refused"); empty otherwise.
+  const std::string& connectError() const { return connectError_; }
+  // The server wanted a password and had none from us, or refused ours.
+  bool authRefused() const { return authRefused_; }
+  // Credentials were in scope when the connection was made.
+  bool hasCredentials() const { return credentials_ != nullptr; }
 
   // cupsDoRequest on this connection: the response (null on failure, with
   // cupsLastError() set by libcups), or null at once without a connection or
   // after a timeout. Takes the request.
   IppPtr doRequest(ipp_t* request, const char* resource);
+  // The last doRequest() got no answer at all (not even a refusal).
+  bool lastUnanswered() const { return lastUnanswered_; }
+  // An exchange on `http` that gave no IPP response also had no HTTP answer
+  // (a refusal such as 403 Forbidden is an answer).
+  static bool unanswered(http_t* http, const ipp_t* response) {
+    return response == nullptr && httpGetStatus(http) < HTTP_STATUS_BAD_REQUEST;
+  }
 
   // "[DEBUG] macOS平台: CUPS调度程序在N秒内没有响应，已放弃"
   void logTimeout() const;
@@ -57,8 +79,17 @@ class CupsConnection {
  private:
   static int onTimeout(http_t* http, void* self);
   int stillWaiting(http_t* http);
+  static const char* onPassword(const char* prompt, http_t* http, const char* method,
+                                const char* resource, void* self);
+  static const char* refuseAll(const char* prompt, http_t* http, const char* method,
+                               const char* resource, void* self);
 
   http_t* http_ = nullptr;
   double timeout_;
   bool timedOut_ = false;
+  std::string connectError_;
+  bool lastUnanswered_ = false;
+  std::shared_ptr<const cupsauth::Credentials> credentials_;
+  bool passwordGiven_ = false;
+  bool authRefused_ = false;
 };

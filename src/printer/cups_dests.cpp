@@ -257,7 +257,13 @@ QueueDests::QueueDests(CupsConnection& cups, const std::string& name) {
     answer_ = Answer::kTimedOut;
     return;
   }
+  const char* text = cupsLastErrorString();
+  failureStatus_ = cupsLastError();
+  failureMessage_ = text != nullptr ? text : "";
+  noAnswer_ = cups.lastUnanswered();
   if (response == nullptr) return;
+  // Only the scheduler's own word makes a queue missing.
+  if (ippGetStatusCode(response.get()) == IPP_STATUS_ERROR_NOT_FOUND) answer_ = Answer::kNotFound;
 
   const char* printerName = nullptr;
   cups_option_t* options = nullptr;
@@ -268,6 +274,8 @@ QueueDests::QueueDests(CupsConnection& cups, const std::string& name) {
     resolutionDefault_ = 0;
     return;
   }
+  failureStatus_ = IPP_STATUS_OK;
+  failureMessage_.clear();
   cupsAddDest(printerName, nullptr, 0, &server_);
   server_->num_options = optionCount;
   server_->options = options;

@@ -30,7 +30,8 @@ class QueueDests {
  public:
   enum class Answer {
     kFound,
-    kNotFound,  // no such queue, or no scheduler to ask
+    kNotFound,  // the scheduler said there is no such queue
+    kFailed,    // no answer (no scheduler, a lost connection) or another refusal
     kTimedOut,  // the scheduler did not answer in time (see CupsConnection)
   };
 
@@ -40,6 +41,11 @@ class QueueDests {
   QueueDests& operator=(const QueueDests&) = delete;
 
   Answer answer() const { return answer_; }
+  // For kFailed and kNotFound: what libcups said (cupsLastError), and
+  // whether the exchange ended without any answer.
+  ipp_status_t failureStatus() const { return failureStatus_; }
+  const std::string& failureMessage() const { return failureMessage_; }
+  bool noAnswer() const { return noAnswer_; }
   const cups_dest_t* begin() const { return list_; }
   const cups_dest_t* end() const { return list_ + listCount_; }
 
@@ -53,7 +59,10 @@ class QueueDests {
   int resolutionDefault() const { return resolutionDefault_; }
 
  private:
-  Answer answer_ = Answer::kNotFound;
+  Answer answer_ = Answer::kFailed;
+  ipp_status_t failureStatus_ = IPP_STATUS_OK;
+  std::string failureMessage_;
+  bool noAnswer_ = false;
   cups_dest_t* server_ = nullptr;  // 0 or 1 destination
   cups_dest_t* lpoptions_ = nullptr;
   int lpoptionsCount_ = 0;

@@ -28,10 +28,11 @@ JobSubmission timedOut(JobSubmission result = lastError()) {
 // cupsFinishDocument, but an answer must come: it returns cupsLastError(),
 // which nothing updates when none does (a timeout, a scheduler gone), so it
 // would still hold the Create-Job's success.
-bool finishDocument(http_t* http, const char* name) {
+bool finishDocument(http_t* http, const char* name, bool& answered) {
   char resource[1024];
   std::snprintf(resource, sizeof resource, "/printers/%s", name);
   const IppPtr answer(cupsGetResponse(http, resource));
+  answered = !CupsConnection::unanswered(http, answer.get());
   return answer != nullptr && cupsLastError() == IPP_STATUS_OK;
 }
 
@@ -42,7 +43,7 @@ bool finishDocument(http_t* http, const char* name) {
 // which on a connection with a timeout costs three system calls per field.
 // Version 2.0 as there, and 1.1 for a scheduler that does not speak it.
 int createJob(CupsConnection& cups, cups_dest_t* dest, const char* title, int optionCount,
-              cups_option_t* options) {
+              cups_option_t* options, const char* uuid) {
   char uri[1024];
   const char* supported = cupsGetOption("printer-uri-supported", dest->num_options, dest->options);
   if (supported != nullptr) {
@@ -69,6 +70,7 @@ int createJob(CupsConnection& cups, cups_dest_t* dest, const char* title, int op
     cupsEncodeOptions2(request, optionCount, options, IPP_TAG_OPERATION);
     cupsEncodeOptions2(request, optionCount, options, IPP_TAG_JOB);
     cupsEncodeOptions2(request, optionCount, options, IPP_TAG_SUBSCRIPTION);
+    if (uuid != nullptr) ippAddString(request, IPP_TAG_JOB, IPP_TAG_URI, "job-uuid", nullptr, uuid);
     const IppPtr response = cups.doRequest(request, resource);
     const ipp_status_t status = cupsLastError();
     if ((status == IPP_STATUS_ERROR_BAD_REQUEST ||
@@ -88,7 +90,7 @@ int createJob(CupsConnection& cups, cups_dest_t* dest, const char* title, int op
 // cupsPrintFiles2 and cupsCreateJob of libcups 2.4 (cups/util.c), step by step.
 JobSubmission submitFile(CupsConnection& cups, const QueueDests& queue, const char* name,
                          const char* file, const char* title, int optionCount,
-                         cups_option_t* options) {
+                         cups_option_t* options, bool withUuid) {
   if (queue.answer() == QueueDests::Answer::kTimedOut || cups.timedOut()) return timedOut();
   cups_dest_t* dest = queue.queue();
   http_t* http = cups.http();
@@ -96,8 +98,22 @@ JobSubmission submitFile(CupsConnection& cups, const QueueDests& queue, const ch
     return failure(IPP_STATUS_ERROR_INTERNAL, std::strerror(ENOENT));
   }
 
-  const int jobId = createJob(cups, dest, title, optionCount, options);
-  if (jobId == 0) return cups.timedOut() ? timedOut() : lastError();
+  // The scheduler keeps a job-uuid given at creation (CUPS does, as for
+  // jobs forwarded from another server) and answers Create-Job without one.
+  std::string uuid;
+  if (withUuid) {
+    char text[64];
+    httpAssembleUUID(cupsServer(), ippPort(), name, 0, text, sizeof text);
+    uuid = text;
+  }
+  const int jobId =
+      createJob(cups, dest, title, optionCount, options, uuid.empty() ? nullptr : uuid.c_str());
+  if (jobId == 0) {
+    if (cups.timedOut()) return timedOut();
+    JobSubmission refused = lastError();
+    refused.noAnswer = cups.lastUnanswered() && !cups.authRefused();
+    return refused;
+  }
 
   const char* format = CUPS_FORMAT_AUTO;
   if (cupsGetOption("raw", optionCount, options) != nullptr) {
@@ -118,13 +134,16 @@ JobSubmission submitFile(CupsConnection& cups, const QueueDests& queue, const ch
       status = cupsWriteRequestData(http, buffer, static_cast<size_t>(bytes));
     }
     cupsFileClose(fp);
-    if (status == HTTP_STATUS_CONTINUE && finishDocument(http, name)) {
+    bool answered = false;
+    if (status == HTTP_STATUS_CONTINUE && finishDocument(http, name, answered)) {
       result.jobId = jobId;
+      result.uuid = uuid;
       return result;
     }
     result = cupsLastError() != IPP_STATUS_OK
                  ? lastError()
                  : failure(IPP_STATUS_ERROR_INTERNAL, std::strerror(httpError(http)));
+    result.noAnswer = !answered && !cups.authRefused();
   } else {
     result = failure(IPP_STATUS_ERROR_DOCUMENT_ACCESS, std::strerror(errno));
   }

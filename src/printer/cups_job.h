@@ -14,6 +14,8 @@ struct JobSubmission {
   int errorCode = 0;                     // otherwise what libcups said: cupsLastError()
   std::optional<std::string> errorText;  // and cupsLastErrorString(), if any
   bool timedOut = false;                 // the scheduler did not answer in time
+  bool noAnswer = false;                 // the connection closed before an answer came
+  std::string uuid;                      // the job-uuid the job was created with, if any
 };
 
 // What cupsPrintFile2(http, name, file, title, options) does (create the job,
@@ -26,4 +28,4 @@ struct JobSubmission {
 // 1280 (IPP_STATUS_ERROR_INTERNAL), "No such file or directory".
 JobSubmission submitFile(CupsConnection& cups, const QueueDests& queue, const char* name,
                          const char* file, const char* title, int optionCount,
-                         cups_option_t* options);
+                         cups_option_t* options, bool withUuid = false);

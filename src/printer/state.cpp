@@ -8,6 +8,8 @@
 #include <memory>
 #include <utility>
 
+#include "printer/cups_connection.h"
+
 namespace cupsstate {
 namespace {
 
@@ -30,7 +32,8 @@ Answer ask(http_t* http, ipp_t* request) {
   Answer answer;
   answer.response.reset(cupsDoRequest(http, request, "/"));
   const char* text = cupsLastErrorString();
-  answer.failure = {cupsLastError(), text != nullptr ? text : ""};
+  answer.failure = {cupsLastError(), text != nullptr ? text : "",
+                    CupsConnection::unanswered(http, answer.response.get())};
   if (answer.response == nullptr) return answer;
   const ipp_status_t status = ippGetStatusCode(answer.response.get());
   if (status < IPP_STATUS_REDIRECTION_OTHER_SITE) return answer;
@@ -121,6 +124,7 @@ const Field<JobInfo> kJobFields[] = {
     {"job-state", [](JobInfo& j, ipp_attribute_t* a) { j.state = stateOf(a, kJobStates); }},
     {"job-state-reasons", [](JobInfo& j, ipp_attribute_t* a) { j.stateReasons = keywords(a); }},
     {"job-name", [](JobInfo& j, ipp_attribute_t* a) { j.title = text(a); }},
+    {"job-uuid", [](JobInfo& j, ipp_attribute_t* a) { j.uuid = text(a); }},
     {"time-at-creation", [](JobInfo& j, ipp_attribute_t* a) { j.createdAt = integer(a); }},
     {"time-at-completed", [](JobInfo& j, ipp_attribute_t* a) { j.completedAt = integer(a); }},
 };

@@ -20,6 +20,7 @@ namespace cupsstate {
 struct Failure {
   ipp_status_t status = IPP_STATUS_OK;
   std::string message;
+  bool noAnswer = false;  // the exchange ended without an answer (lost connection)
 };
 
 // States are IPP's enum values by name; a value IPP does not define reads
@@ -62,6 +63,7 @@ struct JobInfo {
   std::string state;
   std::vector<std::string> stateReasons;  // IPP keywords; "none" gives an empty list
   std::string title;
+  std::string uuid;  // job-uuid: ids start again at 1 when a scheduler loses its history
   std::optional<int64_t> createdAt;    // seconds since the epoch
   std::optional<int64_t> completedAt;  // set once the job reached a final state
 };

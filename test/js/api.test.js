@@ -45,7 +45,8 @@ test('submitTraceCode: the job, its options and title, and the print path log', 
   const { a, b, c, d, e, f, done } = r.answer.value;
   assert.equal(a, true);
   assert.deepEqual(done, Array(5).fill('completed'));
-  assert.deepEqual(b, { jobId: 2, printer: 'api_q', language: 'ZPL', dpi: 203, dots: { width: 40, height: 16 }, bytes: b.bytes });
+  assert.deepEqual(b, { jobId: 2, uuid: b.uuid, printer: 'api_q', language: 'ZPL', dpi: 203, dots: { width: 40, height: 16 }, bytes: b.bytes });
+  assert.match(b.uuid, /^urn:uuid:/);
   assert.deepEqual([c.jobId, d.dpi, e.dpi, f.dpi, f.dots], [3, 203, 300, 600, { width: 120, height: 48 }]);
 
   // The same lines as printTraceCode, but for the job file and the job id, and
@@ -195,8 +196,8 @@ test('jobs: a held job times out, is cancelled, then reads canceled', async (t) 
       bad: await outcome(addon.getJob(0)), never: await addon.waitForJob(98) };`,
   );
   const { held, waited, cancelled, again, final, unknown, bad, never } = r.answer.value;
-  assert.deepEqual({ ...held, createdAt: typeof held.createdAt }, { id: 1, printer: 'api_q', state: 'held',
-    stateReasons: ['job-hold-until-specified'], title: 'label.png', createdAt: 'string', completedAt: null });
+  assert.deepEqual({ ...held, createdAt: typeof held.createdAt, uuid: /^urn:uuid:/.test(held.uuid) }, { id: 1, printer: 'api_q', state: 'held',
+    stateReasons: ['job-hold-until-specified'], title: 'label.png', uuid: true, createdAt: 'string', completedAt: null });
   assert.deepEqual([waited.code, waited.job.state], ['ERR_SCHEDULER_TIMEOUT', 'held']);
   assert.deepEqual([cancelled, again, final.state, unknown, bad.code, never], [true, false, 'canceled', null, 'ERR_INVALID_OPTIONS', null]);
   assert.ok(new Date(final.completedAt) >= new Date(held.createdAt));

@@ -27,6 +27,7 @@ import {
   printTraceCodeAsync,
   renderTraceCode,
   setLogger,
+  setCredentials,
   toBMP,
 } from 'trace-label-printer';
 
@@ -106,6 +107,11 @@ async function app(): Promise<void> {
   // @ts-expect-error wait takes a timeout, not a number
   await submitTraceCode({ ...label, image: imageData, wait: 5000 });
   const cancelled: boolean = await cancelJob(job.jobId);
+  const known = await getJob(job);
+  const lost: boolean = known !== null && known.state === 'lost';
+  const byRef = await waitForJob({ id: job.jobId, uuid: job.uuid });
+  const safely: boolean = await cancelJob(job);
+  void [lost, byRef && byRef.state, safely];
   try {
     await waitForJob(job.jobId);
   } catch (e) {
@@ -164,6 +170,12 @@ setLogger((line: Buffer) => line.length);
 setLogger(process.stderr);
 // @ts-expect-error undefined restores standard output, but only when said
 setLogger();
+setCredentials({ user: 'clerk', password: 'secret' });
+setCredentials(null);
+// @ts-expect-error the password is needed too
+setCredentials({ user: 'clerk' });
+// @ts-expect-error null forgets them, but only when said
+setCredentials();
 // @ts-expect-error the list is read-only
 LANGUAGES.push('PCL');
 
