@@ -52,7 +52,9 @@ to the label size in dots at the queue's resolution (12 dots/mm at exactly
 300 dpi, otherwise 8), so draw it at that size for the sharpest print.
 Prints the job id once CUPS accepted the job ("trace-label job ID" follows it).
 Exit code 0 when CUPS accepted the job, 1 when it did not or the image
-cannot be read.`,
+cannot be read.
+Several IMAGEs print as one job, one label each in the order given; an image
+that cannot be read sends nothing.`,
   list: `Usage: trace-label list [--json]
 
 Lists the queues of the CUPS scheduler (CUPS_SERVER, or the local one): name,
@@ -194,6 +196,25 @@ async function scheduler(ask) {
   }
 }
 
+// print with several images: one label each, all in one job.
+async function printBatch(values, files, copies, out) {
+  const labels = files.map((file) => ({ device: values.printer, ...labelRequest(values, [file]) }));
+  let job;
+  try {
+    job = await addon().submitTraceCodes(labels, { copies });
+  } catch (error) {
+    if (error.code === ERROR_CODES.NO_SUCH_PRINTER) {
+      throw new Failure(`no CUPS queue named "${values.printer}"; the queues are listed by: trace-label list`);
+    }
+    if (error.code) throw new Failure(error.index === undefined ? error.message : `${files[error.index]}: ${error.message}`);
+    throw error;
+  }
+  const { instruction, width, height } = labels[0];
+  const times = copies > 1 ? `${copies} copies of ` : '';
+  out.log(`${times}${labels.length} ${instruction} labels ${width} x ${height} mm sent to ${values.printer} as job ${job.jobId}`);
+  return 0;
+}
+
 const commands = {
   check(args, out) {
     const { values, positionals } = parse('check', args, {});
@@ -216,6 +237,7 @@ const commands = {
     if (!values.printer) throw new UsageError('--printer is required');
     const copies = positiveInteger('copies', values.copies, { required: false });
     if (copies > 999) throw new UsageError(`--copies must be at most 999, not ${copies}`);
+    if (positionals.length > 1) return printBatch(values, positionals, copies, out);
     const request = { device: values.printer, ...labelRequest(values, positionals), copies };
     let job;
     try {
