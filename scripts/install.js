@@ -75,6 +75,9 @@ function missingTools() {
   if (!cupsHeaderDirs().some((dir) => fs.existsSync(path.join(dir, 'cups', 'cups.h')))) {
     missing.push(`the CUPS headers (cups/cups.h): ${debian ? 'apt-get install libcups2-dev' : 'xcode-select --install'}`);
   }
+  if (!cupsHeaderDirs().some((dir) => fs.existsSync(path.join(dir, 'zlib.h')))) {
+    missing.push(`the zlib headers (zlib.h): ${debian ? 'apt-get install zlib1g-dev' : 'xcode-select --install'}`);
+  }
   if (!findCmakeJs()) {
     missing.push('cmake-js, in the app that installs this package: npm install --save-dev cmake-js');
   }
