@@ -69,7 +69,9 @@ to the label size in dots at the queue's resolution (12 dots/mm at exactly
 sharpest print.
 Prints the job id once CUPS accepted the job ("trace-label job ID" follows it).
 Exit code 0 when CUPS accepted the job, 1 when it did not or the image
-cannot be read.`,
+cannot be read.
+Several IMAGEs print as one job, one label each in the order given; an image
+that cannot be read sends nothing.`,
   list: `Usage: trace-label list [--json]
 
 Lists the queues of the CUPS scheduler (CUPS_SERVER, or the local one): name,
@@ -265,6 +267,25 @@ async function scheduler(ask) {
   }
 }
 
+// print with several images: one label each, all in one job.
+async function printBatch(values, files, copies, out) {
+  const labels = files.map((file) => ({ device: values.printer, ...labelRequest(values, [file]) }));
+  let job;
+  try {
+    job = await addon().submitTraceCodes(labels, { copies });
+  } catch (error) {
+    if (error.code === ERROR_CODES.NO_SUCH_PRINTER) {
+      throw new Failure(`no CUPS queue named "${values.printer}"; the queues are listed by: trace-label list`);
+    }
+    if (error.code) throw new Failure(error.index === undefined ? error.message : `${files[error.index]}: ${error.message}`);
+    throw error;
+  }
+  const { instruction, width, height } = labels[0];
+  const times = copies > 1 ? `${copies} copies of ` : '';
+  out.log(`${times}${labels.length} ${instruction} labels ${width} x ${height} mm sent to ${values.printer} as job ${job.jobId}`);
+  return 0;
+}
+
 const commands = {
   build(args, out) {
     const { values, positionals } = parse('build', args, {});
@@ -305,6 +326,7 @@ const commands = {
     if (title !== undefined && (title === '' || Buffer.byteLength(title) > 255)) {
       throw new UsageError(`--title must be 1 to 255 bytes of text, not ${Buffer.byteLength(title)}`);
     }
+    if (positionals.length > 1) return printBatch(values, positionals, copies, out);
     const request = { device: values.printer, ...labelRequest(values, positionals), copies, dpi, title };
     out.logTo('log', values);
     let job;

@@ -76,6 +76,11 @@ bool ReadPrintRequest(napi_env env, napi_value options, TraceCodePrintParams& pa
 }
 
 bool ReadCompressOption(napi_env env, napi_value options, TraceCodePrintParams& params) {
+  // Asked first so that a request without it reads no property it did not
+  // read before the option existed.
+  bool present = false;
+  if (napi_has_named_property(env, options, "compress", &present) != napi_ok) return false;
+  if (!present) return true;
   napi_value value = nullptr;
   napi_valuetype type = napi_undefined;
   if (napi_get_named_property(env, options, "compress", &value) != napi_ok ||

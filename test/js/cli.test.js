@@ -132,6 +132,20 @@ test('trace-label', async (t) => {
     assert.match(previewed.stdout, new RegExp(`ESC\\/POS label of 32 x 16 dots, 256 printed\\n$`));
   });
 
+  await t.test('print with several images sends one job, a label each in order', async () => {
+    const before = cups.jobs(QUEUE).length;
+    const bad = cli('print', '-p', QUEUE, '-l', 'ZPL', ...label, 'half.png', 'garbage.zpl');
+    assert.equal(bad.status, 1);
+    assert.match(bad.stderr, /garbage.zpl: unreadable image/);
+    const printed = cli('print', '-p', QUEUE, '-l', 'ZPL', ...label, 'half.bmp', 'half.png', 'half.bmp');
+    assert.equal(printed.status, 0, printed.stderr);
+    assert.match(printed.stdout, new RegExp(`\\n3 ZPL labels 4 x 2 mm sent to ${QUEUE} as job ${before + 1}\\n$`));
+    const job = (await cups.waitForJobs(QUEUE, before + 1)).at(-1);
+    const one = file(`batch-${before}.zpl`);
+    assert.equal(cli('render', '-l', 'ZPL', ...label, '-o', one, 'half.bmp').status, 0);
+    assert.deepEqual(job.data, Buffer.concat(Array(3).fill(fs.readFileSync(one))));
+  });
+
   await t.test('check, list, status and job show what CUPS has; --copies reaches the job', async () => {
     // Standard output is a pipe here: the add-on's log is left out unless --verbose asks for it.
     assert.equal(cli('check', QUEUE).stdout, `${QUEUE}: connected\n`);
