@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # The package as an app gets it. Packs it (prepack builds the prebuilt
-# binaries), then installs the tarball into fresh apps with a PATH that holds
-# node, npm and basic tools but no cmake and no compiler: with npm, npm
-# --ignore-scripts, yarn 1 and pnpm 10 (both fetched with npx), each with its
-# defaults; every one must exit 0, ask for no build approval and load the
-# package. One app then requires and imports the package, renders a label and
-# prints it through a private scheduler. Last, a copy without binaries must
-# refuse to load with an error naming `npx trace-label build`, and that
-# command must name what a source build lacks.
+# binaries) and checks the symbol floors of every Linux binary in it, then
+# installs the tarball into fresh apps with a PATH that holds node, npm and
+# basic tools but no cmake and no compiler: with npm, npm --ignore-scripts,
+# yarn 1 and pnpm 10 (both fetched with npx), each with its defaults; every
+# one must exit 0, ask for no build approval and load the package. One app
+# then requires and imports the package, renders a label and prints it
+# through a private scheduler. Last, a copy without binaries must refuse to
+# load with an error naming `npx trace-label build`, and that command must
+# name what a source build lacks.
 #   scripts/install-check.sh [TARBALL]    default: npm pack of this checkout
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,6 +22,13 @@ else
   npm pack --pack-destination "$work" >"$work/pack.log" 2>&1 || { cat "$work/pack.log" >&2; exit 1; }
   tarball=$(echo "$work"/trace-label-printer-*.tgz)
 fi
+
+# Every Linux binary the tarball ships keeps to the symbol floors.
+mkdir "$work/unpacked"
+tar -xzf "$tarball" -C "$work/unpacked"
+mapfile -t shipped < <(find "$work/unpacked/package/prebuilds" -path '*/linux-*/*.node' | sort)
+[ ${#shipped[@]} -gt 0 ] || { echo "install-check: the tarball ships no Linux binary" >&2; exit 1; }
+bash "$root/scripts/symbol-floor.sh" "${shipped[@]}" >&2
 
 mkdir "$work/bin"
 # The private scheduler's harness drives lpstat and lpadmin; the add-on needs neither.

@@ -24,8 +24,10 @@ function run(cmd, args) {
 }
 
 const cmakeJs = require.resolve('cmake-js/bin/cmake-js');
-run(process.execPath, [cmakeJs, 'compile', '--out', OUT, '--config', 'Release',
-  '--parallel', String(os.cpus().length)]);
+// On Linux the shipped floor: glibc 2.28 and libstdc++ linked in (CMakeLists.txt).
+// Configured every time: `compile` would keep an earlier tree's options.
+run(process.execPath, [cmakeJs, 'configure', '--out', OUT, '--config', 'Release', '--CDTRACE_LABEL_PORTABLE=ON']);
+run(process.execPath, [cmakeJs, 'build', '--out', OUT, '--config', 'Release', '--parallel', String(os.cpus().length)]);
 
 fs.rmSync(DEST, { recursive: true, force: true });
 fs.mkdirSync(DEST, { recursive: true });
@@ -52,7 +54,8 @@ for (const file of files) {
         .map((m) => m[1])
         .sort((a, b) => a.localeCompare(b, 'en', { numeric: true }))
         .pop();
-    note += `, needs ${needed.join(' ')}, GLIBC_${newest('GLIBC')}, GLIBCXX_${newest('GLIBCXX')}`;
+    const cxx = newest('GLIBCXX');
+    note += `, needs ${needed.join(' ')}, GLIBC_${newest('GLIBC')}, ${cxx ? `GLIBCXX_${cxx}` : 'no libstdc++'}`;
   }
   console.log(`prebuild: ${path.relative(ROOT, file)} (${note})`);
 }
