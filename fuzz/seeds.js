@@ -59,3 +59,7 @@ for (const language of languages) {
     write(harness, `inject_${mmW}x${mmH}_${dpiFlag}`, Buffer.concat([Buffer.from([dpiFlag | 2, mmW, mmH]), prepared]));
   }
 }
+
+// PNG decoder seeds: every colour type, depth and interlacing the tests build.
+const { everyPng } = require('../test/support/png-fixtures');
+for (const [name, png] of Object.entries(everyPng())) write('png', name.replace(/[^a-z0-9]+/gi, '_'), png);

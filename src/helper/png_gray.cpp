@@ -21,6 +21,7 @@ struct Decoder {
   size_t size;
   size_t at = 8;
   bool truncated = false;
+  bool excess = false;  // pixel data past the declared rows (a warning in libpng)
   std::string message;  // libpng's, or ours
   ByteVector out;
   std::vector<uint8_t> row;
@@ -51,7 +52,17 @@ void onError(png_structp png, png_const_charp message) {
   png_longjmp(png, 1);
 }
 
-void onWarning(png_structp, png_const_charp) {}
+// libpng takes pixel data past the declared rows for a warning and stops
+// inflating there; it is noted, to refuse the file. Other warnings (an
+// incorrect colour profile, say) change nothing, as in the JavaScript decoder.
+void onWarning(png_structp png, png_const_charp message) {
+  const std::string m = message;
+  if (m.find("Too much image data") != std::string::npos ||
+      m.find("xtra compressed data") != std::string::npos ||
+      m.find("Too many IDATs") != std::string::npos) {
+    static_cast<Decoder*>(png_get_error_ptr(png))->excess = true;
+  }
+}
 
 // A sample at `depth` bits scaled to 8 as the JavaScript decoder scaled it.
 inline uint32_t to8(uint32_t v, uint32_t max) {
@@ -133,8 +144,6 @@ bool run(Decoder& d, ReadStruct& rs) {
   png_set_sig_bytes(png, 8);
   // A damaged chunk of any kind refuses the file, as the JavaScript decoder did.
   png_set_crc_action(png, PNG_CRC_ERROR_QUIT, PNG_CRC_ERROR_QUIT);
-  // Pixel data past the declared rows is an error, not a warning.
-  png_set_benign_errors(png, 0);
   png_read_info(png, info);
 
   const uint32_t width = png_get_image_width(png, info);
@@ -200,7 +209,8 @@ bool run(Decoder& d, ReadStruct& rs) {
   // The rest of the file: more pixel data than the rows took, damaged or
   // missing chunks after it.
   png_read_end(png, nullptr);
-  return true;
+  if (d.excess) d.message = "Too much image data";
+  return !d.excess;
 }
 
 // libpng's words, and ours, as the reason a person reads.
