@@ -68,12 +68,6 @@ class Record {
   napi_value object_ = nullptr;
 };
 
-napi_value Null(napi_env env) {
-  napi_value result = nullptr;
-  napi_get_null(env, &result);
-  return result;
-}
-
 // Why an exchange with the scheduler failed, as the failure record names it.
 struct SchedulerFailure {
   std::string kind;  // timeout, unreachable or refused
@@ -130,8 +124,7 @@ class SubmitJob : public engine::Job {
       : params_(std::move(params)), loan_(buffer), dpi_(dpi) {}
 
   void run(engine::Loop& loop) override {
-    loan_.start(loop);
-    params_.loan = &loan_;
+    loan_.start(loop, params_);
     printer_ = params_.device;
     language_ = params_.instruction;
     std::unique_ptr<BaseInstruction> instruction = makeInstruction(std::move(params_), dpi_);
@@ -384,17 +377,10 @@ napi_value SubmitTraceCode(napi_env env, napi_callback_info info) {
       return engine::settled(env, failure);
     }
     if (threw) return engine::settled(env, nullptr);
-    params.image = {};  // read again when the job needs it
-    napi_ref held = nullptr;
-    if (napi_create_reference(env, buffer, 1, &held) != napi_ok) {
-      return engine::settled(env, optionsFailure(env, "buffer"));
-    }
-    try {
-      return engine::submit(env, std::make_unique<SubmitJob>(std::move(params), held, dpi));
-    } catch (...) {
-      napi_delete_reference(env, held);
-      throw;
-    }
+    napi_value promise = SubmitBorrowing(env, buffer, params, [&](napi_ref held) {
+      return std::make_unique<SubmitJob>(std::move(params), held, dpi);
+    });
+    return promise != nullptr ? promise : engine::settled(env, optionsFailure(env, "buffer"));
   } catch (...) {
     return engine::settled(env, Null(env));
   }

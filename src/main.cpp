@@ -24,12 +24,6 @@
 
 namespace {
 
-napi_value Null(napi_env env) {
-  napi_value result = nullptr;
-  napi_get_null(env, &result);
-  return result;
-}
-
 // checkPrinterConnection(name): true/false, or null for a missing, non-string or empty name.
 napi_value CheckPrinterConnection(napi_env env, napi_callback_info info) {
   try {
@@ -66,12 +60,6 @@ napi_value PrintTraceCode(napi_env env, napi_callback_info info) {
   }
 }
 
-napi_value Undefined(napi_env env) {
-  napi_value result = nullptr;
-  napi_get_undefined(env, &result);
-  return result;
-}
-
 // The check as a job: the same line and the same query, on the engine's thread.
 class CheckJob : public engine::Job {
  public:
@@ -94,8 +82,7 @@ class PrintJob : public engine::Job {
       : params_(std::move(params)), loan_(buffer) {}
 
   void run(engine::Loop& loop) override {
-    loan_.start(loop);
-    params_.loan = &loan_;
+    loan_.start(loop, params_);
     printed_ = execPrint(std::move(params_));
   }
 
@@ -142,17 +129,10 @@ napi_value PrintTraceCodeAsync(napi_env env, napi_callback_info info) {
       napi_is_exception_pending(env, &thrown);
       return engine::settled(env, thrown ? nullptr : Undefined(env));
     }
-    params.image = {};  // read again when the job needs it
-    napi_ref held = nullptr;
-    if (napi_create_reference(env, buffer, 1, &held) != napi_ok) {
-      return engine::settled(env, MakeBoolean(env, false));
-    }
-    try {
-      return engine::submit(env, std::make_unique<PrintJob>(std::move(params), held));
-    } catch (...) {
-      napi_delete_reference(env, held);
-      throw;
-    }
+    napi_value promise = SubmitBorrowing(env, buffer, params, [&](napi_ref held) {
+      return std::make_unique<PrintJob>(std::move(params), held);
+    });
+    return promise != nullptr ? promise : engine::settled(env, MakeBoolean(env, false));
   } catch (...) {
     return engine::settled(env, MakeBoolean(env, false));
   }

@@ -80,3 +80,15 @@ napi_value MakeBoolean(napi_env env, bool value) {
   napi_get_boolean(env, value, &result);
   return result;
 }
+
+napi_value Null(napi_env env) {
+  napi_value result = nullptr;
+  napi_get_null(env, &result);
+  return result;
+}
+
+napi_value Undefined(napi_env env) {
+  napi_value result = nullptr;
+  napi_get_undefined(env, &result);
+  return result;
+}

@@ -32,8 +32,10 @@ napi_status GetBoolProperty(napi_env env, napi_value object, const char* name, b
 bool ReadPrintRequest(napi_env env, napi_value options, TraceCodePrintParams& params,
                       napi_value* buffer = nullptr, const char** refused = nullptr);
 
-// A JavaScript boolean; the status is not inspected.
+// A JavaScript boolean, null and undefined; the status is not inspected.
 napi_value MakeBoolean(napi_env env, bool value);
+napi_value Null(napi_env env);
+napi_value Undefined(napi_env env);
 
 // The entry points Node looks for in a module built against Node-API 8,
 // handing the exports object to `init`. Every module of the package uses it.
