@@ -334,15 +334,6 @@ class JobQuery : public engine::Job {
 };
 
 // The one argument of a query, checked by index.js already.
-napi_value Argument(napi_env env, napi_callback_info info) {
-  size_t argc = 1;
-  napi_value argv[1] = {nullptr};
-  if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok || argc == 0) {
-    return nullptr;
-  }
-  return argv[0];
-}
-
 napi_value JobQueryCall(napi_env env, napi_callback_info info, bool cancel) {
   try {
     int32_t id = 0;

@@ -32,6 +32,9 @@ napi_status GetBoolProperty(napi_env env, napi_value object, const char* name, b
 bool ReadPrintRequest(napi_env env, napi_value options, TraceCodePrintParams& params,
                       napi_value* buffer = nullptr, const char** refused = nullptr);
 
+// A callback's first argument; null when it was called without one.
+napi_value Argument(napi_env env, napi_callback_info info);
+
 // A JavaScript boolean, null and undefined; the status is not inspected.
 napi_value MakeBoolean(napi_env env, bool value);
 napi_value Null(napi_env env);
