@@ -68,12 +68,6 @@ class Record {
   napi_value object_ = nullptr;
 };
 
-napi_value Null(napi_env env) {
-  napi_value result = nullptr;
-  napi_get_null(env, &result);
-  return result;
-}
-
 // Why an exchange with the scheduler failed, as the failure record names it.
 struct SchedulerFailure {
   std::string kind;  // timeout, unreachable, authentication or refused
@@ -139,8 +133,7 @@ class SubmitJob : public engine::Job {
       : params_(std::move(params)), loan_(buffer, png), dpi_(dpi) {}
 
   void run(engine::Loop& loop) override {
-    loan_.start(loop);
-    params_.loan = &loan_;
+    loan_.start(loop, params_);
     printer_ = params_.device;
     language_ = params_.instruction;
     std::unique_ptr<BaseInstruction> instruction = makeInstruction(std::move(params_), dpi_);
@@ -414,15 +407,6 @@ class JobQuery : public engine::Job {
 };
 
 // The one argument of a query, checked by index.js already.
-napi_value Argument(napi_env env, napi_callback_info info) {
-  size_t argc = 1;
-  napi_value argv[1] = {nullptr};
-  if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok || argc == 0) {
-    return nullptr;
-  }
-  return argv[0];
-}
-
 napi_value JobQueryCall(napi_env env, napi_callback_info info, bool cancel) {
   try {
     int32_t id = 0;
@@ -464,18 +448,11 @@ napi_value SubmitTraceCode(napi_env env, napi_callback_info info) {
       return engine::settled(env, failure);
     }
     if (threw) return engine::settled(env, nullptr);
-    params.image = {};  // read again when the job needs it
     params.jobUuid = true;
-    napi_ref held = nullptr;
-    if (napi_create_reference(env, buffer, 1, &held) != napi_ok) {
-      return engine::settled(env, optionsFailure(env, "buffer"));
-    }
-    try {
-      return engine::submit(env, std::make_unique<SubmitJob>(std::move(params), held, png, dpi));
-    } catch (...) {
-      napi_delete_reference(env, held);
-      throw;
-    }
+    napi_value promise = SubmitBorrowing(env, buffer, params, [&](napi_ref held) {
+      return std::make_unique<SubmitJob>(std::move(params), held, png, dpi);
+    });
+    return promise != nullptr ? promise : engine::settled(env, optionsFailure(env, "buffer"));
   } catch (...) {
     return engine::settled(env, Null(env));
   }
@@ -485,13 +462,15 @@ napi_value SubmitPrepared(napi_env env, napi_callback_info info) {
   try {
     napi_value request = Argument(env, info);
     TraceCodePrintParams params;
-    ByteVector command;
+    ImageView bytes;
     if (request == nullptr || GetStringProperty(env, request, "device", params.device) != napi_ok ||
         GetStringProperty(env, request, "title", params.title) != napi_ok ||
         GetInt32Property(env, request, "copies", params.copies) != napi_ok ||
-        GetBufferProperty(env, request, "bytes", command) != napi_ok) {
+        GetBufferPropertyInPlace(env, request, "bytes", bytes) != napi_ok) {
       return engine::settled(env, optionsFailure(env, "options"));
     }
+    // A copy: the job runs after this callback, and the caller may reuse the Buffer.
+    ByteVector command(bytes.data, bytes.data + bytes.size);
     return engine::submit(env,
                           std::make_unique<PreparedJob>(std::move(params), std::move(command)));
   } catch (...) {

@@ -25,8 +25,12 @@ class BufferLoan : public ImageLoan {
  public:
   explicit BufferLoan(napi_ref buffer, bool png = false) : buffer_(buffer), png_(png) {}
 
-  // From the job's run(), before the request is prepared.
-  void start(engine::Loop& loop) { loop_ = &loop; }
+  // From the job's run(), before the request is prepared: the request's image
+  // is read through this loan from now on.
+  void start(engine::Loop& loop, TraceCodePrintParams& request) {
+    loop_ = &loop;
+    request.loan = this;
+  }
 
   // Preparing costs a few nanoseconds per label dot, copying a fraction of
   // one per byte: a source much smaller than its label (an enlargement) is
@@ -80,3 +84,22 @@ class BufferLoan : public ImageLoan {
   engine::Loop* loop_ = nullptr;
   mutable std::string reason_;
 };
+
+// Submits the job that makeJob(held) builds around a reference to `buffer`,
+// which the job's BufferLoan releases when it settles; the request's in-place
+// image is dropped, to be read again through the loan. The reference is
+// deleted again when the job never reaches the engine. Null, with nothing
+// submitted, when no reference could be taken.
+template <typename MakeJob>
+napi_value SubmitBorrowing(napi_env env, napi_value buffer, TraceCodePrintParams& request,
+                           MakeJob makeJob) {
+  request.image = {};
+  napi_ref held = nullptr;
+  if (napi_create_reference(env, buffer, 1, &held) != napi_ok) return nullptr;
+  try {
+    return engine::submit(env, makeJob(held));
+  } catch (...) {
+    napi_delete_reference(env, held);
+    throw;
+  }
+}

@@ -25,24 +25,16 @@
 
 namespace {
 
-napi_value Null(napi_env env) {
-  napi_value result = nullptr;
-  napi_get_null(env, &result);
-  return result;
-}
-
 // checkPrinterConnection(name): true/false, or null for a missing, non-string or empty name.
 napi_value CheckPrinterConnection(napi_env env, napi_callback_info info) {
   try {
     logger::CallScope log(env);
     cupsauth::Scope auth(credentials::of(env));
-    size_t argc = 1;
-    napi_value argv[1];
-    if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok || argc == 0) {
+    napi_value arg = Argument(env, info);
+    std::string name;
+    if (arg == nullptr || GetStringValue(env, arg, name) != napi_ok || name.empty()) {
       return Null(env);
     }
-    std::string name;
-    if (GetStringValue(env, argv[0], name) != napi_ok || name.empty()) return Null(env);
     tracelog::line("[DEBUG] Checking printer connection: %s\n", name.c_str());
     return MakeBoolean(env, printerIsConnected(name));
   } catch (...) {
@@ -56,23 +48,13 @@ napi_value PrintTraceCode(napi_env env, napi_callback_info info) {
   try {
     logger::CallScope log(env);
     cupsauth::Scope auth(credentials::of(env));
-    size_t argc = 1;
-    napi_value argv[1];
-    if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok || argc == 0) {
-      return nullptr;
-    }
+    napi_value options = Argument(env, info);
     TraceCodePrintParams params;
-    if (!ReadPrintRequest(env, argv[0], params)) return nullptr;
+    if (options == nullptr || !ReadPrintRequest(env, options, params)) return nullptr;
     return MakeBoolean(env, execPrint(std::move(params)));
   } catch (...) {
     return MakeBoolean(env, false);
   }
-}
-
-napi_value Undefined(napi_env env) {
-  napi_value result = nullptr;
-  napi_get_undefined(env, &result);
-  return result;
 }
 
 // The check as a job: the same line and the same query, on the engine's thread.
@@ -97,8 +79,7 @@ class PrintJob : public engine::Job {
       : params_(std::move(params)), loan_(buffer) {}
 
   void run(engine::Loop& loop) override {
-    loan_.start(loop);
-    params_.loan = &loan_;
+    loan_.start(loop, params_);
     printed_ = execPrint(std::move(params_));
   }
 
@@ -116,11 +97,9 @@ class PrintJob : public engine::Job {
 // checkPrinterConnectionAsync(name): a Promise of what checkPrinterConnection answers.
 napi_value CheckPrinterConnectionAsync(napi_env env, napi_callback_info info) {
   try {
-    size_t argc = 1;
-    napi_value argv[1];
+    napi_value arg = Argument(env, info);
     std::string name;
-    if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok || argc == 0 ||
-        GetStringValue(env, argv[0], name) != napi_ok || name.empty()) {
+    if (arg == nullptr || GetStringValue(env, arg, name) != napi_ok || name.empty()) {
       return engine::settled(env, Null(env));
     }
     return engine::submit(env, std::make_unique<CheckJob>(std::move(name)));
@@ -133,29 +112,19 @@ napi_value CheckPrinterConnectionAsync(napi_env env, napi_callback_info info) {
 // options are read here, by the same reader; an exception it raised rejects.
 napi_value PrintTraceCodeAsync(napi_env env, napi_callback_info info) {
   try {
-    size_t argc = 1;
-    napi_value argv[1];
-    if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok || argc == 0) {
-      return engine::settled(env, Undefined(env));
-    }
+    napi_value options = Argument(env, info);
+    if (options == nullptr) return engine::settled(env, Undefined(env));
     TraceCodePrintParams params;
     napi_value buffer = nullptr;
-    if (!ReadPrintRequest(env, argv[0], params, &buffer)) {
+    if (!ReadPrintRequest(env, options, params, &buffer)) {
       bool thrown = false;
       napi_is_exception_pending(env, &thrown);
       return engine::settled(env, thrown ? nullptr : Undefined(env));
     }
-    params.image = {};  // read again when the job needs it
-    napi_ref held = nullptr;
-    if (napi_create_reference(env, buffer, 1, &held) != napi_ok) {
-      return engine::settled(env, MakeBoolean(env, false));
-    }
-    try {
-      return engine::submit(env, std::make_unique<PrintJob>(std::move(params), held));
-    } catch (...) {
-      napi_delete_reference(env, held);
-      throw;
-    }
+    napi_value promise = SubmitBorrowing(env, buffer, params, [&](napi_ref held) {
+      return std::make_unique<PrintJob>(std::move(params), held);
+    });
+    return promise != nullptr ? promise : engine::settled(env, MakeBoolean(env, false));
   } catch (...) {
     return engine::settled(env, MakeBoolean(env, false));
   }
@@ -164,13 +133,9 @@ napi_value PrintTraceCodeAsync(napi_env env, napi_callback_info info) {
 // _dotsPerMm(dpi): the dot density of a resolution, for the JavaScript side
 // (the command-line tool's decoding and its status line).
 napi_value DotsPerMm(napi_env env, napi_callback_info info) {
-  size_t argc = 1;
-  napi_value argv[1];
+  napi_value arg = Argument(env, info);
   int32_t dpi = 0;
-  if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok || argc == 0 ||
-      napi_get_value_int32(env, argv[0], &dpi) != napi_ok) {
-    return nullptr;
-  }
+  if (arg == nullptr || napi_get_value_int32(env, arg, &dpi) != napi_ok) return nullptr;
   napi_value result = nullptr;
   napi_create_int32(env, dotsPerMm(dpi), &result);
   return result;

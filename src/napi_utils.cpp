@@ -96,3 +96,24 @@ napi_value MakeBoolean(napi_env env, bool value) {
   napi_get_boolean(env, value, &result);
   return result;
 }
+
+napi_value Null(napi_env env) {
+  napi_value result = nullptr;
+  napi_get_null(env, &result);
+  return result;
+}
+
+napi_value Undefined(napi_env env) {
+  napi_value result = nullptr;
+  napi_get_undefined(env, &result);
+  return result;
+}
+
+napi_value Argument(napi_env env, napi_callback_info info) {
+  size_t argc = 1;
+  napi_value argv[1] = {nullptr};
+  if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok || argc == 0) {
+    return nullptr;
+  }
+  return argv[0];
+}

@@ -36,8 +36,13 @@ bool ReadPrintRequest(napi_env env, napi_value options, TraceCodePrintParams& pa
 // boolean, false when it is anything else or its getter threw (pending).
 bool ReadCompressOption(napi_env env, napi_value options, TraceCodePrintParams& params);
 
-// A JavaScript boolean; the status is not inspected.
+// A callback's first argument; null when it was called without one.
+napi_value Argument(napi_env env, napi_callback_info info);
+
+// A JavaScript boolean, null and undefined; the status is not inspected.
 napi_value MakeBoolean(napi_env env, bool value);
+napi_value Null(napi_env env);
+napi_value Undefined(napi_env env);
 
 // The entry points Node looks for in a module built against Node-API 8,
 // handing the exports object to `init`. Every module of the package uses it.

@@ -1,8 +1,8 @@
 // Rendering without printing: renderTraceCode(options, dpi) answers with the
 // bytes that printTraceCode would submit for the same request to a printer of
 // that resolution, made by the same language classes, without asking CUPS.
-// A module of its own, so the printing add-on keeps its two exports. Its
-// only other export is setLogger, since its lines obey a logger of their own.
+// A module of its own for now, with its own copy of the core: its only other
+// export is setLogger, since its lines obey a logger of their own.
 
 #include <node_api.h>
 
