@@ -226,8 +226,8 @@ export type BatchLabel = (TraceCodePrintOptions | TraceCodeImageOptions) & Compr
 export interface BatchOptions extends CompressOption {
   /** Copies of the whole job (its CUPS copies attribute), 1 to 999. */
   copies?: number;
-  /** 203 or 300; given, CUPS is not asked for the queue's resolution. */
-  dpi?: 203 | 300;
+  /** 203, 300 or 600 (8, 12 or 24 dots per mm); given, CUPS is not asked for the queue's resolution. */
+  dpi?: 203 | 300 | 600;
   /** The job's title; default "Qorvin batch of N labels". */
   title?: string;
 }

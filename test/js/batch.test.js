@@ -64,7 +64,7 @@ test('submitTraceCodes', async (t) => {
       ];
       const answers = [];
       for (const labels of bad.slice(0, -1)) answers.push(await outcome(addon.submitTraceCodes(labels)));
-      answers.push(await outcome(addon.submitTraceCodes(bad.at(-1), { dpi: 600 })));
+      answers.push(await outcome(addon.submitTraceCodes(bad.at(-1), { dpi: 601 })));
       answers.push(await outcome(addon.submitTraceCodes([{ ...mark(2, 0), device: 'nowhere' }])));
       const good = await addon.submitTraceCodes([mark(3, 0)], { title: 'after the bad ones' });
       return { answers, good };`);
@@ -77,7 +77,7 @@ test('submitTraceCodes', async (t) => {
       ['ERR_LABEL_TOO_LARGE', 1, undefined, 'label 1'],
       ['ERR_INVALID_OPTIONS', 0, 'copies', 'label 0'],
       ['ERR_INVALID_OPTIONS', undefined, 'labels', 'labels must be a non-empty array or iterable of label options'],
-      ['ERR_INVALID_OPTIONS', undefined, 'batchDpi', 'options.dpi must be 203 or 300 for a batch'],
+      ['ERR_INVALID_OPTIONS', undefined, 'dpi', 'options.dpi must be the number 203, 300 or 600'],
       ['ERR_NO_SUCH_PRINTER', undefined, undefined, 'CUPS has no queue named "nowhere"'],
     ]);
     // The next job the queue got is the good batch.

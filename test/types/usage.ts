@@ -127,8 +127,8 @@ async function app(): Promise<void> {
   await submitTraceCode({ ...options, copies: '2' });
   const batch: SubmittedBatch = await submitTraceCodes([{ ...label, image: imageData, copies: 2 }, options], { title: 'Carton 9', compress: true });
   console.log(batch.labels);
-  // @ts-expect-error a batch is 203 or 300 dpi
-  await submitTraceCodes([options], { dpi: 600 });
+  // @ts-expect-error a batch is 203, 300 or 600 dpi
+  await submitTraceCodes([options], { dpi: 601 });
   // @ts-expect-error compress is true or false
   await submitTraceCode({ ...options, compress: 'yes' });
   // @ts-expect-error only 203, 300 and 600 dpi
