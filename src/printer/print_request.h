@@ -42,5 +42,5 @@ struct TraceCodePrintParams {
   int32_t dotsPerMm = 0;  // above 0: the label's density, whatever the resolution
   // Set by submitTraceCode and renderTraceCode: ZPL graphics go out compressed.
   bool compress = false;
-  bool jobUuid = false;   // give the job a job-uuid of ours, to tell it from a later job of its id
+  bool jobUuid = false;  // give the job a job-uuid of ours, to tell it from a later job of its id
 };
