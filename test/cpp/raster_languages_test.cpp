@@ -69,9 +69,12 @@ TEST(RasterLanguages, StreamsMatchByteForByte) {
     int32_t widthMm, heightMm, dpi, width, height;  // width, height in dots
     Gray gray;
   } const labels[] = {
-      {10, 5, 203, 80, 40, kPattern}, {1, 3, 300, 12, 36, kBlack},  // each row a whole byte and
-                                                                    // four dots
-      {3, 2, 300, 36, 24, kPattern},  {2, 1, 600, 48, 24, kWhite}, {2, 1, 601, 16, 8, kWhite},
+      {10, 5, 203, 80, 40, kPattern},
+      {1, 3, 300, 12, 36, kBlack},  // each row a whole byte and
+                                    // four dots
+      {3, 2, 300, 36, 24, kPattern},
+      {2, 1, 600, 48, 24, kWhite},
+      {2, 1, 601, 16, 8, kWhite},
   };
   for (const Label& l : labels) {
     const ByteVector bmp = image(l.width, l.height, l.gray);
