@@ -25,6 +25,9 @@
 
 OLD(void*, dlopen, (const char*, int));
 OLD(int, dladdr, (const void*, void*));
+OLD(void*, dlsym, (void*, const char*));
+// pow got a faster version in 2.29; the old one gives the same results.
+OLD(double, pow, (double, double));
 OLD(int, pthread_create, (void*, const void*, void* (*)(void*), void*));
 OLD(int, pthread_detach, (unsigned long));
 OLD(int, pthread_join, (unsigned long, void**));
@@ -40,6 +43,12 @@ HIDDEN void* dlopen(const char* file, int mode) {
 }
 HIDDEN int dladdr(const void* address, void* info) {
   return old_dladdr(address, info);
+}
+HIDDEN void* dlsym(void* handle, const char* name) {
+  return old_dlsym(handle, name);
+}
+HIDDEN double pow(double base, double exponent) {
+  return old_pow(base, exponent);
 }
 HIDDEN int pthread_create(void* thread, const void* attr, void* (*start)(void*), void* arg) {
   return old_pthread_create(thread, attr, start, arg);
