@@ -427,7 +427,11 @@ function processGone(pid) {
   } catch {
     return true;
   }
-  const ps = spawnSync('ps', ['-o', 'stat=', '-p', String(pid)], { encoding: 'utf8' });
+  // Without the caller's LD_PRELOAD (a sanitizer runtime deadlocks ps), and
+  // bounded: a ps that hangs must not hang stop().
+  const env = { ...process.env };
+  delete env.LD_PRELOAD;
+  const ps = spawnSync('ps', ['-o', 'stat=', '-p', String(pid)], { encoding: 'utf8', env, timeout: 5000 });
   if (ps.error) return false;
   return ps.status !== 0 || ps.stdout.trim().startsWith('Z');
 }
