@@ -222,6 +222,9 @@ class DeviceRig {
     this.dir = dir;
     this.busSocket = path.join(dir, 'bus.sock');
     this.env = { ...process.env, DBUS_SYSTEM_BUS_ADDRESS: `unix:path=${this.busSocket}` };
+    // The devices are not under test: a sanitizer runtime preloaded into the
+    // suite's node must not reach them (ps and others hang under it).
+    delete this.env.LD_PRELOAD;
     this.procs = [];
     this.printers = [];
   }
