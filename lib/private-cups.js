@@ -211,7 +211,12 @@ class PrivateCups {
   async launch() {
     const conf = path.join(this.dir, 'cupsd.conf');
     const files = path.join(this.dir, 'cups-files.conf');
+    // The scheduler is not under test: a sanitizer runtime preloaded into the
+    // caller must not reach it (cupsd can deadlock under it).
+    const env = { ...process.env };
+    delete env.LD_PRELOAD;
     this.proc = spawn(this.tools.cupsd, ['-f', '-c', conf, '-s', files], {
+      env,
       stdio: ['ignore', 'ignore', 'pipe'],
       detached: false,
     });
@@ -348,6 +353,7 @@ class PrivateCups {
   async restart({ forgetJobs = true } = {}) {
     this.proc.kill('SIGTERM');
     for (let i = 0; i < 250 && !processGone(this.proc.pid); i++) await sleep(20);
+    if (!processGone(this.proc.pid)) this.proc.kill('SIGKILL');
     if (forgetJobs) {
       const spool = path.join(this.dir, 'spool');
       for (const f of fs.readdirSync(spool)) if (/^[cd]\d+/.test(f)) fs.rmSync(path.join(spool, f), { force: true });
