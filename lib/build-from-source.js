@@ -2,7 +2,7 @@
 // `trace-label build`: the source build for a platform without a prebuilt
 // binary. The package has no install step (pnpm refuses packages with one, npm
 // warns), so the loader's error names this command instead. Nothing to do when
-// both native modules load; otherwise build them with cmake-js into the
+// the native module loads; otherwise build it with cmake-js into the
 // package's build/, after naming everything that build lacks.
 
 const fs = require('fs');
