@@ -11,14 +11,15 @@ namespace {
 
 template <typename Language>
 std::unique_ptr<BaseInstruction> build(TraceCodePrintParams&& params,
-                                       std::optional<int32_t> fixedDpi) {
-  if (fixedDpi) return std::make_unique<Language>(std::move(params), *fixedDpi);
-  return std::make_unique<Language>(std::move(params));
+                                       std::optional<int32_t> fixedDpi,
+                                       std::unique_ptr<PrinterLink> link) {
+  return std::make_unique<Language>(std::move(params), fixedDpi, std::move(link));
 }
 
 struct LanguageEntry {
   const char* name;
-  std::unique_ptr<BaseInstruction> (*build)(TraceCodePrintParams&&, std::optional<int32_t>);
+  std::unique_ptr<BaseInstruction> (*build)(TraceCodePrintParams&&, std::optional<int32_t>,
+                                            std::unique_ptr<PrinterLink>);
 };
 
 // The only place that knows the supported printer languages. Names match
@@ -32,14 +33,16 @@ const LanguageEntry kLanguages[] = {
 }  // namespace
 
 std::unique_ptr<BaseInstruction> makeInstruction(TraceCodePrintParams&& params,
-                                                 std::optional<int32_t> fixedDpi) {
+                                                 std::optional<int32_t> fixedDpi,
+                                                 std::unique_ptr<PrinterLink> link) {
   for (const LanguageEntry& language : kLanguages) {
-    if (params.instruction == language.name) return language.build(std::move(params), fixedDpi);
+    if (params.instruction == language.name) {
+      return language.build(std::move(params), fixedDpi, std::move(link));
+    }
   }
   return nullptr;
 }
 
-bool execPrint(TraceCodePrintParams params) {
-  std::unique_ptr<BaseInstruction> instruction = makeInstruction(std::move(params), std::nullopt);
-  return instruction != nullptr && instruction->exec();
+std::unique_ptr<BaseInstruction> makeInstruction(TraceCodePrintParams&& params, int32_t dpi) {
+  return makeInstruction(std::move(params), dpi, nullptr);
 }
