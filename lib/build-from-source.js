@@ -91,7 +91,7 @@ function missingTools() {
 function buildFromSource() {
   const error = loadError();
   if (!error) {
-    console.error(`trace-label-printer: the native modules load on ${platformTag()}; nothing to build.`);
+    console.error(`trace-label-printer: the native module loads on ${platformTag()}; nothing to build.`);
     return 0;
   }
   const why = error.code === 'TRACE_LABEL_NO_BINARY' ? 'no binary ships for it' : error.message.split('\n')[0];

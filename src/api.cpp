@@ -242,7 +242,7 @@ napi_value ReadSubmitExtras(napi_env env, napi_value options, TraceCodePrintPara
   napi_value value = nullptr;
   napi_valuetype type = napi_undefined;
   if (ReadOptional(env, options, "copies", value, type, threw) &&
-      !WholeNumber(env, value, type, 1, 999, params.copies)) {
+      !WholeNumber(env, value, type, kMinCopies, kMaxCopies, params.copies)) {
     return optionsFailure(env, "copies");
   }
   if (threw) return nullptr;

@@ -1,5 +1,8 @@
 #include "printer/trace_code.h"
 
+#include <memory>
+#include <utility>
+
 #include "instruction/cpcl.h"
 #include "instruction/dpl.h"
 #include "instruction/esc_pos.h"
@@ -16,18 +19,17 @@ std::unique_ptr<BaseInstruction> build(TraceCodePrintParams&& params,
   return std::make_unique<Language>(std::move(params), fixedDpi, std::move(link));
 }
 
-struct LanguageEntry {
-  const char* name;
-  std::unique_ptr<BaseInstruction> (*build)(TraceCodePrintParams&&, std::optional<int32_t>,
-                                            std::unique_ptr<PrinterLink>);
-};
-
-// The only place that knows the supported printer languages. Names match
-// exactly: case, blanks and punctuation all count.
+// The only place that knows the supported printer languages, in the order
+// the module lists them (_languages). Names match exactly: case, blanks and
+// punctuation all count. fuzz/CMakeLists.txt and fuzz/seeds.js read the
+// names from these rows: one row a line.
 const LanguageEntry kLanguages[] = {
-    {"TSPL", build<TSPLInstruction>},      {"PPLA", build<PPLAInstruction>},
-    {"DPL", build<DPLInstruction>},        {"ZPL", build<ZPLInstruction>},
-    {"ESC/POS", build<ESCPOSInstruction>}, {"CPCL", build<CPCLInstruction>},
+    {"TSPL", build<TSPLInstruction>, tsplCommand},
+    {"ZPL", build<ZPLInstruction>, zplCommand},
+    {"ESC/POS", build<ESCPOSInstruction>, escPosCommand},
+    {"CPCL", build<CPCLInstruction>, cpclCommand},
+    {"PPLA", build<PPLAInstruction>, pplaCommand},
+    {"DPL", build<DPLInstruction>, dplCommand},
 };
 
 }  // namespace
@@ -41,6 +43,10 @@ std::unique_ptr<BaseInstruction> makeInstruction(TraceCodePrintParams&& params,
     }
   }
   return nullptr;
+}
+
+LanguageList languages() {
+  return {kLanguages, kLanguages + sizeof kLanguages / sizeof kLanguages[0]};
 }
 
 std::unique_ptr<BaseInstruction> makeInstruction(TraceCodePrintParams&& params, int32_t dpi) {

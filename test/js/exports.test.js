@@ -1,8 +1,8 @@
 'use strict';
 // What the package exports: the add-on's own exports are fixed; ES module
 // importers get every export by name, the very objects CommonJS gets;
-// index.d.ts declares exactly those, and the languages lib/languages.js
-// lists. What checkPrinterConnection logs, state by state, is
+// index.d.ts declares exactly those, and the languages the add-on's own
+// table lists (lib/languages.js hands them on). What checkPrinterConnection logs, state by state, is
 // test/cpp/cups/query_test.cpp's; arguments of every type, hostile.test.js's.
 const test = require('node:test');
 const assert = require('node:assert/strict');
