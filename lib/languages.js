@@ -15,10 +15,10 @@ let limits;
 
 module.exports = {
   get LANGUAGES() {
-    return (languages ??= Object.freeze([...module_()._languages]));
+    return (languages ??= Object.freeze([...module_()._facts.languages]));
   },
   get LIMITS() {
-    const { finalJobStates, ...rest } = module_()._limits;
+    const { languages: _, finalJobStates, ...rest } = module_()._facts;
     return (limits ??= Object.freeze({ ...rest, finalJobStates: Object.freeze([...finalJobStates]) }));
   },
   get DEFAULT_DPI() {

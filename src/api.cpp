@@ -506,3 +506,16 @@ napi_value GetJob(napi_env env, napi_callback_info info) {
 napi_value CancelJob(napi_env env, napi_callback_info info) {
   return JobQueryCall(env, info, true);
 }
+
+napi_value Facts(napi_env env) {
+  std::vector<std::string> names;
+  for (const LanguageEntry& language : languages()) names.emplace_back(language.name);
+  return Record(env)
+      .texts("languages", names)
+      .number("maxImageSide", kMaxImageSide)
+      .number("minCopies", kMinCopies)
+      .number("maxCopies", kMaxCopies)
+      .number("defaultDpi", kDefaultDpi)
+      .texts("finalJobStates", cupsstate::finalJobStates())
+      .value();
+}

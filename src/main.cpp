@@ -23,7 +23,6 @@
 #include "logger.h"
 #include "napi_utils.h"
 #include "printer/query.h"
-#include "printer/state.h"
 #include "printer/trace_code.h"
 
 namespace {
@@ -190,42 +189,6 @@ napi_value RenderTraceCode(napi_env env, napi_callback_info info) {
   }
 }
 
-napi_value Strings(napi_env env, const std::vector<std::string>& strings) {
-  napi_value array = nullptr;
-  napi_create_array_with_length(env, strings.size(), &array);
-  for (size_t i = 0; i < strings.size(); ++i) {
-    napi_value text = nullptr;
-    napi_create_string_utf8(env, strings[i].c_str(), strings[i].size(), &text);
-    napi_set_element(env, array, static_cast<uint32_t>(i), text);
-  }
-  return array;
-}
-
-napi_value Int32(napi_env env, int32_t value) {
-  napi_value result = nullptr;
-  napi_create_int32(env, value, &result);
-  return result;
-}
-
-// _languages: the language table's names, in its order. _limits: the bounds
-// the module holds requests to, for the JavaScript side to check and name.
-napi_value Languages(napi_env env) {
-  std::vector<std::string> names;
-  for (const LanguageEntry& language : languages()) names.emplace_back(language.name);
-  return Strings(env, names);
-}
-
-napi_value Limits(napi_env env) {
-  napi_value limits = nullptr;
-  napi_create_object(env, &limits);
-  napi_set_named_property(env, limits, "maxImageSide", Int32(env, kMaxImageSide));
-  napi_set_named_property(env, limits, "minCopies", Int32(env, kMinCopies));
-  napi_set_named_property(env, limits, "maxCopies", Int32(env, kMaxCopies));
-  napi_set_named_property(env, limits, "defaultDpi", Int32(env, kDefaultDpi));
-  napi_set_named_property(env, limits, "finalJobStates", Strings(env, cupsstate::finalJobStates()));
-  return limits;
-}
-
 napi_value Init(napi_env env, napi_value exports) {
   static const napi_property_descriptor kExports[] = {
       {"checkPrinterConnection", nullptr, CheckPrinterConnection, nullptr, nullptr, nullptr,
@@ -254,8 +217,7 @@ napi_value Init(napi_env env, napi_value exports) {
   napi_define_properties(env, exports, sizeof(kExports) / sizeof(kExports[0]), kExports);
   // Values of this environment, so not in the table shared by every one.
   const napi_property_descriptor kFacts[] = {
-      {"_languages", nullptr, nullptr, nullptr, nullptr, Languages(env), napi_default, nullptr},
-      {"_limits", nullptr, nullptr, nullptr, nullptr, Limits(env), napi_default, nullptr},
+      {"_facts", nullptr, nullptr, nullptr, nullptr, Facts(env), napi_default, nullptr},
   };
   napi_define_properties(env, exports, sizeof(kFacts) / sizeof(kFacts[0]), kFacts);
   return exports;

@@ -20,7 +20,7 @@ std::unique_ptr<BaseInstruction> build(TraceCodePrintParams&& params,
 }
 
 // The only place that knows the supported printer languages, in the order
-// the module lists them (_languages). Names match exactly: case, blanks and
+// the module lists them (_facts.languages). Names match exactly: case, blanks and
 // punctuation all count. fuzz/CMakeLists.txt and fuzz/seeds.js read the
 // names from these rows: one row a line.
 const LanguageEntry kLanguages[] = {
