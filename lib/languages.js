@@ -8,23 +8,23 @@
 // Beside them the file extension the command-line tool gives each stream.
 
 let native;
-const module_ = () => (native ??= require(require('./native-path').nativePath()));
+const addon = () => (native ??= require(require('./native-path').nativePath()));
 
 let languages;
 let limits;
 
 module.exports = {
   get LANGUAGES() {
-    return (languages ??= Object.freeze([...module_()._facts.languages]));
+    return (languages ??= Object.freeze([...addon()._facts.languages]));
   },
   get LIMITS() {
-    const { languages: _, finalJobStates, ...rest } = module_()._facts;
+    const { languages: _, finalJobStates, ...rest } = addon()._facts;
     return (limits ??= Object.freeze({ ...rest, finalJobStates: Object.freeze([...finalJobStates]) }));
   },
   get DEFAULT_DPI() {
     return module.exports.LIMITS.defaultDpi;
   },
-  dotsPerMm: (dpi) => module_()._dotsPerMm(dpi),
+  dotsPerMm: (dpi) => addon()._dotsPerMm(dpi),
   EXTENSIONS: Object.freeze({
     TSPL: '.tspl',
     ZPL: '.zpl',
