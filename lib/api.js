@@ -49,6 +49,12 @@ function schedulerError(record, what) {
         `cannot connect to the CUPS scheduler (${what}): is it running, and is CUPS_SERVER right?`,
         details,
       );
+    case 'encryption':
+      return makeError(
+        ERROR_CODES.SCHEDULER_REFUSED,
+        `the CUPS server cannot encrypt the connection (${what}), and CUPS_ENCRYPTION or Encryption in client.conf requires it: ${record.cupsMessage || 'no reason given'}`,
+        details,
+      );
     case 'authentication':
       return makeError(
         ERROR_CODES.AUTHENTICATION,

@@ -125,9 +125,11 @@ class PrivateCups {
   // jobHistory: false makes the scheduler forget a job once it has ended.
   // tcp: true listens on 127.0.0.1 too, on a free port: tcpEnv reaches the
   // scheduler that way (env keeps the local socket, for administration).
+  // tls: true gives the scheduler its own self-signed certificate, made on
+  // the first encrypted connection; without it the scheduler cannot encrypt.
   // authenticate: 'jobs' or 'all' wants Basic authentication (PAM: a local
   // user and password) over TCP for those operations (see policyLines).
-  static async start({ queues = [], jobHistory = true, tcp = false, authenticate = null } = {}) {
+  static async start({ queues = [], jobHistory = true, tcp = false, authenticate = null, tls = false } = {}) {
     const tools = requireTools();
     const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'label-cups-'));
     const cups = new PrivateCups(dir, tools);
@@ -136,7 +138,7 @@ class PrivateCups {
         cups.port = await freePort();
         cups.tcpEnv = { ...cups.env, CUPS_SERVER: `127.0.0.1:${cups.port}` };
       }
-      cups.writeConfig({ jobHistory, authenticate });
+      cups.writeConfig({ jobHistory, authenticate, tls });
       await cups.launch();
       for (const q of queues) cups.addQueue(q);
     } catch (err) {
@@ -146,12 +148,12 @@ class PrivateCups {
     return cups;
   }
 
-  writeConfig({ jobHistory = true, authenticate = null } = {}) {
+  writeConfig({ jobHistory = true, authenticate = null, tls = false } = {}) {
     const d = this.dir;
     // Backends run as "lp" when cupsd runs as root: the folders on the way
     // to the capture folder must be traversable and the folder writable.
     fs.chmodSync(d, 0o755);
-    for (const sub of ['bin', 'bin/backend', 'spool', 'cache', 'state', 'log', 'tmp', 'home', 'home/.cups']) {
+    for (const sub of ['bin', 'bin/backend', 'spool', 'cache', 'state', 'log', 'tmp', 'home', 'home/.cups', 'ssl']) {
       fs.mkdirSync(path.join(d, sub), { recursive: true, mode: 0o755 });
     }
     fs.mkdirSync(this.captureDir, { mode: 0o777 });
@@ -203,6 +205,9 @@ class PrivateCups {
         `PageLog ${path.join(d, 'log/page_log')}`,
         'FileDevice No',
         'Sandboxing Relaxed',
+        // Never the system's keychain (/etc/cups/ssl).
+        `ServerKeychain ${path.join(d, 'ssl')}`,
+        `CreateSelfSignedCerts ${tls ? 'Yes' : 'No'}`,
         '',
       ].join('\n'),
     );

@@ -70,17 +70,18 @@ class Record {
 
 // Why an exchange with the scheduler failed, as the failure record names it.
 struct SchedulerFailure {
-  std::string kind;  // timeout, unreachable, authentication or refused
+  std::string kind;  // timeout, unreachable, encryption, authentication, lost or refused
   int status = 0;
   std::string message;
   bool withCredentials = false;
 
   static SchedulerFailure of(const CupsConnection& cups, const cupsstate::Failure& failure) {
-    const char* kind = cups.timedOut()          ? "timeout"
-                       : cups.http() == nullptr ? "unreachable"
-                       : cups.authRefused()     ? "authentication"
-                       : failure.noAnswer       ? "lost"
-                                                : "refused";
+    const char* kind = cups.timedOut()            ? "timeout"
+                       : cups.encryptionRefused() ? "encryption"
+                       : cups.http() == nullptr   ? "unreachable"
+                       : cups.authRefused()       ? "authentication"
+                       : failure.noAnswer         ? "lost"
+                                                  : "refused";
     const std::string& message = cups.http() == nullptr && !cups.connectError().empty()
                                      ? cups.connectError()
                                      : failure.message;
@@ -115,6 +116,8 @@ const char* failureKind(PrintOutcome::Result result) {
       return "printer";
     case Result::kUnreachable:
       return "unreachable";
+    case Result::kEncryption:
+      return "encryption";
     case Result::kRefused:
       return "refused";
     case Result::kTimedOut:
