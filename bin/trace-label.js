@@ -64,7 +64,8 @@ name exists. Exit code 0 when it does, 1 when it does not.`,
       --copies N       print N copies, 1 to 999 (default: the queue's, 1)
       --dpi N          the printer's resolution, 203, 300 or 600 (8, 12 or 24
                        dots/mm); given, CUPS is not asked for it
-      --title TEXT     the job's title in CUPS (default "Qorvin"; at most 255 bytes)
+      --title TEXT     the job's title in CUPS (at most 255 bytes; default the
+                       language, size and a short id: "TSPL 50x30mm 3f2a9c")
       --cutter         cut after the label
       --force          allow a width or height over ${MAX_LABEL_MM} mm
 IMAGE is a PNG or a BMP; transparent parts print as white paper. It is scaled
