@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 #include "helper/bmp_fields.h"
 #include "helper/bmp_source.h"
@@ -111,18 +112,28 @@ ByteVector LabelImageSource::resize(int32_t width, int32_t height) const {
   ByteVector out =
       bmpsource::newPreparedImage(targetWidth, targetHeight, bytes_ + bmpfield::kResolution);
 
-  // Only 8-bit rows are sampled by the sampler itself; the others use its columns.
-  const pixelrows::ColumnSampler columns(width_, targetWidth, bitsPerPixel_ == 8);
-  const pixelrows::GrayKernels& kernels = pixelrows::grayKernels();
-  const pixelrows::RowFn kernel = alpha_ ? kernels.bgra : kernels.bgrx;
+  // A row that keeps at least half its pixels is converted whole, in order,
+  // and then sampled as 8-bit gray: streaming loads the prefetcher follows
+  // beat gathering scattered words, and the conversion is per pixel, so the
+  // bytes are the same. Sparser rows gather only the pixels they keep.
   const uint32_t bytesPerPixel = bitsPerPixel_ / 8;
+  const bool wholeRows = bytesPerPixel > 1 && width_ <= 2 * size_t{targetWidth};
+  const pixelrows::ColumnSampler columns(width_, targetWidth, bytesPerPixel == 1 || wholeRows);
+  const pixelrows::GrayKernels& kernels = pixelrows::grayKernels();
+  // Gathered pixels are always B, G, R, X words; whole 24-bit rows are packed.
+  const pixelrows::RowFn kernel = alpha_ ? kernels.bgra : kernels.bgrx;
+  const pixelrows::RowFn rowKernel = bytesPerPixel == 3 ? kernels.bgr : kernel;
   std::optional<ColumnOffsets> offsets;
-  if (bytesPerPixel > 1) offsets.emplace(columns, width_, targetWidth, bytesPerPixel);
+  if (bytesPerPixel > 1 && !wholeRows) offsets.emplace(columns, width_, targetWidth, bytesPerPixel);
+  std::vector<uint8_t> grayRowBuffer(wholeRows ? width_ : 0);
   static const GatherFn gather = chooseGather();
   bmpsource::sampleRows(out, height_, targetWidth, targetHeight, [&](uint32_t sy, uint8_t* dst) {
     const uint8_t* src = rows_ + size_t{sy} * stride_;
     if (bytesPerPixel == 1) {
       columns.sampleRow(src, dst);
+    } else if (wholeRows) {
+      rowKernel(src, grayRowBuffer.data(), width_);
+      columns.sampleRow(grayRowBuffer.data(), dst);
     } else {
       grayRow(src, *offsets, gather, kernel, dst, targetWidth);
     }
