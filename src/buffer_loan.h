@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "engine.h"
-#include "helper/png_gray.h"
 #include "napi_utils.h"
 #include "printer/print_request.h"
 
@@ -63,7 +62,7 @@ class BufferLoan : public ImageLoan {
 
  private:
   // The compressed bytes are copied on the JavaScript thread; inflating and
-  // converting them happen here, on the engine's.
+  // converting them happen here, on the engine's, row by row into the label.
   bool lendPng(const std::function<void(ImageView)>& read) const {
     std::vector<uint8_t> copy;
     const bool lent = loop_->run([&](napi_env env) {
@@ -73,9 +72,10 @@ class BufferLoan : public ImageLoan {
       copy.assign(bytes.data, bytes.data + bytes.size);
     });
     if (!lent) return false;
-    const ByteVector gray = pnggray::decode(copy.data(), copy.size(), reason_);
-    std::vector<uint8_t>().swap(copy);
-    if (!gray.empty()) read({gray.data(), gray.size()});
+    ImageView png{copy.data(), copy.size()};
+    png.png = true;
+    png.reason = &reason_;
+    read(png);
     return true;
   }
 

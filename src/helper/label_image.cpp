@@ -98,6 +98,53 @@ bool LabelImageSource::open(const uint8_t* bmp, size_t size) {
   return true;
 }
 
+bool LabelImageSource::openPng(const uint8_t* png, size_t size) {
+  if (!png_.open(png, size)) return false;
+  isPng_ = true;
+  width_ = png_.width();
+  height_ = png_.height();
+  bitsPerPixel_ = 8;
+  tracelog::line("[DEBUG] 成功将%d位BMP转换为8位灰度BMP\n", 8);
+  return true;
+}
+
+// The rows sampleRows() would write from the decoded BMP, written from the
+// top down as the PNG's rows arrive: BMP row sy is PNG row height - 1 - sy,
+// and the label rows that take it are the ones from the top down whose
+// source row has been reached. Every row is decoded, to check the whole file.
+ByteVector LabelImageSource::resizePng(uint32_t targetWidth, uint32_t targetHeight) const {
+  ByteVector out = bmpsource::newPreparedImage(targetWidth, targetHeight, pnggray::kResolution);
+  const uint32_t stride = preparedStride(targetWidth);
+  out.resize(out.size() + size_t{stride} * targetHeight);
+  uint8_t* rows = out.data() + kPreparedPixelOffset;
+  const pixelrows::ColumnSampler columns(width_, targetWidth);
+  std::vector<uint8_t> source(width_);
+  const double scaleY = static_cast<double>(height_) / static_cast<double>(targetHeight);
+  uint32_t read = 0;  // PNG rows decoded
+  uint32_t previous = height_;
+  for (uint32_t y = targetHeight; y-- > 0;) {
+    const auto t = static_cast<uint32_t>(static_cast<double>(y) * scaleY);
+    const uint32_t sy = std::min(height_ - 1, t);
+    uint8_t* dst = rows + size_t{y} * stride;
+    if (sy == previous) {
+      std::memcpy(dst, dst + stride, targetWidth);
+      continue;
+    }
+    while (read < height_ - sy) {
+      if (!png_.nextRow(source.data())) return {};
+      ++read;
+    }
+    columns.sampleRow(source.data(), dst);
+    previous = sy;
+  }
+  while (read < height_) {
+    if (!png_.nextRow(source.data())) return {};
+    ++read;
+  }
+  if (!png_.finish()) return {};
+  return out;
+}
+
 ByteVector LabelImageSource::resize(int32_t width, int32_t height) const {
   if (width < 1 || height < 1) {
     tracelog::line("[DEBUG] 无效的目标尺寸: %d x %d\n", width, height);
@@ -109,6 +156,13 @@ ByteVector LabelImageSource::resize(int32_t width, int32_t height) const {
   const auto targetWidth = static_cast<uint32_t>(width);
   const auto targetHeight = static_cast<uint32_t>(height);
   bmpsource::checkPreparedSize(targetWidth, targetHeight);
+  if (isPng_) {
+    ByteVector out = resizePng(targetWidth, targetHeight);
+    if (out.empty()) return out;
+    tracelog::line("[DEBUG] 成功将BMP图像从%d x %d调整为%d x %d\n", static_cast<int>(width_),
+                   static_cast<int>(height_), width, height);
+    return out;
+  }
   ByteVector out =
       bmpsource::newPreparedImage(targetWidth, targetHeight, bytes_ + bmpfield::kResolution);
 

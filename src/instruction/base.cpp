@@ -97,7 +97,17 @@ void BaseInstruction::prepareImage(ImageView image) {
   tracelog::line("[DEBUG] BaseInstruction: 开始准备准备8bit\n");
   try {
     LabelImageSource source;
-    if (!source.open(image.data, image.size)) {
+    // Why a PNG could not be read, when its header or any later row fails.
+    auto unreadablePng = [&] {
+      if (!image.png || source.reason().empty()) return false;
+      if (image.reason != nullptr) *image.reason = source.reason();
+      imageFailure_ = PrintOutcome::Result::kUnreadableImage;
+      return true;
+    };
+    const bool opened =
+        image.png ? source.openPng(image.data, image.size) : source.open(image.data, image.size);
+    if (!opened) {
+      unreadablePng();
       tracelog::line("[DEBUG] BaseInstruction: BMP转换8bit失败，返回空数据\n");
       return;
     }
@@ -112,6 +122,7 @@ void BaseInstruction::prepareImage(ImageView image) {
       resized = source.resize(static_cast<int32_t>(width), static_cast<int32_t>(height));
     }
     if (resized.empty()) {
+      unreadablePng();
       tracelog::line("[DEBUG] BaseInstruction: BMP调整尺寸失败，返回空数据\n");
       return;
     }
