@@ -99,10 +99,9 @@ void BaseInstruction::prepareImage(ImageView image) {
     LabelImageSource source;
     // Why a PNG could not be read, when its header or any later row fails.
     auto unreadablePng = [&] {
-      if (!image.png || source.reason().empty()) return false;
+      if (!image.png || source.reason().empty()) return;
       if (image.reason != nullptr) *image.reason = source.reason();
       imageFailure_ = PrintOutcome::Result::kUnreadableImage;
-      return true;
     };
     const bool opened =
         image.png ? source.openPng(image.data, image.size) : source.open(image.data, image.size);
