@@ -120,6 +120,12 @@ ByteVector LabelImageSource::resizePng(uint32_t targetWidth, uint32_t targetHeig
   const pixelrows::ColumnSampler columns(width_, targetWidth);
   std::vector<uint8_t> source(width_);
   const double scaleY = static_cast<double>(height_) / static_cast<double>(targetHeight);
+  std::vector<bool> wanted(height_);
+  for (uint32_t y = 0; y < targetHeight; ++y) {
+    const auto t = static_cast<uint32_t>(static_cast<double>(y) * scaleY);
+    wanted[height_ - 1 - std::min(height_ - 1, t)] = true;
+  }
+  png_.wantRows(wanted);
   uint32_t read = 0;  // PNG rows decoded
   uint32_t previous = height_;
   for (uint32_t y = targetHeight; y-- > 0;) {

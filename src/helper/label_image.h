@@ -20,9 +20,10 @@ class LabelImageSource {
 
   // A PNG instead, read as the 8-bit gray BMP pnggray::decode makes of it,
   // with that BMP's line; its rows are decoded during resize(), which then
-  // keeps one source row, not the whole image (an interlaced PNG is decoded
-  // whole first). False, with reason() set and no line, when its header
-  // cannot be read. resize() may then be called once.
+  // keeps one source row, not the whole image (an interlaced PNG, decoded
+  // whole first, keeps the rows the label takes). False, with reason() set
+  // and no line, when its header cannot be read. resize() may then be
+  // called once.
   bool openPng(const uint8_t* png, size_t size);
   // Why the PNG could not be read, once open or resize has failed on it.
   const std::string& reason() const { return png_.reason(); }

@@ -2,6 +2,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csetjmp>
 #include <cstring>
@@ -193,11 +194,15 @@ bool readRow(Decoder& d, ReadStruct& rs, const Format& f, uint32_t width, uint8_
   return grayRow(d, f, d.row.data(), width, gray, 1);
 }
 
-// Every pass of an interlaced image into a top-down plane. Without libpng's
-// deinterlacing each Adam7 pass comes as its own small image, which is
-// scattered into the plane as it arrives.
+constexpr uint32_t kNoSlot = UINT32_MAX;
+
+// Every pass of an interlaced image into a top-down plane of the rows that
+// `slot` gives a place (slot[y] is row y's index in the plane). Without
+// libpng's deinterlacing each Adam7 pass comes as its own small image, which
+// is scattered into the plane as it arrives; the rows of no slot are
+// converted into `scratch` all the same, so that every pixel is checked.
 bool readPasses(Decoder& d, ReadStruct& rs, const Format& f, uint32_t width, uint32_t height,
-                uint8_t* plane) {
+                const uint32_t* slot, uint8_t* plane, uint8_t* scratch) {
   if (setjmp(png_jmpbuf(rs.png))) return false;
   for (int pass = 0; pass < 7; ++pass) {
     const uint32_t cols = PNG_PASS_COLS(width, pass);
@@ -207,7 +212,8 @@ bool readPasses(Decoder& d, ReadStruct& rs, const Format& f, uint32_t width, uin
     for (uint32_t i = 0; i < rows; ++i) {
       png_read_row(rs.png, d.row.data(), nullptr);
       const uint32_t y = PNG_PASS_START_ROW(pass) + i * dy;
-      uint8_t* dst = plane + size_t{y} * width + PNG_PASS_START_COL(pass);
+      uint8_t* row = slot[y] != kNoSlot ? plane + size_t{slot[y]} * width : scratch;
+      uint8_t* dst = row + PNG_PASS_START_COL(pass);
       if (!grayRow(d, f, d.row.data(), cols, dst, dx)) return false;
     }
   }
@@ -253,8 +259,10 @@ struct RowReader::State {
   ReadStruct rs;
   Format f{};
   bool interlaced = false;
-  std::vector<uint8_t> plane;  // interlaced images only, top-down
-  uint32_t next = 0;           // rows handed out so far
+  // Interlaced images only: the wanted rows, top-down, and each row's place.
+  std::vector<uint8_t> plane;
+  std::vector<uint32_t> slot;
+  uint32_t next = 0;  // rows handed out so far
 };
 
 RowReader::RowReader() = default;
@@ -291,16 +299,34 @@ bool RowReader::nextRow(uint8_t* gray) {
   if (!state_ || state_->next >= height_) return false;
   State& st = *state_;
   if (st.interlaced) {
-    if (st.plane.empty()) {
-      st.plane.resize(size_t{width_} * height_);
-      if (!readPasses(st.d, st.rs, st.f, width_, height_, st.plane.data())) return fail();
+    if (st.next == 0) {
+      if (st.slot.empty()) wantRows(std::vector<bool>(height_, true));
+      const uint32_t kept =
+          height_ - static_cast<uint32_t>(std::count(st.slot.begin(), st.slot.end(), kNoSlot));
+      st.plane.resize(size_t{width_} * kept);
+      std::vector<uint8_t> scratch(width_);
+      if (!readPasses(st.d, st.rs, st.f, width_, height_, st.slot.data(), st.plane.data(),
+                      scratch.data())) {
+        return fail();
+      }
     }
-    std::memcpy(gray, st.plane.data() + size_t{st.next} * width_, width_);
+    const uint32_t at = st.slot[st.next];
+    if (at != kNoSlot) std::memcpy(gray, st.plane.data() + size_t{at} * width_, width_);
   } else if (!readRow(st.d, st.rs, st.f, width_, gray)) {
     return fail();
   }
   ++st.next;
   return true;
+}
+
+void RowReader::wantRows(const std::vector<bool>& wanted) {
+  if (!state_ || !state_->interlaced || state_->next != 0) return;
+  State& st = *state_;
+  st.slot.assign(height_, kNoSlot);
+  uint32_t kept = 0;
+  for (uint32_t y = 0; y < height_ && y < wanted.size(); ++y) {
+    if (wanted[y]) st.slot[y] = kept++;
+  }
 }
 
 bool RowReader::finish() {

@@ -9,14 +9,15 @@
 // Memory is bounded before anything is inflated: the header's size is checked
 // first, then rows are inflated one at a time and handed out as gray rows
 // (an interlaced image, whose rows come in seven passes, is first gathered
-// into one 8-bit plane, about 100 MB at 10000 x 10000), and pixel data that
-// goes on inflating past the rows its header declares is refused as soon as
-// it does.
+// into one 8-bit plane of the rows the caller wants: up to about 100 MB at
+// 10000 x 10000), and pixel data that goes on inflating past the rows its
+// header declares is refused as soon as it does.
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "helper/bmp.h"
 
@@ -51,6 +52,11 @@ class RowReader {
   bool open(const uint8_t* png, size_t size);
   uint32_t width() const { return width_; }
   uint32_t height() const { return height_; }
+  // Before the first row: only rows y with wanted[y] will be looked at, so
+  // an interlaced image, which is gathered whole first, keeps only those;
+  // the others' gray levels are then left unwritten. Every row is still
+  // decoded and checked.
+  void wantRows(const std::vector<bool>& wanted);
   // The next row's width() gray levels.
   bool nextRow(uint8_t* gray);
   // After the last row: the rest of the file, which must hold no more pixel

@@ -273,4 +273,23 @@ TEST(LabelImage, StreamedPngMatchesItsWholeGrayImage) {
   }
 }
 
+// Only the rows the label takes are held: for a 600 x 400 PNG on a 60 x 40
+// label nothing near the 240,000-byte gray image is allocated, interlaced
+// (the 40 wanted rows gathered) or not (one row).
+TEST(LabelImage, StreamedPngKeepsOnlyTheRowsTheLabelTakes) {
+  std::mt19937 rng(5);
+  for (bool interlaced : {false, true}) {
+    const ByteVector png = randomPng(600, 400, PNG_COLOR_TYPE_RGBA, 8, interlaced, rng);
+    ByteVector label;
+    const size_t largest = testalloc::largestDuring([&] {
+      logOf([&] {
+        LabelImageSource source;
+        if (source.openPng(png.data(), png.size())) label = source.resize(60, 40);
+      });
+    });
+    EXPECT_EQ(label.size(), 1078u + 60 * 40) << interlaced;
+    EXPECT_LE(largest, 40u * 600) << (interlaced ? "interlaced" : "plain");
+  }
+}
+
 }  // namespace
