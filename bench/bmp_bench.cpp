@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "helper/bmp.h"
+#include "helper/label_image.h"
 
 namespace {
 
@@ -99,6 +100,29 @@ void registerResize(Size from, Size to) {
   });
 }
 
+// The one-pass label image, against a memcpy of its input plus its output:
+// the memory floor of a call that reads every source row it samples.
+void registerLabel(Size from, Size to, uint16_t bits) {
+  const std::string name = "label" + std::to_string(bits) + "/" + label(from) + "->" + label(to);
+  benchmark::RegisterBenchmark(name.c_str(), [from, to, bits](benchmark::State& state) {
+    const ByteVector& in = input(from, bits);
+    LabelImageSource source;
+    if (!source.open(in)) return state.SkipWithError("input refused");
+    for (auto _ : state) benchmark::DoNotOptimize(source.resize(to.width, to.height));
+  });
+  benchmark::RegisterBenchmark(
+      (name + "/memcpy").c_str(), [from, to, bits](benchmark::State& state) {
+        const ByteVector& in = input(from, bits);
+        const size_t outputBytes = 1078 + size_t((to.width + 3) & ~3) * to.height;
+        ByteVector inCopy(in.size(), 1), outCopy(outputBytes, 1);
+        for (auto _ : state) {
+          std::memcpy(inCopy.data(), in.data(), in.size());
+          std::memcpy(outCopy.data(), in.data(), outputBytes);
+          benchmark::ClobberMemory();
+        }
+      });
+}
+
 // Prints the console report and keeps each benchmark's CPU time (the median when
 // repeated) for the ratio table at the end.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -128,7 +152,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     for (const auto& [name, ms] : times_) {
       auto copy = times_.find(name + "/memcpy");
       if (copy == times_.end()) continue;
-      const bool isResize = name.rfind("resize", 0) == 0;
+      const bool isResize = name.rfind("resize", 0) == 0 || name.rfind("label", 0) == 0;
       const char* target = isResize ? "2" : name.rfind("convert24", 0) == 0 ? "3" : "-";
       std::snprintf(line, sizeof line, "%-36s %12.3f %12.3f %8.2f %8s\n", name.c_str(), ms,
                     copy->second, ms / copy->second, target);
@@ -153,6 +177,8 @@ int main(int argc, char** argv) {
   for (int i = 0; i < 3; ++i) {
     registerResize(sizes[i], targets[i]);
     registerResize(sizes[i], sizes[i]);
+    registerLabel(sizes[i], targets[i], 24);
+    registerLabel(sizes[i], targets[i], 32);
   }
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

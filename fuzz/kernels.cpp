@@ -29,8 +29,11 @@ void grayRow(const uint8_t* data, size_t size, int which, uint32_t width) {
     return which == 0 ? k.bgr : which == 1 ? k.bgra : k.bgrx;
   };
   std::unique_ptr<uint8_t[]> out(new uint8_t[width]);
-  pick(pixelrows::portableKernels())(src.get(), out.get(), width);
-  FUZZ_REQUIRE(std::memcmp(out.get(), expected.get(), width) == 0);
+  for (const pixelrows::GrayKernels* k :
+       {&pixelrows::portableKernels(), &pixelrows::blockKernels()}) {
+    pick (*k)(src.get(), out.get(), width);
+    FUZZ_REQUIRE(std::memcmp(out.get(), expected.get(), width) == 0);
+  }
   if (const pixelrows::GrayKernels* vector = pixelrows::vectorKernels()) {
     pick (*vector)(src.get(), out.get(), width);
     FUZZ_REQUIRE(std::memcmp(out.get(), expected.get(), width) == 0);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 #include "helper/bmp_fields.h"
 #include "helper/bmp_source.h"
@@ -97,6 +98,59 @@ bool LabelImageSource::open(const uint8_t* bmp, size_t size) {
   return true;
 }
 
+bool LabelImageSource::openPng(const uint8_t* png, size_t size) {
+  if (!png_.open(png, size)) return false;
+  isPng_ = true;
+  width_ = png_.width();
+  height_ = png_.height();
+  bitsPerPixel_ = 8;
+  tracelog::line("[DEBUG] 成功将%d位BMP转换为8位灰度BMP\n", 8);
+  return true;
+}
+
+// The rows sampleRows() would write from the decoded BMP, written from the
+// top down as the PNG's rows arrive: BMP row sy is PNG row height - 1 - sy,
+// and the label rows that take it are the ones from the top down whose
+// source row has been reached. Every row is decoded, to check the whole file.
+ByteVector LabelImageSource::resizePng(uint32_t targetWidth, uint32_t targetHeight) const {
+  ByteVector out = bmpsource::newPreparedImage(targetWidth, targetHeight, pnggray::kResolution);
+  const uint32_t stride = preparedStride(targetWidth);
+  out.resize(out.size() + size_t{stride} * targetHeight);
+  uint8_t* rows = out.data() + kPreparedPixelOffset;
+  const pixelrows::ColumnSampler columns(width_, targetWidth);
+  std::vector<uint8_t> source(width_);
+  const double scaleY = static_cast<double>(height_) / static_cast<double>(targetHeight);
+  std::vector<bool> wanted(height_);
+  for (uint32_t y = 0; y < targetHeight; ++y) {
+    const auto t = static_cast<uint32_t>(static_cast<double>(y) * scaleY);
+    wanted[height_ - 1 - std::min(height_ - 1, t)] = true;
+  }
+  png_.wantRows(wanted);
+  uint32_t read = 0;  // PNG rows decoded
+  uint32_t previous = height_;
+  for (uint32_t y = targetHeight; y-- > 0;) {
+    const auto t = static_cast<uint32_t>(static_cast<double>(y) * scaleY);
+    const uint32_t sy = std::min(height_ - 1, t);
+    uint8_t* dst = rows + size_t{y} * stride;
+    if (sy == previous) {
+      std::memcpy(dst, dst + stride, targetWidth);
+      continue;
+    }
+    while (read < height_ - sy) {
+      if (!png_.nextRow(source.data())) return {};
+      ++read;
+    }
+    columns.sampleRow(source.data(), dst);
+    previous = sy;
+  }
+  while (read < height_) {
+    if (!png_.nextRow(source.data())) return {};
+    ++read;
+  }
+  if (!png_.finish()) return {};
+  return out;
+}
+
 ByteVector LabelImageSource::resize(int32_t width, int32_t height) const {
   if (width < 1 || height < 1) {
     tracelog::line("[DEBUG] 无效的目标尺寸: %d x %d\n", width, height);
@@ -108,21 +162,38 @@ ByteVector LabelImageSource::resize(int32_t width, int32_t height) const {
   const auto targetWidth = static_cast<uint32_t>(width);
   const auto targetHeight = static_cast<uint32_t>(height);
   bmpsource::checkPreparedSize(targetWidth, targetHeight);
+  if (isPng_) {
+    ByteVector out = resizePng(targetWidth, targetHeight);
+    if (out.empty()) return out;
+    tracelog::line("[DEBUG] 成功将BMP图像从%d x %d调整为%d x %d\n", static_cast<int>(width_),
+                   static_cast<int>(height_), width, height);
+    return out;
+  }
   ByteVector out =
       bmpsource::newPreparedImage(targetWidth, targetHeight, bytes_ + bmpfield::kResolution);
 
-  // Only 8-bit rows are sampled by the sampler itself; the others use its columns.
-  const pixelrows::ColumnSampler columns(width_, targetWidth, bitsPerPixel_ == 8);
-  const pixelrows::GrayKernels& kernels = pixelrows::grayKernels();
-  const pixelrows::RowFn kernel = alpha_ ? kernels.bgra : kernels.bgrx;
+  // A row that keeps at least half its pixels is converted whole, in order,
+  // and then sampled as 8-bit gray: streaming loads the prefetcher follows
+  // beat gathering scattered words, and the conversion is per pixel, so the
+  // bytes are the same. Sparser rows gather only the pixels they keep.
   const uint32_t bytesPerPixel = bitsPerPixel_ / 8;
+  const bool wholeRows = bytesPerPixel > 1 && width_ <= 2 * size_t{targetWidth};
+  const pixelrows::ColumnSampler columns(width_, targetWidth, bytesPerPixel == 1 || wholeRows);
+  const pixelrows::GrayKernels& kernels = pixelrows::grayKernels();
+  // Gathered pixels are always B, G, R, X words; whole 24-bit rows are packed.
+  const pixelrows::RowFn kernel = alpha_ ? kernels.bgra : kernels.bgrx;
+  const pixelrows::RowFn rowKernel = bytesPerPixel == 3 ? kernels.bgr : kernel;
   std::optional<ColumnOffsets> offsets;
-  if (bytesPerPixel > 1) offsets.emplace(columns, width_, targetWidth, bytesPerPixel);
+  if (bytesPerPixel > 1 && !wholeRows) offsets.emplace(columns, width_, targetWidth, bytesPerPixel);
+  std::vector<uint8_t> grayRowBuffer(wholeRows ? width_ : 0);
   static const GatherFn gather = chooseGather();
   bmpsource::sampleRows(out, height_, targetWidth, targetHeight, [&](uint32_t sy, uint8_t* dst) {
     const uint8_t* src = rows_ + size_t{sy} * stride_;
     if (bytesPerPixel == 1) {
       columns.sampleRow(src, dst);
+    } else if (wholeRows) {
+      rowKernel(src, grayRowBuffer.data(), width_);
+      columns.sampleRow(grayRowBuffer.data(), dst);
     } else {
       grayRow(src, *offsets, gather, kernel, dst, targetWidth);
     }

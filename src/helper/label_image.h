@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "helper/bmp.h"
+#include "helper/png_gray.h"
 
 class LabelImageSource {
  public:
@@ -16,6 +17,16 @@ class LabelImageSource {
   // its refusal, or its success line. The bytes must outlive this object.
   bool open(const uint8_t* bmp, size_t size);
   bool open(const ByteVector& bmp) { return open(bmp.data(), bmp.size()); }
+
+  // A PNG instead, read as the 8-bit gray BMP pnggray::decode makes of it,
+  // with that BMP's line; its rows are decoded during resize(), which then
+  // keeps one source row, not the whole image (an interlaced PNG, decoded
+  // whole first, keeps the rows the label takes). False, with reason() set
+  // and no line, when its header cannot be read. resize() may then be
+  // called once.
+  bool openPng(const uint8_t* png, size_t size);
+  // Why the PNG could not be read, once open or resize has failed on it.
+  const std::string& reason() const { return png_.reason(); }
 
   // What resizeBMP(convertTo8BitBMP(bmp), width, height) returns, with the
   // same lines (the resize's own re-conversion line included) and the same
@@ -31,4 +42,7 @@ class LabelImageSource {
   uint32_t bitsPerPixel_ = 0;
   uint32_t stride_ = 0;
   bool alpha_ = false;  // 32 bits only: some alpha byte is non-zero
+  mutable pnggray::RowReader png_;
+  bool isPng_ = false;
+  ByteVector resizePng(uint32_t targetWidth, uint32_t targetHeight) const;
 };

@@ -27,6 +27,43 @@ void bgrxPortable(const uint8_t* src, uint8_t* dst, uint32_t width) {
 
 constexpr GrayKernels kPortable{"portable", bgrPortable, bgraPortable, bgrxPortable};
 
+// gray() is floor(s / 1000) for s = 299 R + 587 G + 114 B, except that the
+// fused rounding can fall just below an integer when s is a multiple of
+// 1000. A block's levels are integer arithmetic without branches, which the
+// compiler turns into vector code for the target (NEON on arm64, SSE2 on any
+// x86-64): s < 2^18, so s / 8 times ceil(2^22 / 125) fits 32 bits and the
+// shift divides by 125 exactly. A block holding such a multiple is done
+// again pixel by pixel with gray().
+constexpr uint32_t kBlock = 64;
+
+template <int kBytes, bool kAlpha>
+void grayBlocks(const uint8_t* __restrict src, uint8_t* __restrict dst, uint32_t width) {
+  for (uint32_t x0 = 0; x0 < width; x0 += kBlock) {
+    const uint32_t n = std::min(kBlock, width - x0);
+    const uint8_t* __restrict in = src + size_t{x0} * kBytes;
+    uint8_t* __restrict out = dst + x0;
+    uint32_t multiples = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint8_t* p = in + i * kBytes;
+      const uint32_t sum = 299u * p[2] + 587u * p[1] + 114u * p[0];
+      const uint32_t eighth = sum >> 3;
+      const uint32_t level = (eighth * 33555u) >> 22;
+      multiples |= static_cast<uint32_t>((sum & 7) == 0 && level * 125 == eighth);
+      // Levels are at most 255, so OR-ing 255 makes a transparent pixel white.
+      const uint32_t white = kAlpha && p[3] < 128 ? 255u : 0u;
+      out[i] = static_cast<uint8_t>(level | white);
+    }
+    if (multiples == 0) continue;
+    for (uint32_t i = 0; i < n; ++i) {
+      const uint8_t* p = in + i * kBytes;
+      out[i] = kAlpha && p[3] < 128 ? 255 : gray(p[2], p[1], p[0]);
+    }
+  }
+}
+
+constexpr GrayKernels kBlocks{"blocks", grayBlocks<3, false>, grayBlocks<4, true>,
+                              grayBlocks<4, false>};
+
 #ifdef PIXEL_ROWS_X86
 #define VECTOR_TARGET __attribute__((target("avx2,fma")))
 
@@ -172,8 +209,12 @@ const GrayKernels* vectorKernels() {
 #endif
 }
 
+const GrayKernels& blockKernels() {
+  return kBlocks;
+}
+
 const GrayKernels& grayKernels() {
-  static const GrayKernels& chosen = vectorKernels() ? *vectorKernels() : portableKernels();
+  static const GrayKernels& chosen = vectorKernels() ? *vectorKernels() : blockKernels();
   return chosen;
 }
 

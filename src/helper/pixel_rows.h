@@ -1,7 +1,9 @@
 #pragma once
 // The per-row loops behind convertTo8BitBMP and resizeBMP. Each comes in a
-// portable form and, on x86-64 CPUs with AVX2 and FMA, a vector form chosen
-// once at run time; both forms produce the same bytes.
+// portable form (the oracle), a portable block form that compilers vectorise
+// (the choice on arm64 and older x86-64) and, on x86-64 CPUs with AVX2 and
+// FMA, a hand-written vector form chosen once at run time; all produce the
+// same bytes.
 
 #include <cmath>
 #include <cstdint>
@@ -30,9 +32,11 @@ struct GrayKernels {
 };
 
 const GrayKernels& portableKernels();
+// Integer blocks with an exact fallback; plain C++ that auto-vectorises.
+const GrayKernels& blockKernels();
 // Null unless this is an x86-64 build running on a CPU with AVX2 and FMA.
 const GrayKernels* vectorKernels();
-// The vector kernels where available, else the portable ones.
+// The vector kernels where available, else the block ones.
 const GrayKernels& grayKernels();
 
 // Nearest-neighbour sampling of one row: target column x takes source column

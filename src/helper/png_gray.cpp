@@ -2,6 +2,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csetjmp>
 #include <cstring>
@@ -23,7 +24,6 @@ struct Decoder {
   bool truncated = false;
   bool excess = false;  // pixel data past the declared rows (a warning in libpng)
   std::string message;  // libpng's, or ours
-  ByteVector out;
   std::vector<uint8_t> row;
   uint8_t palette[256][4] = {};
   int paletteSize = 0;
@@ -134,9 +134,11 @@ bool grayRow(Decoder& d, const Format& f, const uint8_t* src, uint32_t count, ui
   return true;
 }
 
-// Everything that may longjmp. `d` and `rs` outlive it; no local here has a
-// destructor.
-bool run(Decoder& d, ReadStruct& rs) {
+// Reads the header and sets up the reader. Everything that may longjmp
+// (here and in the functions below) has `d` and `rs` outliving it and no
+// local with a destructor.
+bool readHeader(Decoder& d, ReadStruct& rs, Format& f, uint32_t& width, uint32_t& height,
+                bool& interlaced) {
   png_structp png = rs.png;
   png_infop info = rs.info;
   if (setjmp(png_jmpbuf(png))) return false;
@@ -146,14 +148,13 @@ bool run(Decoder& d, ReadStruct& rs) {
   png_set_crc_action(png, PNG_CRC_ERROR_QUIT, PNG_CRC_ERROR_QUIT);
   png_read_info(png, info);
 
-  const uint32_t width = png_get_image_width(png, info);
-  const uint32_t height = png_get_image_height(png, info);
+  width = png_get_image_width(png, info);
+  height = png_get_image_height(png, info);
   if (width < 1 || width > kMaxSide || height < 1 || height > kMaxSide) {
     d.message = "the PNG is " + std::to_string(width) + " x " + std::to_string(height) +
                 " pixels; each side must be a whole number from 1 to " + std::to_string(kMaxSide);
     return false;
   }
-  Format f{};
   f.colorType = png_get_color_type(png, info);
   f.depth = png_get_bit_depth(png, info);
   f.channels = png_get_channels(png, info);
@@ -180,35 +181,50 @@ bool run(Decoder& d, ReadStruct& rs) {
     f.key[2] = key->blue;
   }
   if (f.depth < 8) png_set_packing(png);  // a byte a sample, not scaled
-  const int passes = png_get_interlace_type(png, info) == PNG_INTERLACE_ADAM7 ? 7 : 1;
+  interlaced = png_get_interlace_type(png, info) == PNG_INTERLACE_ADAM7;
   png_read_update_info(png, info);
-
-  // Without libpng's deinterlacing each Adam7 pass comes as its own small
-  // image, which is scattered into the plane as it arrives.
-  const uint32_t stride = preparedStride(width);
-  static const uint8_t kResolution[8] = {0x13, 0x0b, 0, 0, 0x13, 0x0b, 0, 0};  // 2835 px/m
-  d.out = bmpsource::newPreparedImage(width, height, kResolution);
-  d.out.resize(kPreparedPixelOffset + size_t{stride} * height);
   d.row.resize(png_get_rowbytes(png, info));
-  uint8_t* plane = d.out.data() + kPreparedPixelOffset;
-  for (int pass = 0; pass < passes; ++pass) {
-    const uint32_t x0 = passes == 1 ? 0 : PNG_PASS_START_COL(pass);
-    const uint32_t y0 = passes == 1 ? 0 : PNG_PASS_START_ROW(pass);
-    const uint32_t dx = passes == 1 ? 1 : 1u << PNG_PASS_COL_SHIFT(pass);
-    const uint32_t dy = passes == 1 ? 1 : 1u << PNG_PASS_ROW_SHIFT(pass);
-    const uint32_t cols = passes == 1 ? width : PNG_PASS_COLS(width, pass);
-    const uint32_t rows = passes == 1 ? height : PNG_PASS_ROWS(height, pass);
+  return true;
+}
+
+// One row of a non-interlaced image, as gray levels.
+bool readRow(Decoder& d, ReadStruct& rs, const Format& f, uint32_t width, uint8_t* gray) {
+  if (setjmp(png_jmpbuf(rs.png))) return false;
+  png_read_row(rs.png, d.row.data(), nullptr);
+  return grayRow(d, f, d.row.data(), width, gray, 1);
+}
+
+constexpr uint32_t kNoSlot = UINT32_MAX;
+
+// Every pass of an interlaced image into a top-down plane of the rows that
+// `slot` gives a place (slot[y] is row y's index in the plane). Without
+// libpng's deinterlacing each Adam7 pass comes as its own small image, which
+// is scattered into the plane as it arrives; the rows of no slot are
+// converted into `scratch` all the same, so that every pixel is checked.
+bool readPasses(Decoder& d, ReadStruct& rs, const Format& f, uint32_t width, uint32_t height,
+                const uint32_t* slot, uint8_t* plane, uint8_t* scratch) {
+  if (setjmp(png_jmpbuf(rs.png))) return false;
+  for (int pass = 0; pass < 7; ++pass) {
+    const uint32_t cols = PNG_PASS_COLS(width, pass);
+    const uint32_t rows = PNG_PASS_ROWS(height, pass);
     if (cols == 0 || rows == 0) continue;  // libpng skips empty passes too
+    const uint32_t dx = 1u << PNG_PASS_COL_SHIFT(pass), dy = 1u << PNG_PASS_ROW_SHIFT(pass);
     for (uint32_t i = 0; i < rows; ++i) {
-      png_read_row(png, d.row.data(), nullptr);
-      const uint32_t y = y0 + i * dy;
-      uint8_t* dst = plane + size_t{height - 1 - y} * stride + x0;
+      png_read_row(rs.png, d.row.data(), nullptr);
+      const uint32_t y = PNG_PASS_START_ROW(pass) + i * dy;
+      uint8_t* row = slot[y] != kNoSlot ? plane + size_t{slot[y]} * width : scratch;
+      uint8_t* dst = row + PNG_PASS_START_COL(pass);
       if (!grayRow(d, f, d.row.data(), cols, dst, dx)) return false;
     }
   }
-  // The rest of the file: more pixel data than the rows took, damaged or
-  // missing chunks after it.
-  png_read_end(png, nullptr);
+  return true;
+}
+
+// The rest of the file: more pixel data than the rows took, damaged or
+// missing chunks after it.
+bool readEnd(Decoder& d, ReadStruct& rs) {
+  if (setjmp(png_jmpbuf(rs.png))) return false;
+  png_read_end(rs.png, nullptr);
   if (d.excess) d.message = "Too much image data";
   return !d.excess;
 }
@@ -237,22 +253,112 @@ std::string explain(const Decoder& d) {
 
 }  // namespace
 
-ByteVector decode(const uint8_t* png, size_t size, std::string& reason) {
-  Decoder d(png, size);
-  if (!isPng(png, size)) {
-    reason = "unreadable image: not a PNG file";
-    return {};
-  }
+struct RowReader::State {
+  State(const uint8_t* png, size_t size) : d(png, size) {}
+  Decoder d;
   ReadStruct rs;
-  rs.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &d, onError, onWarning);
+  Format f{};
+  bool interlaced = false;
+  // Interlaced images only: the wanted rows, top-down, and each row's place.
+  std::vector<uint8_t> plane;
+  std::vector<uint32_t> slot;
+  uint32_t next = 0;  // rows handed out so far
+};
+
+RowReader::RowReader() = default;
+RowReader::~RowReader() = default;
+RowReader::RowReader(RowReader&&) noexcept = default;
+RowReader& RowReader::operator=(RowReader&&) noexcept = default;
+
+bool RowReader::fail() {
+  reason_ = "unreadable image: " + explain(state_->d);
+  state_.reset();
+  return false;
+}
+
+bool RowReader::open(const uint8_t* png, size_t size) {
+  reason_.clear();
+  if (!isPng(png, size)) {
+    reason_ = "unreadable image: not a PNG file";
+    return false;
+  }
+  state_ = std::make_unique<State>(png, size);
+  ReadStruct& rs = state_->rs;
+  rs.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state_->d, onError, onWarning);
   if (rs.png != nullptr) rs.info = png_create_info_struct(rs.png);
   if (rs.png == nullptr || rs.info == nullptr) {
-    reason = "unreadable image: no memory to decode the PNG";
+    state_.reset();
+    reason_ = "unreadable image: no memory to decode the PNG";
+    return false;
+  }
+  if (!readHeader(state_->d, rs, state_->f, width_, height_, state_->interlaced)) return fail();
+  return true;
+}
+
+bool RowReader::nextRow(uint8_t* gray) {
+  if (!state_ || state_->next >= height_) return false;
+  State& st = *state_;
+  if (st.interlaced) {
+    if (st.next == 0) {
+      if (st.slot.empty()) wantRows(std::vector<bool>(height_, true));
+      const uint32_t kept =
+          height_ - static_cast<uint32_t>(std::count(st.slot.begin(), st.slot.end(), kNoSlot));
+      st.plane.resize(size_t{width_} * kept);
+      std::vector<uint8_t> scratch(width_);
+      if (!readPasses(st.d, st.rs, st.f, width_, height_, st.slot.data(), st.plane.data(),
+                      scratch.data())) {
+        return fail();
+      }
+    }
+    const uint32_t at = st.slot[st.next];
+    if (at != kNoSlot) std::memcpy(gray, st.plane.data() + size_t{at} * width_, width_);
+  } else if (!readRow(st.d, st.rs, st.f, width_, gray)) {
+    return fail();
+  }
+  ++st.next;
+  return true;
+}
+
+void RowReader::wantRows(const std::vector<bool>& wanted) {
+  if (!state_ || !state_->interlaced || state_->next != 0) return;
+  State& st = *state_;
+  st.slot.assign(height_, kNoSlot);
+  uint32_t kept = 0;
+  for (uint32_t y = 0; y < height_ && y < wanted.size(); ++y) {
+    if (wanted[y]) st.slot[y] = kept++;
+  }
+}
+
+bool RowReader::finish() {
+  if (!state_ || state_->next != height_) return false;
+  const bool ok = readEnd(state_->d, state_->rs);
+  if (!ok) return fail();
+  state_.reset();
+  return true;
+}
+
+ByteVector decode(const uint8_t* png, size_t size, std::string& reason) {
+  RowReader reader;
+  if (!reader.open(png, size)) {
+    reason = reader.reason();
     return {};
   }
-  if (run(d, rs)) return std::move(d.out);
-  reason = "unreadable image: " + explain(d);
-  return {};
+  const uint32_t width = reader.width(), height = reader.height();
+  const uint32_t stride = preparedStride(width);
+  ByteVector out = bmpsource::newPreparedImage(width, height, kResolution);
+  out.resize(kPreparedPixelOffset + size_t{stride} * height);
+  uint8_t* plane = out.data() + kPreparedPixelOffset;
+  for (uint32_t y = 0; y < height; ++y) {
+    if (!reader.nextRow(plane + size_t{height - 1 - y} * stride)) {
+      reason = reader.reason();
+      return {};
+    }
+  }
+  if (!reader.finish()) {
+    reason = reader.reason();
+    return {};
+  }
+  return out;
 }
 
 }  // namespace pnggray

@@ -7,13 +7,17 @@
 // 24-bit BMP made.
 //
 // Memory is bounded before anything is inflated: the header's size is checked
-// first, then rows are inflated one at a time into one 8-bit gray plane (about
-// 100 MB at 10000 x 10000), and pixel data that goes on inflating past the
-// rows its header declares is refused as soon as it does.
+// first, then rows are inflated one at a time and handed out as gray rows
+// (an interlaced image, whose rows come in seven passes, is first gathered
+// into one 8-bit plane of the rows the caller wants: up to about 100 MB at
+// 10000 x 10000), and pixel data that goes on inflating past the rows its
+// header declares is refused as soon as it does.
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "helper/bmp.h"
 
@@ -29,6 +33,45 @@ inline bool isPng(const uint8_t* bytes, size_t size) {
   }
   return true;
 }
+
+// The resolution a decoded PNG is given: 2835 pixels a metre (72 dpi).
+inline constexpr uint8_t kResolution[8] = {0x13, 0x0b, 0, 0, 0x13, 0x0b, 0, 0};
+
+// A PNG's gray rows, top row first, decoded as they are asked for. Plain
+// C++: one thread at a time; reads nothing but the bytes given to open(),
+// which must outlive it. After any false answer the reader is spent and
+// reason() says why, as a sentence that starts "unreadable image: ".
+class RowReader {
+ public:
+  RowReader();
+  ~RowReader();
+  RowReader(RowReader&&) noexcept;
+  RowReader& operator=(RowReader&&) noexcept;
+
+  // The signature and every chunk up to the pixel data; the size is checked.
+  bool open(const uint8_t* png, size_t size);
+  uint32_t width() const { return width_; }
+  uint32_t height() const { return height_; }
+  // Before the first row: only rows y with wanted[y] will be looked at, so
+  // an interlaced image, which is gathered whole first, keeps only those;
+  // the others' gray levels are then left unwritten. Every row is still
+  // decoded and checked.
+  void wantRows(const std::vector<bool>& wanted);
+  // The next row's width() gray levels.
+  bool nextRow(uint8_t* gray);
+  // After the last row: the rest of the file, which must hold no more pixel
+  // data and no damaged chunk.
+  bool finish();
+  const std::string& reason() const { return reason_; }
+
+ private:
+  struct State;
+  bool fail();
+  std::unique_ptr<State> state_;
+  uint32_t width_ = 0;
+  uint32_t height_ = 0;
+  std::string reason_;
+};
 
 // The PNG as an 8-bit bottom-up BMP with the gray ramp; empty, with `reason`
 // set to a sentence that starts "unreadable image: ", when it cannot be read.

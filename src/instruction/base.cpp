@@ -45,7 +45,16 @@ void BaseInstruction::prepareImage(ImageView image) {
   tracelog::line("[DEBUG] BaseInstruction: 开始准备准备8bit\n");
   try {
     LabelImageSource source;
-    if (!source.open(image.data, image.size)) {
+    // Why a PNG could not be read, when its header or any later row fails.
+    auto unreadablePng = [&] {
+      if (!image.png || source.reason().empty()) return;
+      if (image.reason != nullptr) *image.reason = source.reason();
+      imageFailure_ = PrintOutcome::Result::kUnreadableImage;
+    };
+    const bool opened =
+        image.png ? source.openPng(image.data, image.size) : source.open(image.data, image.size);
+    if (!opened) {
+      unreadablePng();
       tracelog::line("[DEBUG] BaseInstruction: BMP转换8bit失败，返回空数据\n");
       return;
     }
@@ -60,6 +69,7 @@ void BaseInstruction::prepareImage(ImageView image) {
       resized = source.resize(static_cast<int32_t>(width), static_cast<int32_t>(height));
     }
     if (resized.empty()) {
+      unreadablePng();
       tracelog::line("[DEBUG] BaseInstruction: BMP调整尺寸失败，返回空数据\n");
       return;
     }

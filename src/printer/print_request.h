@@ -11,6 +11,10 @@
 struct ImageView {
   const uint8_t* data = nullptr;
   size_t size = 0;
+  // A PNG (the `image` option), decoded as it is prepared; why it could not
+  // be read goes to *reason.
+  bool png = false;
+  std::string* reason = nullptr;
 };
 
 // For a request that runs away from the thread that owns its image (the

@@ -68,7 +68,8 @@ TEST(GrayKernels, EveryColourMatchesTheFormula) {
     std::copy_n(pixel, 3, &bgr[3 * size_t{c}]);
     std::copy_n(pixel, 4, &bgra[4 * size_t{c}]);
   }
-  std::vector<const pixelrows::GrayKernels*> kernels{&pixelrows::portableKernels()};
+  std::vector<const pixelrows::GrayKernels*> kernels{&pixelrows::portableKernels(),
+                                                     &pixelrows::blockKernels()};
   if (pixelrows::vectorKernels() != nullptr) kernels.push_back(pixelrows::vectorKernels());
   const uint32_t n = kColours - 1;  // the row ends in the vector loop's scalar tail
   for (const pixelrows::GrayKernels* k : kernels) {

@@ -1,9 +1,11 @@
 // The one-pass label image against the two passes it replaces: for random
 // and broken inputs and random target sizes, the same bytes, the same log
 // lines in the same order and the same exception as convertTo8BitBMP then
-// resizeBMP.
+// resizeBMP. A PNG streamed row by row into the label against the label
+// made from its whole decoded gray image.
 
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include <cstdint>
 #include <random>
@@ -15,6 +17,7 @@
 #include "allocation_watch.h"
 #include "bmp_builder.h"
 #include "helper/label_image.h"
+#include "helper/png_gray.h"
 #include "instruction/zpl.h"
 #include "outcome.h"
 
@@ -184,6 +187,108 @@ TEST(LabelImage, AllocatesNothingLargerThanTheLabel) {
     });
     EXPECT_EQ(prepared.size(), 1078u + 400 * 240) << bits;
     EXPECT_LE(largest, prepared.size()) << bits << "-bit source";
+  }
+}
+
+// A PNG of random samples as libpng writes it; palettes are full, so every
+// index is valid, and get random transparency.
+ByteVector randomPng(uint32_t w, uint32_t h, int colorType, int depth, bool interlaced,
+                     std::mt19937& rng) {
+  ByteVector out;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_set_write_fn(
+      png, &out,
+      [](png_structp p, png_bytep data, png_size_t n) {
+        auto* bytes = static_cast<ByteVector*>(png_get_io_ptr(p));
+        bytes->insert(bytes->end(), data, data + n);
+      },
+      nullptr);
+  png_set_IHDR(png, info, w, h, depth, colorType,
+               interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  std::vector<png_color> palette(colorType == PNG_COLOR_TYPE_PALETTE ? 1u << depth : 0);
+  std::vector<png_byte> alphas(palette.size());
+  for (size_t i = 0; i < palette.size(); ++i) {
+    palette[i] = {png_byte(rng()), png_byte(rng()), png_byte(rng())};
+    alphas[i] = png_byte(rng() % 3 ? 255 : rng());
+  }
+  if (!palette.empty()) {
+    png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
+    png_set_tRNS(png, info, alphas.data(), static_cast<int>(alphas.size()), nullptr);
+  }
+  const int channels[] = {1, 0, 3, 1, 2, 0, 4};
+  const size_t rowBytes = (size_t{w} * channels[colorType] * depth + 7) / 8;
+  std::vector<png_byte> pixels(rowBytes * h);
+  for (png_byte& b : pixels) b = png_byte(rng() % 4 ? rng() : 0xFF);
+  std::vector<png_bytep> rows(h);
+  for (uint32_t y = 0; y < h; ++y) rows[y] = pixels.data() + y * rowBytes;
+  png_set_rows(png, info, rows.data());
+  png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return out;
+}
+
+Outcome streamed(const ByteVector& png, int32_t w, int32_t h, std::string& reason) {
+  return outcomeOf([&] {
+    LabelImageSource source;
+    ByteVector label = source.openPng(png.data(), png.size()) ? source.resize(w, h) : ByteVector{};
+    reason = source.reason();
+    return label;
+  });
+}
+
+// Every colour type and depth, plain and interlaced, to labels that shrink,
+// keep, enlarge and distort it; then cut short, refused with decode()'s reason.
+TEST(LabelImage, StreamedPngMatchesItsWholeGrayImage) {
+  std::mt19937 rng(23);
+  const std::pair<int, int> kinds[] = {{0, 1}, {0, 2},  {0, 4},  {0, 8}, {0, 16},
+                                       {2, 8}, {2, 16}, {3, 1},  {3, 2}, {3, 4},
+                                       {3, 8}, {4, 8},  {4, 16}, {6, 8}, {6, 16}};
+  for (int i = 0; i < 120; ++i) {
+    const auto [colorType, depth] = kinds[i % 15];
+    const uint32_t w = 1 + rng() % 90, h = 1 + rng() % 70;
+    const ByteVector png = randomPng(w, h, colorType, depth, i / 15 % 2, rng);
+    std::string reason;
+    const ByteVector gray = pnggray::decode(png.data(), png.size(), reason);
+    ASSERT_FALSE(gray.empty()) << reason;
+    const int32_t targets[][2] = {{int32_t(w), int32_t(h)},
+                                  {1 + int32_t(rng() % w), 1 + int32_t(rng() % h)},
+                                  {int32_t(w * 3 + rng() % 5), int32_t(h * 2 + rng() % 5)},
+                                  {int32_t(w + rng() % 40), 1 + int32_t(rng() % h)},
+                                  {0, 5}};
+    for (const auto& [tw, th] : targets) {
+      const Outcome whole = onePass(gray, tw, th);
+      std::string why;
+      const Outcome got = streamed(png, tw, th, why);
+      ASSERT_TRUE(got == whole) << colorType << "/" << depth << " " << w << "x" << h << " -> " << tw
+                                << "x" << th << ": " << why;
+    }
+    ByteVector cut(png.begin(), png.begin() + 8 + rng() % (png.size() - 8));
+    const ByteVector none = pnggray::decode(cut.data(), cut.size(), reason);
+    std::string why;
+    const Outcome got = streamed(cut, 50, 30, why);
+    EXPECT_TRUE(none.empty() && got.bytes.empty());
+    EXPECT_EQ(why, reason) << colorType << "/" << depth << " cut to " << cut.size();
+  }
+}
+
+// Only the rows the label takes are held: for a 600 x 400 PNG on a 60 x 40
+// label nothing near the 240,000-byte gray image is allocated, interlaced
+// (the 40 wanted rows gathered) or not (one row).
+TEST(LabelImage, StreamedPngKeepsOnlyTheRowsTheLabelTakes) {
+  std::mt19937 rng(5);
+  for (bool interlaced : {false, true}) {
+    const ByteVector png = randomPng(600, 400, PNG_COLOR_TYPE_RGBA, 8, interlaced, rng);
+    ByteVector label;
+    const size_t largest = testalloc::largestDuring([&] {
+      logOf([&] {
+        LabelImageSource source;
+        if (source.openPng(png.data(), png.size())) label = source.resize(60, 40);
+      });
+    });
+    EXPECT_EQ(label.size(), 1078u + 60 * 40) << interlaced;
+    EXPECT_LE(largest, 40u * 600) << (interlaced ? "interlaced" : "plain");
   }
 }
 
