@@ -49,15 +49,20 @@ class CupsOptions {
 
 // One connection for the whole print, and what the scheduler said about the
 // queue: a second question costs no second connection, and a scheduler that
-// did not answer the first is not asked again.
+// did not answer the first is not asked again. The connection is the
+// request's kept one, or (the print path) one of its own for this call.
 struct BaseInstruction::Scheduler {
-  explicit Scheduler(const std::string& device) : queue(cups, device) {}
-  CupsConnection cups;
+  Scheduler(CupsConnection* kept, const std::string& device)
+      : owned(kept == nullptr ? std::make_unique<CupsConnection>() : nullptr),
+        cups(kept != nullptr ? *kept : *owned),
+        queue(cups, device) {}
+  std::unique_ptr<CupsConnection> owned;
+  CupsConnection& cups;
   QueueDests queue;
 };
 
 BaseInstruction::Scheduler& BaseInstruction::scheduler() {
-  if (!scheduler_) scheduler_ = std::make_unique<Scheduler>(params.device);
+  if (!scheduler_) scheduler_ = std::make_unique<Scheduler>(params.connection, params.device);
   return *scheduler_;
 }
 

@@ -5,10 +5,13 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <unordered_map>
 #include <memory>
 #include <utility>
 
 #include "printer/cups_connection.h"
+#include "printer/cups_dests.h"
+#include "printer/queue_resolution.h"
 
 namespace cupsstate {
 namespace {
@@ -129,12 +132,15 @@ const Field<JobInfo> kJobFields[] = {
     {"time-at-completed", [](JobInfo& j, ipp_attribute_t* a) { j.completedAt = integer(a); }},
 };
 
+// The fields' attributes and `extra` more (null: none).
 template <typename Record, size_t N>
-void requestFields(ipp_t* request, const Field<Record> (&fields)[N]) {
-  const char* names[N];
+void requestFields(ipp_t* request, const Field<Record> (&fields)[N],
+                   const char* extra = nullptr) {
+  const char* names[N + 1];
   for (size_t i = 0; i < N; ++i) names[i] = fields[i].name;
-  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", N, nullptr,
-                names);
+  names[N] = extra;
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                extra != nullptr ? N + 1 : N, nullptr, names);
 }
 
 // One record per run of attributes in `group`; the scheduler separates the
@@ -226,15 +232,18 @@ Result guarded(Fn&& fn) noexcept {
 
 }  // namespace
 
-// CUPS-Get-Printers for the fields of PrinterInfo only, then the default
-// destination's name. A scheduler without queues answers not-found, which is
-// an empty list here.
+// CUPS-Get-Printers for the fields of PrinterInfo and the resolution only,
+// then the default destination's name: two exchanges for any number of
+// queues. A scheduler without queues answers not-found, which is an empty
+// list here.
 PrinterList listPrinters(http_t* http) noexcept {
   if (http == nullptr) return noConnection<PrinterList>();
   return guarded<PrinterList>([&] {
     PrinterList list;
     ipp_t* request = ippNewRequest(IPP_OP_CUPS_GET_PRINTERS);
-    requestFields(request, kPrinterFields);
+    // The one scheduler attribute queueResolution reads (QueueDests turns
+    // the other attributes it asks for into options that walk never reads).
+    requestFields(request, kPrinterFields, "printer-resolution-default");
     Answer answer = ask(http, request);
     list.ok = answer.response != nullptr || refusedWith(answer, IPP_STATUS_ERROR_NOT_FOUND);
     if (answer.response == nullptr) {
@@ -243,6 +252,15 @@ PrinterList listPrinters(http_t* http) noexcept {
     }
     for (PrinterInfo& printer : records(answer.response.get(), IPP_TAG_PRINTER, kPrinterFields)) {
       if (!printer.name.empty()) list.printers.push_back(std::move(printer));
+    }
+    std::unordered_map<std::string, std::optional<int32_t>> resolutions;
+    for (const auto& queue : QueueDests::listed(answer.response.get())) {
+      const std::string name = queue->queue()->name;
+      resolutions.emplace(name, queueResolution(*queue, name, /*log=*/false));
+    }
+    for (const PrinterInfo& printer : list.printers) {
+      const auto found = resolutions.find(printer.name);
+      list.resolutions.push_back(found != resolutions.end() ? found->second : std::nullopt);
     }
     markDefault(list.printers, http);
     return list;
