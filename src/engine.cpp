@@ -56,7 +56,6 @@ struct Message {
   std::shared_ptr<Step> step;
 };
 
-
 // After close, the engine thread never reaches the environment again and
 // the queued jobs are dropped; nothing waits for the running one.
 void close(Shared& shared) {

@@ -138,8 +138,8 @@ const char* optionValue(ipp_attribute_t* attr, char* buffer, size_t size) {
 // The scheduler's attributes as the options cupsGetDests gives a destination.
 // One printer's run of attributes, from `attr` (the response's current one)
 // to the first that is not a printer attribute, which is returned in `end`.
-int serverOptions(ipp_t* response, ipp_attribute_t* attr, const char** printerName,
-                  int* resolution, cups_option_t** options, ipp_attribute_t** end) {
+int serverOptions(ipp_t* response, ipp_attribute_t* attr, const char** printerName, int* resolution,
+                  cups_option_t** options, ipp_attribute_t** end) {
   int count = 0;
   *options = nullptr;
   char value[2048];
@@ -266,17 +266,15 @@ QueueDests::QueueDests(CupsConnection& cups, const std::string& name) {
   if (response == nullptr) return;
   // Only the scheduler's own word makes a queue missing.
   if (ippGetStatusCode(response.get()) == IPP_STATUS_ERROR_NOT_FOUND) answer_ = Answer::kNotFound;
-  build(response.get(), ippFirstAttribute(response.get()),
-        [this](const char* printerName) {
-          for (const std::string& file : lpoptionsFiles()) {
-            readLpoptions(file, printerName, &lpoptionsCount_, &lpoptions_);
-          }
-        });
+  build(response.get(), ippFirstAttribute(response.get()), [this](const char* printerName) {
+    for (const std::string& file : lpoptionsFiles()) {
+      readLpoptions(file, printerName, &lpoptionsCount_, &lpoptions_);
+    }
+  });
 }
 
 template <typename Lpoptions>
-ipp_attribute_t* QueueDests::build(ipp_t* response, ipp_attribute_t* first,
-                                   Lpoptions&& lpoptions) {
+ipp_attribute_t* QueueDests::build(ipp_t* response, ipp_attribute_t* first, Lpoptions&& lpoptions) {
   const char* printerName = nullptr;
   cups_option_t* options = nullptr;
   ipp_attribute_t* end = nullptr;

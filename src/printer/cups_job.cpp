@@ -52,8 +52,8 @@ struct Target {
     if (supported != nullptr) {
       std::snprintf(uri, sizeof uri, "%s", supported);
     } else {
-      httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost",
-                       ippPort(), "/printers/%s", dest->name);
+      httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
+                       "/printers/%s", dest->name);
     }
     char scheme[32], user[256], host[256];
     int port = 0;
@@ -64,9 +64,17 @@ struct Target {
   }
 };
 
-// The job attributes of cupsCreateDestJob's request, for Create-Job and Print-Job.
+// The job attributes of cupsCreateDestJob's request, for Create-Job, and
+// with the document's name and format (Send-Document's) for Print-Job. The
+// groups go out in order: a scheduler refuses an operation attribute after
+// the job attributes.
+struct Document {
+  const char* name;
+  const char* format;
+};
 ipp_t* jobRequest(ipp_op_t operation, int version, const Target& target, const char* title,
-                  int optionCount, cups_option_t* options, const char* uuid) {
+                  int optionCount, cups_option_t* options, const char* uuid,
+                  const Document* document = nullptr) {
   ipp_t* request = ippNewRequest(operation);
   ippSetVersion(request, version / 10, version % 10);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, target.uri);
@@ -75,7 +83,16 @@ ipp_t* jobRequest(ipp_op_t operation, int version, const Target& target, const c
   if (title != nullptr) {
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title);
   }
+  if (document != nullptr) {
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "document-name", nullptr,
+                 document->name);
+  }
   cupsEncodeOptions2(request, optionCount, options, IPP_TAG_OPERATION);
+  if (document != nullptr &&
+      ippFindAttribute(request, "document-format", IPP_TAG_ZERO) == nullptr) {
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
+                 document->format);
+  }
   cupsEncodeOptions2(request, optionCount, options, IPP_TAG_JOB);
   cupsEncodeOptions2(request, optionCount, options, IPP_TAG_SUBSCRIPTION);
   if (uuid != nullptr) ippAddString(request, IPP_TAG_JOB, IPP_TAG_URI, "job-uuid", nullptr, uuid);
@@ -115,13 +132,15 @@ bool readWhole(const char* file, std::string& out) {
   while ((bytes = cupsFileRead(fp, buffer, sizeof buffer)) > 0) {
     out.append(buffer, static_cast<size_t>(bytes));
   }
+  const bool whole = cupsFileEOF(fp) != 0;  // cupsFileRead gives -1 at the end too
   cupsFileClose(fp);
-  return bytes == 0;
+  return whole;
 }
 
 // How a Print-Job ended: kRetry when the scheduler created nothing and the
 // two-step path may ask again (it wanted a password libcups now has, or
-// encryption, or it does not take Print-Job 2.0).
+// encryption, or it does not take Print-Job 2.0 or a request without
+// "Expect").
 enum class PrintJob { kAccepted, kFailed, kRetry };
 
 // Print-Job with the document in the same message, sent without
@@ -129,12 +148,14 @@ enum class PrintJob { kAccepted, kFailed, kRetry };
 // Send-Document take three (libcups waits for the interim answer before each
 // request body). Once the whole request is sent it is never sent again: an
 // exchange that ends without an answer may have made the job.
-PrintJob printJob(CupsConnection& cups, const Target& target, const char* title,
-                  int optionCount, cups_option_t* options, const char* uuid, const char* format,
-                  const char* docname, const std::string& document, int& jobId,
-                  bool& unanswered) {
+PrintJob printJob(CupsConnection& cups, const Target& target, const char* title, int optionCount,
+                  cups_option_t* options, const char* uuid, const char* format, const char* docname,
+                  const std::string& document, int& jobId, bool& unanswered) {
   unanswered = true;
   http_t* http = cups.http();
+  // The end of the last answer, as cupsSendRequest reads it first.
+  const http_state_t last = httpGetState(http);
+  if (last == HTTP_STATE_POST_SEND || last == HTTP_STATE_GET_SEND) httpFlush(http);
   const char* auth = httpGetAuthString(http);
   const char* connection = httpGetField(http, HTTP_FIELD_CONNECTION);
   // libcups's own path for what it keeps private: a Digest nonce to update,
@@ -144,13 +165,9 @@ PrintJob printJob(CupsConnection& cups, const Target& target, const char* title,
       (connection != nullptr && strcasecmp(connection, "close") == 0)) {
     return PrintJob::kRetry;
   }
+  const Document about{docname, format};
   ipp_t* request =
-      jobRequest(IPP_OP_PRINT_JOB, 20, target, title, optionCount, options, uuid);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "document-name", nullptr, docname);
-  if (ippFindAttribute(request, "document-format", IPP_TAG_ZERO) == nullptr) {
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
-                 format);
-  }
+      jobRequest(IPP_OP_PRINT_JOB, 20, target, title, optionCount, options, uuid, &about);
   char date[256];
   httpClearFields(http);
   httpSetField(http, HTTP_FIELD_CONTENT_TYPE, "application/ipp");
@@ -173,7 +190,8 @@ PrintJob printJob(CupsConnection& cups, const Target& target, const char* title,
   const http_status_t status = httpGetStatus(http);
   unanswered = CupsConnection::unanswered(http, response.get());
   if (response == nullptr && !cups.timedOut() && !cups.authRefused() &&
-      (status == HTTP_STATUS_UNAUTHORIZED || status == HTTP_STATUS_UPGRADE_REQUIRED)) {
+      (status == HTTP_STATUS_UNAUTHORIZED || status == HTTP_STATUS_UPGRADE_REQUIRED ||
+       status == HTTP_STATUS_BAD_REQUEST || status == HTTP_STATUS_NOT_IMPLEMENTED)) {
     return PrintJob::kRetry;
   }
   const ipp_status_t answer = cupsLastError();
@@ -235,9 +253,10 @@ JobSubmission submitFile(CupsConnection& cups, const QueueDests& queue, const ch
     if (sent == PrintJob::kFailed) {
       if (cups.timedOut()) return timedOut();
       // Nothing updates libcups's last error when no answer comes.
-      JobSubmission refused = cupsLastError() != IPP_STATUS_OK
-                                  ? lastError()
-                                  : failure(IPP_STATUS_ERROR_INTERNAL, std::strerror(httpError(http)));
+      JobSubmission refused =
+          cupsLastError() != IPP_STATUS_OK
+              ? lastError()
+              : failure(IPP_STATUS_ERROR_INTERNAL, std::strerror(httpError(http)));
       refused.noAnswer = unanswered && !cups.authRefused();
       return refused;
     }

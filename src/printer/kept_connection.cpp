@@ -11,16 +11,17 @@
 namespace {
 
 // Ready for the next request: connected, not spent by a timeout, the last
-// exchange finished and not followed by "Connection: close", and nothing
+// answer read to its end and not followed by "Connection: close", and nothing
 // waiting to be read. A scheduler that closed the connection (a restart, its
 // idle timeout) has left an end of file, and anything else unasked for (a
 // TLS alert) means the same.
 bool reusable(const CupsConnection& cups) {
   http_t* http = cups.http();
-  if (http == nullptr || cups.timedOut() || httpGetState(http) != HTTP_STATE_WAITING ||
-      httpError(http) != 0) {
-    return false;
-  }
+  if (http == nullptr || cups.timedOut() || httpError(http) != 0) return false;
+  // The end of the last answer, as cupsSendRequest reads it first.
+  const http_state_t last = httpGetState(http);
+  if (last == HTTP_STATE_POST_SEND || last == HTTP_STATE_GET_SEND) httpFlush(http);
+  if (httpGetState(http) != HTTP_STATE_WAITING || httpGetFd(http) < 0) return false;
   const char* connection = httpGetField(http, HTTP_FIELD_CONNECTION);
   if (connection != nullptr && strcasecmp(connection, "close") == 0) return false;
   char byte = 0;

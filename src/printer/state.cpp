@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <unordered_map>
 #include <memory>
+#include <unordered_map>
 #include <utility>
 
 #include "printer/cups_connection.h"
@@ -134,8 +134,7 @@ const Field<JobInfo> kJobFields[] = {
 
 // The fields' attributes and `extra` more (null: none).
 template <typename Record, size_t N>
-void requestFields(ipp_t* request, const Field<Record> (&fields)[N],
-                   const char* extra = nullptr) {
+void requestFields(ipp_t* request, const Field<Record> (&fields)[N], const char* extra = nullptr) {
   const char* names[N + 1];
   for (size_t i = 0; i < N; ++i) names[i] = fields[i].name;
   names[N] = extra;
