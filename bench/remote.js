@@ -13,7 +13,7 @@ const path = require('path');
 const { spawn } = require('child_process');
 const { PrivateCups } = require('../lib/private-cups');
 const { runInChild, ROOT } = require('../test/support/child');
-const { startRelay } = require('./lib/relay');
+const { startRelay } = require('../test/support/relay');
 
 const ROUNDS = 15;
 const LABEL = path.join(ROOT, 'test/support/numbered-label.js');

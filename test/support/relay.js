@@ -2,11 +2,14 @@
 // A TCP forwarder on 127.0.0.1 that holds each chunk for `delayMs` before
 // passing it on, in both directions: a remote print server's round trip
 // (2 x delayMs) in front of a local scheduler. Chunks keep their order.
+// `accepted` counts the connections clients have made through it.
 const net = require('net');
 
 function startRelay(targetPort, delayMs) {
   const sockets = new Set();
+  const relay = { port: 0, accepted: 0 };
   const server = net.createServer((client) => {
+    relay.accepted++;
     const upstream = net.connect(targetPort, '127.0.0.1');
     for (const s of [client, upstream]) {
       sockets.add(s);
@@ -23,15 +26,14 @@ function startRelay(targetPort, delayMs) {
   });
   return new Promise((resolve, reject) => {
     server.once('error', reject);
-    server.listen(0, '127.0.0.1', () =>
-      resolve({
-        port: server.address().port,
-        close() {
-          for (const s of sockets) s.destroy();
-          server.close();
-        },
-      }),
-    );
+    server.listen(0, '127.0.0.1', () => {
+      relay.port = server.address().port;
+      relay.close = () => {
+        for (const s of sockets) s.destroy();
+        server.close();
+      };
+      resolve(relay);
+    });
   });
 }
 
