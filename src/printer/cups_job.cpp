@@ -251,12 +251,13 @@ JobSubmission submitFile(CupsConnection& cups, const QueueDests& queue, const ch
       return accepted;
     }
     if (sent == PrintJob::kFailed) {
-      if (cups.timedOut()) return timedOut();
-      // Nothing updates libcups's last error when no answer comes.
+      // Nothing updates libcups's last error when no answer comes, or when
+      // the upload stops (it would still hold the lookup's success).
       JobSubmission refused =
           cupsLastError() != IPP_STATUS_OK
               ? lastError()
               : failure(IPP_STATUS_ERROR_INTERNAL, std::strerror(httpError(http)));
+      if (cups.timedOut()) return timedOut(refused);
       refused.noAnswer = unanswered && !cups.authRefused();
       return refused;
     }

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -20,6 +21,8 @@ struct IppDelete {
   void operator()(ipp_t* ipp) const { ippDelete(ipp); }
 };
 using Ipp = std::unique_ptr<ipp_t, IppDelete>;
+
+std::string text(ipp_attribute_t* attr);
 
 // The answer to one request. `refused` marks an error status that the
 // scheduler itself sent; a failed exchange has none, so a lost connection can
@@ -42,6 +45,69 @@ Answer ask(http_t* http, ipp_t* request) {
   if (status < IPP_STATUS_REDIRECTION_OTHER_SITE) return answer;
   answer.refused = true;
   answer.failure.status = status;
+  answer.response.reset();
+  return answer;
+}
+
+// ask() for a long answer (every queue): the response is read in pieces of
+// 32 KiB and decoded from memory. libcups would decode it from the
+// connection, reading each field of each attribute with a call of its own,
+// with a wait for the socket before each one on a connection with a timeout.
+// Anything but an HTTP OK goes the way of ask(), which retries with a
+// password or encryption; the request is then sent again, as libcups would.
+Answer askWhole(http_t* http, ipp_t* request) {
+  const size_t length = ippLength(request);
+  http_status_t status = cupsSendRequest(http, request, "/", length);
+  // The answer's headers, as cupsGetResponse reads them.
+  if (status == HTTP_STATUS_CONTINUE || status == HTTP_STATUS_OK) {
+    do {
+      status = httpUpdate(http);
+    } while (status == HTTP_STATUS_CONTINUE);
+  }
+  if (status != HTTP_STATUS_OK) {
+    if (status == HTTP_STATUS_ERROR) {
+      ippDelete(request);
+      Answer lost;
+      lost.failure = {IPP_STATUS_ERROR_INTERNAL, std::strerror(httpError(http)), true};
+      return lost;
+    }
+    httpFlush(http);
+    return ask(http, request);
+  }
+  ippDelete(request);
+  std::string body;
+  char piece[32768];
+  ssize_t bytes = 0;
+  while ((bytes = httpRead2(http, piece, sizeof piece)) > 0) body.append(piece, size_t(bytes));
+  struct Cursor {
+    const std::string& body;
+    size_t at = 0;
+    static ssize_t read(void* self, ipp_uchar_t* buffer, size_t wanted) {
+      auto* cursor = static_cast<Cursor*>(self);
+      const size_t n = std::min(wanted, cursor->body.size() - cursor->at);
+      std::memcpy(buffer, cursor->body.data() + cursor->at, n);
+      cursor->at += n;
+      return static_cast<ssize_t>(n);
+    }
+  } cursor{body};
+  Answer answer;
+  answer.response.reset(ippNew());
+  ipp_state_t state = IPP_STATE_IDLE;
+  while ((state = ippReadIO(&cursor, &Cursor::read, 1, nullptr, answer.response.get())) !=
+             IPP_STATE_DATA &&
+         state != IPP_STATE_ERROR) {
+  }
+  if (bytes < 0 || state == IPP_STATE_ERROR) {
+    answer.response.reset();
+    answer.failure = {IPP_STATUS_ERROR_INTERNAL, "Unable to read response.", bytes < 0};
+    return answer;
+  }
+  const ipp_status_t code = ippGetStatusCode(answer.response.get());
+  ipp_attribute_t* message =
+      ippFindAttribute(answer.response.get(), "status-message", IPP_TAG_TEXT);
+  answer.failure = {code, message != nullptr ? text(message) : ippErrorString(code), false};
+  if (code < IPP_STATUS_REDIRECTION_OTHER_SITE) return answer;
+  answer.refused = true;
   answer.response.reset();
   return answer;
 }
@@ -243,7 +309,7 @@ PrinterList listPrinters(http_t* http) noexcept {
     // The one scheduler attribute queueResolution reads (QueueDests turns
     // the other attributes it asks for into options that walk never reads).
     requestFields(request, kPrinterFields, "printer-resolution-default");
-    Answer answer = ask(http, request);
+    Answer answer = askWhole(http, request);
     list.ok = answer.response != nullptr || refusedWith(answer, IPP_STATUS_ERROR_NOT_FOUND);
     if (answer.response == nullptr) {
       if (!list.ok) list.failure = std::move(answer.failure);

@@ -12,6 +12,8 @@ function startRelay(targetPort, delayMs) {
     relay.accepted++;
     const upstream = net.connect(targetPort, '127.0.0.1');
     for (const s of [client, upstream]) {
+      // Each chunk goes on when it is due, as a router passes it on.
+      s.setNoDelay(true);
       sockets.add(s);
       s.on('close', () => sockets.delete(s));
       s.on('error', () => {});
