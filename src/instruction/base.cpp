@@ -229,7 +229,8 @@ void BaseInstruction::send(const ByteVector& command, PrintOutcome& outcome) {
   tracelog::line("[DEBUG] macOS平台: 发送打印任务到CUPS...\n");
   const JobSubmission job =
       submitFile(cups.cups, cups.queue, params.device.c_str(), file.path().c_str(),
-                 params.title.c_str(), options.count(), options.options(), params.jobUuid);
+                 params.title.c_str(), options.count(), options.options(), params.jobUuid,
+                 /*oneExchange=*/params.connection != nullptr);
   if (job.jobId < 1) {
     outcome.cupsStatus = job.errorCode;
     if (job.errorText) outcome.cupsMessage = *job.errorText;

@@ -65,16 +65,13 @@ struct Target {
 };
 
 // The job attributes of cupsCreateDestJob's request, for Create-Job, and
-// with the document's name and format (Send-Document's) for Print-Job. The
-// groups go out in order: a scheduler refuses an operation attribute after
-// the job attributes.
-struct Document {
-  const char* name;
-  const char* format;
-};
+// with the document's format (Send-Document's) for Print-Job. Not its name:
+// the scheduler would pass a Print-Job's document-name on to the backend as
+// a job option, where Send-Document's stays out. The groups go out in
+// order: a scheduler refuses an operation attribute after the job ones.
 ipp_t* jobRequest(ipp_op_t operation, int version, const Target& target, const char* title,
                   int optionCount, cups_option_t* options, const char* uuid,
-                  const Document* document = nullptr) {
+                  const char* documentFormat = nullptr) {
   ipp_t* request = ippNewRequest(operation);
   ippSetVersion(request, version / 10, version % 10);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, target.uri);
@@ -83,15 +80,11 @@ ipp_t* jobRequest(ipp_op_t operation, int version, const Target& target, const c
   if (title != nullptr) {
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title);
   }
-  if (document != nullptr) {
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "document-name", nullptr,
-                 document->name);
-  }
   cupsEncodeOptions2(request, optionCount, options, IPP_TAG_OPERATION);
-  if (document != nullptr &&
+  if (documentFormat != nullptr &&
       ippFindAttribute(request, "document-format", IPP_TAG_ZERO) == nullptr) {
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
-                 document->format);
+                 documentFormat);
   }
   cupsEncodeOptions2(request, optionCount, options, IPP_TAG_JOB);
   cupsEncodeOptions2(request, optionCount, options, IPP_TAG_SUBSCRIPTION);
@@ -149,7 +142,7 @@ enum class PrintJob { kAccepted, kFailed, kRetry };
 // request body). Once the whole request is sent it is never sent again: an
 // exchange that ends without an answer may have made the job.
 PrintJob printJob(CupsConnection& cups, const Target& target, const char* title, int optionCount,
-                  cups_option_t* options, const char* uuid, const char* format, const char* docname,
+                  cups_option_t* options, const char* uuid, const char* format,
                   const std::string& document, int& jobId, bool& unanswered) {
   unanswered = true;
   http_t* http = cups.http();
@@ -165,9 +158,8 @@ PrintJob printJob(CupsConnection& cups, const Target& target, const char* title,
       (connection != nullptr && strcasecmp(connection, "close") == 0)) {
     return PrintJob::kRetry;
   }
-  const Document about{docname, format};
   ipp_t* request =
-      jobRequest(IPP_OP_PRINT_JOB, 20, target, title, optionCount, options, uuid, &about);
+      jobRequest(IPP_OP_PRINT_JOB, 20, target, title, optionCount, options, uuid, format);
   char date[256];
   httpClearFields(http);
   httpSetField(http, HTTP_FIELD_CONTENT_TYPE, "application/ipp");
@@ -211,7 +203,7 @@ PrintJob printJob(CupsConnection& cups, const Target& target, const char* title,
 // cupsPrintFiles2 and cupsCreateJob of libcups 2.4 (cups/util.c), step by step.
 JobSubmission submitFile(CupsConnection& cups, const QueueDests& queue, const char* name,
                          const char* file, const char* title, int optionCount,
-                         cups_option_t* options, bool withUuid) {
+                         cups_option_t* options, bool withUuid, bool oneExchange) {
   if (queue.answer() == QueueDests::Answer::kTimedOut || cups.timedOut()) return timedOut();
   cups_dest_t* dest = queue.queue();
   http_t* http = cups.http();
@@ -239,11 +231,11 @@ JobSubmission submitFile(CupsConnection& cups, const QueueDests& queue, const ch
   const char* jobUuid = uuid.empty() ? nullptr : uuid.c_str();
 
   std::string document;
-  if (readWhole(file, document)) {
+  if (oneExchange && readWhole(file, document)) {
     int printed = 0;
     bool unanswered = false;
     const PrintJob sent = printJob(cups, target, title, optionCount, options, jobUuid, format,
-                                   docname, document, printed, unanswered);
+                                   document, printed, unanswered);
     if (sent == PrintJob::kAccepted) {
       JobSubmission accepted;
       accepted.jobId = printed;

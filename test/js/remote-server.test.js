@@ -40,7 +40,9 @@ const ownedJobs = () => cups.admin('lpstat', ['-W', 'all', '-o', 'kept_q']).spli
 
 test('one kept connection: a restart between two calls opens a new one, and each job is sent once', async () => {
   const before = relay.accepted;
+  const asked = cups.operations().length;
   const first = await addon.submitTraceCode(label(1));
+  assert.deepEqual(cups.operations().slice(asked), ['Get-Printer-Attributes', 'Print-Job']);
   assert.equal((await addon.getJob(first)).uuid, first.uuid);
   await addon.listPrinters();
   await addon.getPrinter('kept_q');
