@@ -17,6 +17,7 @@
 #include "napi_utils.h"
 #include "printer/cups_connection.h"
 #include "printer/cups_dests.h"
+#include "printer/kept_connection.h"
 #include "printer/queue_resolution.h"
 #include "printer/state.h"
 #include "printer/trace_code.h"
@@ -140,6 +141,7 @@ class SubmitJob : public engine::Job {
 
   void run(engine::Loop& loop) override {
     loan_.start(loop, params_);
+    params_.connection = &loop.connection().get();
     printer_ = params_.device;
     language_ = params_.instruction;
     std::unique_ptr<BaseInstruction> instruction = makeInstruction(std::move(params_), dpi_);
@@ -191,8 +193,9 @@ class PreparedJob : public engine::Job {
   PreparedJob(TraceCodePrintParams params, ByteVector command)
       : params_(std::move(params)), command_(std::move(command)) {}
 
-  void run(engine::Loop& /*loop*/) override {
+  void run(engine::Loop& loop) override {
     printer_ = params_.device;
+    params_.connection = &loop.connection().get();
     outcome_ = BaseInstruction::submitPrepared(std::move(params_), command_);
     command_ = {};
   }
@@ -346,8 +349,8 @@ class PrintersJob : public engine::Job {
   // One queue by name, or (no name) all of them.
   explicit PrintersJob(std::optional<std::string> name) : name_(std::move(name)) {}
 
-  void run(engine::Loop& /*loop*/) override {
-    CupsConnection cups;
+  void run(engine::Loop& loop) override {
+    CupsConnection& cups = loop.connection().get();
     if (name_) {
       cupsstate::PrinterLookup lookup = cupsstate::getPrinter(cups.http(), *name_);
       if (lookup.outcome == cupsstate::Lookup::Error) return fail(cups, lookup.failure);
@@ -357,6 +360,10 @@ class PrintersJob : public engine::Job {
       cupsstate::PrinterList list = cupsstate::listPrinters(cups.http());
       if (!list.ok) return fail(cups, list.failure);
       printers_ = std::move(list.printers);
+      for (const std::optional<int32_t>& dpi : list.resolutions) {
+        dpis_.push_back(dpi.value_or(kDefaultDpi));
+      }
+      return;
     }
     for (const cupsstate::PrinterInfo& printer : printers_) {
       const std::optional<int32_t> dpi = PrintResolution(cups, printer.name);
@@ -392,8 +399,8 @@ class JobQuery : public engine::Job {
  public:
   JobQuery(int32_t id, bool cancel) : id_(id), cancel_(cancel) {}
 
-  void run(engine::Loop& /*loop*/) override {
-    CupsConnection cups;
+  void run(engine::Loop& loop) override {
+    CupsConnection& cups = loop.connection().get();
     if (cancel_) {
       const cupsstate::CancelResult result = cupsstate::cancelJob(cups.http(), id_);
       cancelled_ = result.outcome == cupsstate::Cancel::Cancelled;

@@ -1,27 +1,14 @@
 #include "credentials.h"
 
-#include <mutex>
 #include <string>
-#include <unordered_map>
 #include <utility>
+
+#include "addon.h"
 
 namespace credentials {
 namespace {
 
 using Held = std::shared_ptr<const cupsauth::Credentials>;
-
-// An entry lives as long as its environment, so the hook that removes it is
-// added exactly once.
-std::mutex mutex;
-std::unordered_map<napi_env, Held>& given() {
-  static auto* map = new std::unordered_map<napi_env, Held>();  // outlives every environment
-  return *map;
-}
-
-void forget(void* env) {
-  std::lock_guard<std::mutex> lock(mutex);
-  given().erase(static_cast<napi_env>(env));
-}
 
 void typeError(napi_env env) {
   napi_value code = nullptr;
@@ -82,14 +69,8 @@ napi_value SetCredentials(napi_env env, napi_callback_info info) {
       typeError(env);
       return nullptr;
     }
-    bool hook = false;
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      auto found = given().find(env);
-      hook = found == given().end();
-      given()[env] = std::move(chosen);
-    }
-    if (hook) napi_add_env_cleanup_hook(env, forget, env);
+    addon::State* state = addon::of(env);
+    if (state != nullptr) state->credentials = std::move(chosen);
     return nullptr;
   } catch (...) {
     return nullptr;  // only an allocation can fail here: the credentials stay as they were
@@ -97,9 +78,8 @@ napi_value SetCredentials(napi_env env, napi_callback_info info) {
 }
 
 Held of(napi_env env) {
-  std::lock_guard<std::mutex> lock(mutex);
-  auto found = given().find(env);
-  return found == given().end() ? nullptr : found->second;
+  const addon::State* state = addon::of(env);
+  return state != nullptr ? state->credentials : nullptr;
 }
 
 }  // namespace credentials

@@ -9,12 +9,29 @@
 #include <thread>
 #include <utility>
 
+#include "addon.h"
 #include "credentials.h"
 #include "helper/log.h"
 #include "logger.h"
 #include "printer/cups_auth.h"
+#include "printer/kept_connection.h"
 
 namespace engine {
+namespace {
+struct Entry;
+}
+
+// Everything both threads touch, owned jointly by the environment (until it
+// goes away) and by the engine thread (until it notices).
+struct Shared {
+  std::mutex mutex;
+  std::condition_variable wake;
+  std::deque<std::unique_ptr<Entry>> queue;
+  bool closed = false;
+  napi_threadsafe_function tsfn = nullptr;  // null once closed
+  size_t pending = 0;                       // JavaScript thread only
+};
+
 namespace {
 
 struct Entry {
@@ -37,17 +54,6 @@ struct Step {
 struct Message {
   std::unique_ptr<Entry> finished;
   std::shared_ptr<Step> step;
-};
-
-// Everything both threads touch, owned jointly by the environment (until it
-// goes away) and by the engine thread (until it notices).
-struct Shared {
-  std::mutex mutex;
-  std::condition_variable wake;
-  std::deque<std::unique_ptr<Entry>> queue;
-  bool closed = false;
-  napi_threadsafe_function tsfn = nullptr;  // null once closed
-  size_t pending = 0;                       // JavaScript thread only
 };
 
 // After close, the engine thread never reaches the environment again and
@@ -142,6 +148,8 @@ class EngineLoop : public Loop {
  public:
   explicit EngineLoop(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
 
+  KeptConnection& connection() override { return kept_; }
+
   bool run(const std::function<void(napi_env)>& step) override {
     auto call = std::make_shared<Step>();
     call->step = &step;
@@ -156,6 +164,7 @@ class EngineLoop : public Loop {
 
  private:
   std::shared_ptr<Shared> shared_;
+  KeptConnection kept_;  // lives and dies on the engine thread
 };
 
 void serve(std::shared_ptr<Shared> shared) {
@@ -216,10 +225,9 @@ void cleanup(void* data) {
 // The environment's engine, started on first use: a function to reach the
 // JavaScript thread (not holding the loop open while idle) and the thread.
 Shared* instance(napi_env env) {
-  void* data = nullptr;
-  if (napi_get_instance_data(env, &data) == napi_ok && data != nullptr) {
-    return static_cast<Shared*>(data);
-  }
+  addon::State* state = addon::of(env);
+  if (state == nullptr) return nullptr;
+  if (state->engine) return state->engine.get();
   auto shared = std::make_shared<Shared>();
   auto forHook = std::make_unique<Instance>(Instance{shared});
   if (napi_add_env_cleanup_hook(env, cleanup, forHook.get()) != napi_ok) return nullptr;
@@ -245,7 +253,7 @@ Shared* instance(napi_env env) {
     close(*shared);
     return nullptr;
   }
-  napi_set_instance_data(env, shared.get(), nullptr, nullptr);
+  state->engine = shared;
   return shared.get();
 }
 

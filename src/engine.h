@@ -17,12 +17,17 @@
 #include <functional>
 #include <memory>
 
+class KeptConnection;
+
 namespace engine {
 
 // What a running job may do on the JavaScript thread.
 class Loop {
  public:
   virtual ~Loop() = default;
+  // The app-facing calls' connection to CUPS, kept between the jobs of this
+  // environment; on the engine's thread only.
+  virtual KeptConnection& connection() = 0;
   // Runs `step` on the JavaScript thread and waits for it; false, without
   // running it, once the environment is shutting down.
   virtual bool run(const std::function<void(napi_env)>& step) = 0;

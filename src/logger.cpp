@@ -1,30 +1,9 @@
 #include "logger.h"
 
-#include <mutex>
-#include <unordered_map>
+#include "addon.h"
 
 namespace logger {
 namespace {
-
-// Each environment's choice. No entry: standard output. An entry with a null
-// reference: silence. The entry lives as long as its environment, so the
-// cleanup hook that removes it is added exactly once.
-struct Choice {
-  bool silent = false;
-  napi_ref function = nullptr;
-};
-
-std::mutex mutex;
-std::unordered_map<napi_env, Choice>& choices() {
-  static auto* map = new std::unordered_map<napi_env, Choice>();  // outlives every environment
-  return *map;
-}
-
-// The references go with the environment itself.
-void forget(void* env) {
-  std::lock_guard<std::mutex> lock(mutex);
-  choices().erase(static_cast<napi_env>(env));
-}
 
 bool typeError(napi_env env) {
   napi_value code = nullptr;
@@ -55,18 +34,15 @@ napi_value SetLogger(napi_env env, napi_callback_info info) {
       return nullptr;
     }
 
-    napi_ref replaced = nullptr;
-    bool hook = false;
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      auto found = choices().find(env);
-      hook = found == choices().end();
-      if (hook) found = choices().emplace(env, Choice{}).first;
-      replaced = found->second.function;
-      found->second = Choice{type == napi_null, function};
+    addon::State* state = addon::of(env);
+    if (state == nullptr) {
+      if (function != nullptr) napi_delete_reference(env, function);
+      return nullptr;
     }
+    napi_ref replaced = state->logger;
+    state->logger = function;
+    state->silent = type == napi_null;
     if (replaced != nullptr) napi_delete_reference(env, replaced);
-    if (hook) napi_add_env_cleanup_hook(env, forget, env);
     return nullptr;
   } catch (...) {
     return nullptr;  // only an allocation can fail here: the logger stays as it was
@@ -74,17 +50,12 @@ napi_value SetLogger(napi_env env, napi_callback_info info) {
 }
 
 std::unique_ptr<Capture> Capture::start(napi_env env) {
-  Choice choice;
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    auto found = choices().find(env);
-    if (found != choices().end()) choice = found->second;
-  }
-  if (!choice.silent && choice.function == nullptr) return nullptr;
+  const addon::State* choice = addon::of(env);
+  if (choice == nullptr || (!choice->silent && choice->logger == nullptr)) return nullptr;
   std::unique_ptr<Capture> capture(new Capture());
-  if (choice.function != nullptr) {
+  if (choice->logger != nullptr) {
     napi_value function = nullptr;
-    napi_get_reference_value(env, choice.function, &function);
+    napi_get_reference_value(env, choice->logger, &function);
     if (function != nullptr) napi_create_reference(env, function, 1, &capture->function_);
   }
   return capture;

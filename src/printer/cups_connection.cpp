@@ -78,6 +78,14 @@ CupsConnection::~CupsConnection() {
   if (credentials_ != nullptr) cupsSetUser(nullptr);
 }
 
+void CupsConnection::resume() {
+  cupsSetPasswordCB2(&CupsConnection::onPassword, this);
+  if (credentials_ != nullptr) cupsSetUser(credentials_->user.c_str());
+  passwordGiven_ = false;
+  authRefused_ = false;
+  lastUnanswered_ = false;
+}
+
 // libcups asks again after a refused password: the second question means the
 // first answer was wrong, so it gets nothing and the exchange fails.
 const char* CupsConnection::onPassword(const char* /*prompt*/, http_t* http, const char* /*method*/,

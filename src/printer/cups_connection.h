@@ -78,6 +78,12 @@ class CupsConnection {
     return response == nullptr && httpGetStatus(http) < HTTP_STATUS_BAD_REQUEST;
   }
 
+  // For a connection kept between calls (src/printer/kept_connection.h), at
+  // the start of each: its password callback and user name on this thread
+  // again (a connection made here since may have replaced them), and a fresh
+  // password question and answer state.
+  void resume();
+
   // "[DEBUG] macOS平台: CUPS调度程序在N秒内没有响应，已放弃"
   void logTimeout() const;
 

@@ -136,12 +136,13 @@ const char* optionValue(ipp_attribute_t* attr, char* buffer, size_t size) {
 }
 
 // The scheduler's attributes as the options cupsGetDests gives a destination.
-int serverOptions(ipp_t* response, const char** printerName, int* resolution,
-                  cups_option_t** options) {
+// One printer's run of attributes, from `attr` (the response's current one)
+// to the first that is not a printer attribute, which is returned in `end`.
+int serverOptions(ipp_t* response, ipp_attribute_t* attr, const char** printerName, int* resolution,
+                  cups_option_t** options, ipp_attribute_t** end) {
   int count = 0;
   *options = nullptr;
   char value[2048];
-  ipp_attribute_t* attr = ippFirstAttribute(response);
   while (attr != nullptr && ippGetGroupTag(attr) != IPP_TAG_PRINTER)
     attr = ippNextAttribute(response);
   for (; attr != nullptr && ippGetGroupTag(attr) == IPP_TAG_PRINTER;
@@ -181,6 +182,7 @@ int serverOptions(ipp_t* response, const char** printerName, int* resolution,
       }
     }
   }
+  *end = attr;
   return count;
 }
 
@@ -206,9 +208,9 @@ std::vector<std::string> lpoptionsFiles() {
   return files;
 }
 
-// The "Dest" and "Default" lines of one lpoptions file that name this queue,
-// added as cupsGetDests adds them: cupsAddDest (an instance copies its
-// queue's options so far) then the line's options.
+// The "Dest" and "Default" lines of one lpoptions file that name this queue
+// (every queue: null), added as cupsGetDests adds them: cupsAddDest (an
+// instance copies its queue's options so far) then the line's options.
 void readLpoptions(const std::string& file, const char* queue, int* count, cups_dest_t** dests) {
   cups_file_t* fp = cupsFileOpen(file.c_str(), "r");
   if (fp == nullptr) return;
@@ -226,7 +228,7 @@ void readLpoptions(const std::string& file, const char* queue, int* count, cups_
       while (!std::isspace(*rest & 255) && *rest != '\0') ++rest;
     }
     if (*rest != '\0') *rest++ = '\0';
-    if (!sameName(name, queue)) continue;
+    if (queue != nullptr && !sameName(name, queue)) continue;
     *count = cupsAddDest(name, instance, *count, dests);
     cups_dest_t* dest = cupsGetDest(name, instance, *count, *dests);
     if (dest == nullptr) break;
@@ -264,15 +266,24 @@ QueueDests::QueueDests(CupsConnection& cups, const std::string& name) {
   if (response == nullptr) return;
   // Only the scheduler's own word makes a queue missing.
   if (ippGetStatusCode(response.get()) == IPP_STATUS_ERROR_NOT_FOUND) answer_ = Answer::kNotFound;
+  build(response.get(), ippFirstAttribute(response.get()), [this](const char* printerName) {
+    for (const std::string& file : lpoptionsFiles()) {
+      readLpoptions(file, printerName, &lpoptionsCount_, &lpoptions_);
+    }
+  });
+}
 
+template <typename Lpoptions>
+ipp_attribute_t* QueueDests::build(ipp_t* response, ipp_attribute_t* first, Lpoptions&& lpoptions) {
   const char* printerName = nullptr;
   cups_option_t* options = nullptr;
+  ipp_attribute_t* end = nullptr;
   const int optionCount =
-      serverOptions(response.get(), &printerName, &resolutionDefault_, &options);
+      serverOptions(response, first, &printerName, &resolutionDefault_, &options, &end);
   if (printerName == nullptr) {
     cupsFreeOptions(optionCount, options);
     resolutionDefault_ = 0;
-    return;
+    return end;
   }
   failureStatus_ = IPP_STATUS_OK;
   failureMessage_.clear();
@@ -281,13 +292,11 @@ QueueDests::QueueDests(CupsConnection& cups, const std::string& name) {
   server_->options = options;
   answer_ = Answer::kFound;
 
-  for (const std::string& file : lpoptionsFiles()) {
-    readLpoptions(file, printerName, &lpoptionsCount_, &lpoptions_);
-  }
+  lpoptions(printerName);
   if (lpoptionsCount_ == 0) {
     list_ = server_;
     listCount_ = 1;
-    return;
+    return end;
   }
   // The scheduler's options go under the lpoptions ones.
   for (int i = 0; i < lpoptionsCount_; ++i) {
@@ -301,6 +310,37 @@ QueueDests::QueueDests(CupsConnection& cups, const std::string& name) {
   }
   list_ = lpoptions_;
   listCount_ = lpoptionsCount_;
+  return end;
+}
+
+std::vector<std::unique_ptr<QueueDests>> QueueDests::listed(ipp_t* listing) {
+  struct Lines {
+    ~Lines() { cupsFreeDests(count, dests); }
+    int count = 0;
+    cups_dest_t* dests = nullptr;
+  } every;
+  for (const std::string& file : lpoptionsFiles()) {
+    readLpoptions(file, nullptr, &every.count, &every.dests);
+  }
+  std::vector<std::unique_ptr<QueueDests>> out;
+  ipp_attribute_t* attr = ippFirstAttribute(listing);
+  while (attr != nullptr) {
+    if (ippGetGroupTag(attr) != IPP_TAG_PRINTER || ippGetName(attr) == nullptr) {
+      attr = ippNextAttribute(listing);
+      continue;
+    }
+    std::unique_ptr<QueueDests> queue(new QueueDests());
+    QueueDests& q = *queue;
+    attr = q.build(listing, attr, [&](const char* printerName) {
+      for (int i = 0; i < every.count; ++i) {
+        if (sameName(every.dests[i].name, printerName)) {
+          q.lpoptionsCount_ = cupsCopyDest(&every.dests[i], q.lpoptionsCount_, &q.lpoptions_);
+        }
+      }
+    });
+    if (q.answer_ == Answer::kFound) out.push_back(std::move(queue));
+  }
+  return out;
 }
 
 QueueDests::~QueueDests() {

@@ -7,7 +7,9 @@
 #include <cups/cups.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 class CupsConnection;
 
@@ -37,6 +39,12 @@ class QueueDests {
 
   QueueDests(CupsConnection& cups, const std::string& name);
   ~QueueDests();
+
+  // Every queue of one CUPS-Get-Printers answer, in its order, each as the
+  // constructor above makes it from the attributes that answer holds; the
+  // lpoptions files are read once for all of them. A listing that asked for
+  // printer-resolution-default gives queueResolution what it reads there.
+  static std::vector<std::unique_ptr<QueueDests>> listed(ipp_t* listing);
   QueueDests(const QueueDests&) = delete;
   QueueDests& operator=(const QueueDests&) = delete;
 
@@ -59,6 +67,13 @@ class QueueDests {
   int resolutionDefault() const { return resolutionDefault_; }
 
  private:
+  QueueDests() = default;
+  // From the printer attributes that start at `first` (the answer's current
+  // attribute), and the lpoptions lines `lpoptions` gives for that queue;
+  // returns the attribute after them.
+  template <typename Lpoptions>
+  ipp_attribute_t* build(ipp_t* response, ipp_attribute_t* first, Lpoptions&& lpoptions);
+
   Answer answer_ = Answer::kFailed;
   ipp_status_t failureStatus_ = IPP_STATUS_OK;
   std::string failureMessage_;

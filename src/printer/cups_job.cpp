@@ -1,8 +1,12 @@
 #include "printer/cups_job.h"
 
+#include <strings.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <string>
 
 #include "printer/cups_connection.h"
 #include "printer/cups_dests.h"
@@ -36,42 +40,70 @@ bool finishDocument(http_t* http, const char* name, bool& answered) {
   return answer != nullptr && cupsLastError() == IPP_STATUS_OK;
 }
 
-// The Create-Job request of cupsCreateDestJob (cups/dest-job.c), sent to the
-// queue's printer-uri-supported. cupsCreateJob first asks for the queue's
+// Where the job requests go: the queue's printer-uri-supported (as
+// cupsCreateDestJob in cups/dest-job.c sends them) and its resource.
+struct Target {
+  char uri[1024];
+  char resource[1024];
+
+  explicit Target(cups_dest_t* dest) {
+    const char* supported =
+        cupsGetOption("printer-uri-supported", dest->num_options, dest->options);
+    if (supported != nullptr) {
+      std::snprintf(uri, sizeof uri, "%s", supported);
+    } else {
+      httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
+                       "/printers/%s", dest->name);
+    }
+    char scheme[32], user[256], host[256];
+    int port = 0;
+    if (httpSeparateURI(HTTP_URI_CODING_ALL, uri, scheme, sizeof scheme, user, sizeof user, host,
+                        sizeof host, &port, resource, sizeof resource) < HTTP_URI_STATUS_OK) {
+      std::snprintf(resource, sizeof resource, "/printers/%s", dest->name);
+    }
+  }
+};
+
+// The job attributes of cupsCreateDestJob's request, for Create-Job, and
+// with the document's format (Send-Document's) for Print-Job. Not its name:
+// the scheduler would pass a Print-Job's document-name on to the backend as
+// a job option, where Send-Document's stays out. The groups go out in
+// order: a scheduler refuses an operation attribute after the job ones.
+ipp_t* jobRequest(ipp_op_t operation, int version, const Target& target, const char* title,
+                  int optionCount, cups_option_t* options, const char* uuid,
+                  const char* documentFormat = nullptr) {
+  ipp_t* request = ippNewRequest(operation);
+  ippSetVersion(request, version / 10, version % 10);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, target.uri);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+               cupsUser());
+  if (title != nullptr) {
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title);
+  }
+  cupsEncodeOptions2(request, optionCount, options, IPP_TAG_OPERATION);
+  if (documentFormat != nullptr &&
+      ippFindAttribute(request, "document-format", IPP_TAG_ZERO) == nullptr) {
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
+                 documentFormat);
+  }
+  cupsEncodeOptions2(request, optionCount, options, IPP_TAG_JOB);
+  cupsEncodeOptions2(request, optionCount, options, IPP_TAG_SUBSCRIPTION);
+  if (uuid != nullptr) ippAddString(request, IPP_TAG_JOB, IPP_TAG_URI, "job-uuid", nullptr, uuid);
+  return request;
+}
+
+// The Create-Job request of cupsCreateDestJob, sent to the queue's
+// printer-uri-supported. cupsCreateJob first asks for the queue's
 // capabilities (cupsCopyDestInfo) only to learn that URI and the IPP version:
 // a response of hundreds of attributes that libcups reads a field at a time,
 // which on a connection with a timeout costs three system calls per field.
 // Version 2.0 as there, and 1.1 for a scheduler that does not speak it.
-int createJob(CupsConnection& cups, cups_dest_t* dest, const char* title, int optionCount,
+int createJob(CupsConnection& cups, const Target& target, const char* title, int optionCount,
               cups_option_t* options, const char* uuid) {
-  char uri[1024];
-  const char* supported = cupsGetOption("printer-uri-supported", dest->num_options, dest->options);
-  if (supported != nullptr) {
-    std::snprintf(uri, sizeof uri, "%s", supported);
-  } else {
-    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
-                     "/printers/%s", dest->name);
-  }
-  char scheme[32], user[256], host[256], resource[1024];
-  int port = 0;
-  if (httpSeparateURI(HTTP_URI_CODING_ALL, uri, scheme, sizeof scheme, user, sizeof user, host,
-                      sizeof host, &port, resource, sizeof resource) < HTTP_URI_STATUS_OK) {
-    std::snprintf(resource, sizeof resource, "/printers/%s", dest->name);
-  }
   for (const int version : {20, 11}) {
-    ipp_t* request = ippNewRequest(IPP_OP_CREATE_JOB);
-    ippSetVersion(request, version / 10, version % 10);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
-    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
-                 cupsUser());
-    if (title != nullptr) {
-      ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title);
-    }
-    cupsEncodeOptions2(request, optionCount, options, IPP_TAG_OPERATION);
-    cupsEncodeOptions2(request, optionCount, options, IPP_TAG_JOB);
-    cupsEncodeOptions2(request, optionCount, options, IPP_TAG_SUBSCRIPTION);
-    if (uuid != nullptr) ippAddString(request, IPP_TAG_JOB, IPP_TAG_URI, "job-uuid", nullptr, uuid);
-    const IppPtr response = cups.doRequest(request, resource);
+    const IppPtr response = cups.doRequest(
+        jobRequest(IPP_OP_CREATE_JOB, version, target, title, optionCount, options, uuid),
+        target.resource);
     const ipp_status_t status = cupsLastError();
     if ((status == IPP_STATUS_ERROR_BAD_REQUEST ||
          status == IPP_STATUS_ERROR_VERSION_NOT_SUPPORTED) &&
@@ -85,12 +117,93 @@ int createJob(CupsConnection& cups, cups_dest_t* dest, const char* title, int op
   return 0;
 }
 
+bool readWhole(const char* file, std::string& out) {
+  cups_file_t* fp = cupsFileOpen(file, "rb");
+  if (fp == nullptr) return false;
+  char buffer[8192];
+  ssize_t bytes = 0;
+  while ((bytes = cupsFileRead(fp, buffer, sizeof buffer)) > 0) {
+    out.append(buffer, static_cast<size_t>(bytes));
+  }
+  const bool whole = cupsFileEOF(fp) != 0;  // cupsFileRead gives -1 at the end too
+  cupsFileClose(fp);
+  return whole;
+}
+
+// How a Print-Job ended: kRetry when the scheduler created nothing and the
+// two-step path may ask again (it wanted a password libcups now has, or
+// encryption, or it does not take Print-Job 2.0 or a request without
+// "Expect").
+enum class PrintJob { kAccepted, kFailed, kRetry };
+
+// Print-Job with the document in the same message, sent without
+// "Expect: 100-continue": one round trip, where Create-Job then
+// Send-Document take three (libcups waits for the interim answer before each
+// request body). Once the whole request is sent it is never sent again: an
+// exchange that ends without an answer may have made the job.
+PrintJob printJob(CupsConnection& cups, const Target& target, const char* title, int optionCount,
+                  cups_option_t* options, const char* uuid, const char* format,
+                  const std::string& document, int& jobId, bool& unanswered) {
+  unanswered = true;
+  http_t* http = cups.http();
+  // The end of the last answer, as cupsSendRequest reads it first.
+  const http_state_t last = httpGetState(http);
+  if (last == HTTP_STATE_POST_SEND || last == HTTP_STATE_GET_SEND) httpFlush(http);
+  const char* auth = httpGetAuthString(http);
+  const char* connection = httpGetField(http, HTTP_FIELD_CONNECTION);
+  // libcups's own path for what it keeps private: a Digest nonce to update,
+  // a connection to re-open first.
+  if (httpGetState(http) != HTTP_STATE_WAITING ||
+      (auth != nullptr && std::strncmp(auth, "Digest ", 7) == 0) ||
+      (connection != nullptr && strcasecmp(connection, "close") == 0)) {
+    return PrintJob::kRetry;
+  }
+  ipp_t* request =
+      jobRequest(IPP_OP_PRINT_JOB, 20, target, title, optionCount, options, uuid, format);
+  char date[256];
+  httpClearFields(http);
+  httpSetField(http, HTTP_FIELD_CONTENT_TYPE, "application/ipp");
+  httpSetField(http, HTTP_FIELD_DATE, httpGetDateString2(time(nullptr), date, sizeof date));
+  httpSetLength(http, ippLength(request) + document.size());
+  if (auth != nullptr) httpSetField(http, HTTP_FIELD_AUTHORIZATION, auth);
+  if (httpPost(http, target.resource) != 0) {
+    ippDelete(request);  // the headers did not go out: nothing to make a job of
+    return cups.timedOut() ? PrintJob::kFailed : PrintJob::kRetry;
+  }
+  ipp_state_t state = IPP_STATE_IDLE;
+  while ((state = ippWrite(http, request)) != IPP_STATE_DATA && state != IPP_STATE_ERROR) {
+  }
+  ippDelete(request);
+  if (state == IPP_STATE_ERROR ||
+      (!document.empty() && httpWrite2(http, document.data(), document.size()) < 0)) {
+    return PrintJob::kFailed;
+  }
+  const IppPtr response(cupsGetResponse(http, target.resource));
+  const http_status_t status = httpGetStatus(http);
+  unanswered = CupsConnection::unanswered(http, response.get());
+  if (response == nullptr && !cups.timedOut() && !cups.authRefused() &&
+      (status == HTTP_STATUS_UNAUTHORIZED || status == HTTP_STATUS_UPGRADE_REQUIRED ||
+       status == HTTP_STATUS_BAD_REQUEST || status == HTTP_STATUS_NOT_IMPLEMENTED)) {
+    return PrintJob::kRetry;
+  }
+  const ipp_status_t answer = cupsLastError();
+  if (response != nullptr && (answer == IPP_STATUS_ERROR_OPERATION_NOT_SUPPORTED ||
+                              answer == IPP_STATUS_ERROR_BAD_REQUEST ||
+                              answer == IPP_STATUS_ERROR_VERSION_NOT_SUPPORTED)) {
+    return PrintJob::kRetry;
+  }
+  ipp_attribute_t* id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER);
+  if (answer >= IPP_STATUS_REDIRECTION_OTHER_SITE || id == nullptr) return PrintJob::kFailed;
+  jobId = ippGetInteger(id, 0);
+  return PrintJob::kAccepted;
+}
+
 }  // namespace
 
 // cupsPrintFiles2 and cupsCreateJob of libcups 2.4 (cups/util.c), step by step.
 JobSubmission submitFile(CupsConnection& cups, const QueueDests& queue, const char* name,
                          const char* file, const char* title, int optionCount,
-                         cups_option_t* options, bool withUuid) {
+                         cups_option_t* options, bool withUuid, bool oneExchange) {
   if (queue.answer() == QueueDests::Answer::kTimedOut || cups.timedOut()) return timedOut();
   cups_dest_t* dest = queue.queue();
   http_t* http = cups.http();
@@ -106,15 +219,6 @@ JobSubmission submitFile(CupsConnection& cups, const QueueDests& queue, const ch
     httpAssembleUUID(cupsServer(), ippPort(), name, 0, text, sizeof text);
     uuid = text;
   }
-  const int jobId =
-      createJob(cups, dest, title, optionCount, options, uuid.empty() ? nullptr : uuid.c_str());
-  if (jobId == 0) {
-    if (cups.timedOut()) return timedOut();
-    JobSubmission refused = lastError();
-    refused.noAnswer = cups.lastUnanswered() && !cups.authRefused();
-    return refused;
-  }
-
   const char* format = CUPS_FORMAT_AUTO;
   if (cupsGetOption("raw", optionCount, options) != nullptr) {
     format = CUPS_FORMAT_RAW;
@@ -123,6 +227,41 @@ JobSubmission submitFile(CupsConnection& cups, const QueueDests& queue, const ch
   }
   const char* slash = std::strrchr(file, '/');
   const char* docname = slash != nullptr ? slash + 1 : file;
+  const Target target(dest);
+  const char* jobUuid = uuid.empty() ? nullptr : uuid.c_str();
+
+  std::string document;
+  if (oneExchange && readWhole(file, document)) {
+    int printed = 0;
+    bool unanswered = false;
+    const PrintJob sent = printJob(cups, target, title, optionCount, options, jobUuid, format,
+                                   document, printed, unanswered);
+    if (sent == PrintJob::kAccepted) {
+      JobSubmission accepted;
+      accepted.jobId = printed;
+      accepted.uuid = uuid;
+      return accepted;
+    }
+    if (sent == PrintJob::kFailed) {
+      // Nothing updates libcups's last error when no answer comes, or when
+      // the upload stops (it would still hold the lookup's success).
+      JobSubmission refused =
+          cupsLastError() != IPP_STATUS_OK
+              ? lastError()
+              : failure(IPP_STATUS_ERROR_INTERNAL, std::strerror(httpError(http)));
+      if (cups.timedOut()) return timedOut(refused);
+      refused.noAnswer = unanswered && !cups.authRefused();
+      return refused;
+    }
+  }
+
+  const int jobId = createJob(cups, target, title, optionCount, options, jobUuid);
+  if (jobId == 0) {
+    if (cups.timedOut()) return timedOut();
+    JobSubmission refused = lastError();
+    refused.noAnswer = cups.lastUnanswered() && !cups.authRefused();
+    return refused;
+  }
 
   JobSubmission result;
   if (cups_file_t* fp = cupsFileOpen(file, "rb")) {

@@ -3,6 +3,7 @@
 #include <cups/cups.h>
 
 #include <ctime>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -42,9 +43,14 @@ class CupsOptions {
   cups_option_t* options_ = nullptr;
 };
 
+// The request's kept connection, or (the print path) one of its own.
 struct Scheduler {
-  explicit Scheduler(const std::string& device) : queue(cups, device) {}
-  CupsConnection cups;
+  Scheduler(CupsConnection* kept, const std::string& device)
+      : owned(kept == nullptr ? std::make_unique<CupsConnection>() : nullptr),
+        cups(kept != nullptr ? *kept : *owned),
+        queue(cups, device) {}
+  std::unique_ptr<CupsConnection> owned;
+  CupsConnection& cups;
   QueueDests queue;
 };
 
@@ -80,6 +86,7 @@ void classifyFailure(Scheduler& cups, const JobSubmission& job, PrintOutcome& ou
 
 class CupsLink final : public PrinterLink {
  public:
+  explicit CupsLink(CupsConnection* kept) : kept_(kept) {}
   std::optional<int32_t> resolution(const std::string& device) override {
     return queueResolution(scheduler(device).queue, device, /*log=*/true);
   }
@@ -88,9 +95,10 @@ class CupsLink final : public PrinterLink {
 
  private:
   Scheduler& scheduler(const std::string& device) {
-    if (!scheduler_) scheduler_ = std::make_unique<Scheduler>(device);
+    if (!scheduler_) scheduler_ = std::make_unique<Scheduler>(kept_, device);
     return *scheduler_;
   }
+  CupsConnection* kept_;
   std::unique_ptr<Scheduler> scheduler_;
 };
 
@@ -136,7 +144,8 @@ void CupsLink::submit(const TraceCodePrintParams& request, const ByteVector& com
   tracelog::line("[DEBUG] macOS平台: 发送打印任务到CUPS...\n");
   const JobSubmission job =
       submitFile(cups.cups, cups.queue, request.device.c_str(), file.path().c_str(),
-                 request.title.c_str(), options.count(), options.options(), request.jobUuid);
+                 request.title.c_str(), options.count(), options.options(), request.jobUuid,
+                 /*oneExchange=*/kept_ != nullptr);
   const bool accepted = job.jobId >= 1;
   if (accepted) {
     outcome.result = PrintOutcome::Result::kAccepted;
@@ -165,13 +174,14 @@ void CupsLink::submit(const TraceCodePrintParams& request, const ByteVector& com
 
 }  // namespace
 
-std::unique_ptr<PrinterLink> cupsLink() {
-  return std::make_unique<CupsLink>();
+std::unique_ptr<PrinterLink> cupsLink(CupsConnection* kept) {
+  return std::make_unique<CupsLink>(kept);
 }
 
 std::unique_ptr<BaseInstruction> makeInstruction(TraceCodePrintParams&& params,
                                                  std::optional<int32_t> fixedDpi) {
-  return makeInstruction(std::move(params), fixedDpi, cupsLink());
+  CupsConnection* kept = params.connection;
+  return makeInstruction(std::move(params), fixedDpi, cupsLink(kept));
 }
 
 bool execPrint(TraceCodePrintParams params) {
@@ -183,6 +193,6 @@ PrintOutcome BaseInstruction::submitPrepared(TraceCodePrintParams params,
                                              const ByteVector& command) {
   PrintOutcome outcome;
   outcome.bytes = command.size();
-  cupsLink()->submit(params, command, outcome);
+  cupsLink(params.connection)->submit(params, command, outcome);
   return outcome;
 }

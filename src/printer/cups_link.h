@@ -8,4 +8,8 @@
 
 #include "instruction/base.h"
 
-std::unique_ptr<PrinterLink> cupsLink();
+class CupsConnection;
+
+// `kept`: the environment's connection for the app-facing calls; null opens
+// one for this call alone.
+std::unique_ptr<PrinterLink> cupsLink(CupsConnection* kept = nullptr);

@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+class CupsConnection;
+
 // Bytes that someone else owns; whoever fills a view keeps them alive.
 struct ImageView {
   const uint8_t* data = nullptr;
@@ -51,4 +53,7 @@ struct TraceCodePrintParams {
   // Set by submitTraceCode and renderTraceCode: ZPL graphics go out compressed.
   bool compress = false;
   bool jobUuid = false;  // give the job a job-uuid of ours, to tell it from a later job of its id
+  // Set by the app-facing calls: the environment's kept connection, on its
+  // engine thread. Null: the print path opens one of its own for the call.
+  CupsConnection* connection = nullptr;
 };

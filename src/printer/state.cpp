@@ -2,14 +2,18 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <iterator>
 #include <memory>
+#include <unordered_map>
 #include <utility>
 
 #include "printer/cups_connection.h"
+#include "printer/cups_dests.h"
+#include "printer/queue_resolution.h"
 
 namespace cupsstate {
 namespace {
@@ -18,6 +22,8 @@ struct IppDelete {
   void operator()(ipp_t* ipp) const { ippDelete(ipp); }
 };
 using Ipp = std::unique_ptr<ipp_t, IppDelete>;
+
+std::string text(ipp_attribute_t* attr);
 
 // The answer to one request. `refused` marks an error status that the
 // scheduler itself sent; a failed exchange has none, so a lost connection can
@@ -40,6 +46,69 @@ Answer ask(http_t* http, ipp_t* request) {
   if (status < IPP_STATUS_REDIRECTION_OTHER_SITE) return answer;
   answer.refused = true;
   answer.failure.status = status;
+  answer.response.reset();
+  return answer;
+}
+
+// ask() for a long answer (every queue): the response is read in pieces of
+// 32 KiB and decoded from memory. libcups would decode it from the
+// connection, reading each field of each attribute with a call of its own,
+// with a wait for the socket before each one on a connection with a timeout.
+// Anything but an HTTP OK goes the way of ask(), which retries with a
+// password or encryption; the request is then sent again, as libcups would.
+Answer askWhole(http_t* http, ipp_t* request) {
+  const size_t length = ippLength(request);
+  http_status_t status = cupsSendRequest(http, request, "/", length);
+  // The answer's headers, as cupsGetResponse reads them.
+  if (status == HTTP_STATUS_CONTINUE || status == HTTP_STATUS_OK) {
+    do {
+      status = httpUpdate(http);
+    } while (status == HTTP_STATUS_CONTINUE);
+  }
+  if (status != HTTP_STATUS_OK) {
+    if (status == HTTP_STATUS_ERROR) {
+      ippDelete(request);
+      Answer lost;
+      lost.failure = {IPP_STATUS_ERROR_INTERNAL, std::strerror(httpError(http)), true};
+      return lost;
+    }
+    httpFlush(http);
+    return ask(http, request);
+  }
+  ippDelete(request);
+  std::string body;
+  char piece[32768];
+  ssize_t bytes = 0;
+  while ((bytes = httpRead2(http, piece, sizeof piece)) > 0) body.append(piece, size_t(bytes));
+  struct Cursor {
+    const std::string& body;
+    size_t at = 0;
+    static ssize_t read(void* self, ipp_uchar_t* buffer, size_t wanted) {
+      auto* cursor = static_cast<Cursor*>(self);
+      const size_t n = std::min(wanted, cursor->body.size() - cursor->at);
+      std::memcpy(buffer, cursor->body.data() + cursor->at, n);
+      cursor->at += n;
+      return static_cast<ssize_t>(n);
+    }
+  } cursor{body};
+  Answer answer;
+  answer.response.reset(ippNew());
+  ipp_state_t state = IPP_STATE_IDLE;
+  while ((state = ippReadIO(&cursor, &Cursor::read, 1, nullptr, answer.response.get())) !=
+             IPP_STATE_DATA &&
+         state != IPP_STATE_ERROR) {
+  }
+  if (bytes < 0 || state == IPP_STATE_ERROR) {
+    answer.response.reset();
+    answer.failure = {IPP_STATUS_ERROR_INTERNAL, "Unable to read response.", bytes < 0};
+    return answer;
+  }
+  const ipp_status_t code = ippGetStatusCode(answer.response.get());
+  ipp_attribute_t* message =
+      ippFindAttribute(answer.response.get(), "status-message", IPP_TAG_TEXT);
+  answer.failure = {code, message != nullptr ? text(message) : ippErrorString(code), false};
+  if (code < IPP_STATUS_REDIRECTION_OTHER_SITE) return answer;
+  answer.refused = true;
   answer.response.reset();
   return answer;
 }
@@ -130,12 +199,14 @@ const Field<JobInfo> kJobFields[] = {
     {"time-at-completed", [](JobInfo& j, ipp_attribute_t* a) { j.completedAt = integer(a); }},
 };
 
+// The fields' attributes and `extra` more (null: none).
 template <typename Record, size_t N>
-void requestFields(ipp_t* request, const Field<Record> (&fields)[N]) {
-  const char* names[N];
+void requestFields(ipp_t* request, const Field<Record> (&fields)[N], const char* extra = nullptr) {
+  const char* names[N + 1];
   for (size_t i = 0; i < N; ++i) names[i] = fields[i].name;
-  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", N, nullptr,
-                names);
+  names[N] = extra;
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                extra != nullptr ? N + 1 : N, nullptr, names);
 }
 
 // One record per run of attributes in `group`; the scheduler separates the
@@ -227,16 +298,19 @@ Result guarded(Fn&& fn) noexcept {
 
 }  // namespace
 
-// CUPS-Get-Printers for the fields of PrinterInfo only, then the default
-// destination's name. A scheduler without queues answers not-found, which is
-// an empty list here.
+// CUPS-Get-Printers for the fields of PrinterInfo and the resolution only,
+// then the default destination's name: two exchanges for any number of
+// queues. A scheduler without queues answers not-found, which is an empty
+// list here.
 PrinterList listPrinters(http_t* http) noexcept {
   if (http == nullptr) return noConnection<PrinterList>();
   return guarded<PrinterList>([&] {
     PrinterList list;
     ipp_t* request = ippNewRequest(IPP_OP_CUPS_GET_PRINTERS);
-    requestFields(request, kPrinterFields);
-    Answer answer = ask(http, request);
+    // The one scheduler attribute queueResolution reads (QueueDests turns
+    // the other attributes it asks for into options that walk never reads).
+    requestFields(request, kPrinterFields, "printer-resolution-default");
+    Answer answer = askWhole(http, request);
     list.ok = answer.response != nullptr || refusedWith(answer, IPP_STATUS_ERROR_NOT_FOUND);
     if (answer.response == nullptr) {
       if (!list.ok) list.failure = std::move(answer.failure);
@@ -244,6 +318,15 @@ PrinterList listPrinters(http_t* http) noexcept {
     }
     for (PrinterInfo& printer : records(answer.response.get(), IPP_TAG_PRINTER, kPrinterFields)) {
       if (!printer.name.empty()) list.printers.push_back(std::move(printer));
+    }
+    std::unordered_map<std::string, std::optional<int32_t>> resolutions;
+    for (const auto& queue : QueueDests::listed(answer.response.get())) {
+      const std::string name = queue->queue()->name;
+      resolutions.emplace(name, queueResolution(*queue, name, /*log=*/false));
+    }
+    for (const PrinterInfo& printer : list.printers) {
+      const auto found = resolutions.find(printer.name);
+      list.resolutions.push_back(found != resolutions.end() ? found->second : std::nullopt);
     }
     markDefault(list.printers, http);
     return list;

@@ -47,7 +47,10 @@ struct PrinterInfo {
 struct PrinterList {
   bool ok = false;
   std::vector<PrinterInfo> printers;  // in the scheduler's order; empty when it has none
-  Failure failure;                    // when !ok
+  // Per printer: the resolution the print path's walk (queueResolution)
+  // finds for it in the same answer and the lpoptions files, if any.
+  std::vector<std::optional<int32_t>> resolutions;
+  Failure failure;  // when !ok
 };
 
 struct PrinterLookup {

@@ -1,0 +1,42 @@
+'use strict';
+// A TCP forwarder on 127.0.0.1 that holds each chunk for `delayMs` before
+// passing it on, in both directions: a remote print server's round trip
+// (2 x delayMs) in front of a local scheduler. Chunks keep their order.
+// `accepted` counts the connections clients have made through it.
+const net = require('net');
+
+function startRelay(targetPort, delayMs) {
+  const sockets = new Set();
+  const relay = { port: 0, accepted: 0 };
+  const server = net.createServer((client) => {
+    relay.accepted++;
+    const upstream = net.connect(targetPort, '127.0.0.1');
+    for (const s of [client, upstream]) {
+      // Each chunk goes on when it is due, as a router passes it on.
+      s.setNoDelay(true);
+      sockets.add(s);
+      s.on('close', () => sockets.delete(s));
+      s.on('error', () => {});
+    }
+    const pipe = (from, to) => {
+      from.on('data', (chunk) => setTimeout(() => to.destroyed || to.write(chunk), delayMs));
+      from.on('end', () => setTimeout(() => to.end(), delayMs));
+      from.on('close', () => setTimeout(() => to.destroy(), delayMs));
+    };
+    pipe(client, upstream);
+    pipe(upstream, client);
+  });
+  return new Promise((resolve, reject) => {
+    server.once('error', reject);
+    server.listen(0, '127.0.0.1', () => {
+      relay.port = server.address().port;
+      relay.close = () => {
+        for (const s of sockets) s.destroy();
+        server.close();
+      };
+      resolve(relay);
+    });
+  });
+}
+
+module.exports = { startRelay };
