@@ -1,6 +1,7 @@
 'use strict';
 // Real devices behind the private scheduler: an IPP Everywhere printer
-// (ippeveprinter) that checks every job's options and keeps what it prints.
+// (ippeveprinter) that checks every job's options and keeps what it prints,
+// and an AppSocket printer that keeps each connection's bytes.
 // Every language reaches it byte for byte as renderTraceCode makes it, through
 // each of the three calls that print; the printer running out of labels and
 // disappearing show in getPrinter's condition and problems.
@@ -10,7 +11,7 @@ const { PrivateCups } = require('../../lib/private-cups');
 const { LANGUAGES } = require('../../lib/languages');
 const { runInChild } = require('../support/child');
 const { numberedLabel } = require('../support/numbered-label');
-const { DeviceRig, unavailable, addIppBackend } = require('../support/ipp-printer');
+const { DeviceRig, unavailable, socketUnavailable, addIppBackend } = require('../support/ipp-printer');
 
 const CALLS = ['printTraceCode', 'printTraceCodeAsync', 'submitTraceCode'];
 
@@ -46,32 +47,42 @@ test('an IPP printer', { skip: unavailable() || false }, async (t) => {
   const printer = await rig.ippPrinter('label');
   cups.admin('lpadmin', ['-p', 'ipp_label', '-E', '-v', printer.uri]);
 
-  await t.test('receives every language from every call, as rendered', async () => {
-    // One job per call and language, each label numbered so a job names its request.
-    const requests = CALLS.flatMap((call) => LANGUAGES.map((instruction) => ({ call, instruction })));
-    const r = await runInChild(
-      `const requests = ${JSON.stringify(requests)};
-      const out = [];
-      for (const [i, { call, instruction }] of requests.entries()) {
-        const options = { device: 'ipp_label', instruction, withCutter: i % 2 === 0, width: 2, height: 1,
-                          buffer: Buffer.from(LABELS[i], 'hex') };
-        const answer = await addon[call](options);
-        out.push({ answer: call === 'submitTraceCode' ? answer.jobId > 0 : answer,
-                   expected: addon.renderTraceCode(options).toString('base64') });
-      }
-      return out;`.replace('LABELS', JSON.stringify(requests.map((_, i) => numberedLabel(i + 1).toString('hex')))),
-      { env: cups.env },
-    );
-    assert.equal(r.answer.kind, 'value', r.stderr);
-    const sent = r.answer.value;
-    assert.deepEqual(sent.map((s) => s.answer), requests.map(() => true));
-    const kept = await printer.waitForJobs(requests.length);
-    assert.equal(kept.length, requests.length);
-    // The scheduler hands jobs to the printer one at a time, in order.
-    kept.forEach((job, i) => {
-      assert.equal(job.data.toString('base64'), sent[i].expected, `${requests[i].call} ${requests[i].instruction}`);
+  // Each device, through each call, in each language: one job apiece, each
+  // label numbered so a job names its request.
+  const socket = await rig.socketPrinter();
+  cups.admin('lpadmin', ['-p', 'socket_label', '-E', '-v', socket.uri]);
+  const DEVICES = [
+    ['the IPP printer', 'ipp_label', printer],
+    ['an AppSocket printer', 'socket_label', socket, socketUnavailable()],
+  ];
+  for (const [device, queue, kept, skip] of DEVICES) {
+    await t.test(`${device} receives every language from every call, as rendered`, { skip: skip || false }, async () => {
+      const before = kept.jobs().length;
+      const requests = CALLS.flatMap((call) => LANGUAGES.map((instruction) => ({ call, instruction })));
+      const r = await runInChild(
+        `const requests = ${JSON.stringify(requests)};
+        const out = [];
+        for (const [i, { call, instruction }] of requests.entries()) {
+          const options = { device: '${queue}', instruction, withCutter: i % 2 === 0, width: 2, height: 1,
+                            buffer: Buffer.from(LABELS[i], 'hex') };
+          const answer = await addon[call](options);
+          out.push({ answer: call === 'submitTraceCode' ? answer.jobId > 0 : answer,
+                     expected: addon.renderTraceCode(options).toString('base64') });
+        }
+        return out;`.replace('LABELS', JSON.stringify(requests.map((_, i) => numberedLabel(i + 1).toString('hex')))),
+        { env: cups.env },
+      );
+      assert.equal(r.answer.kind, 'value', r.stderr);
+      const sent = r.answer.value;
+      assert.deepEqual(sent.map((s) => s.answer), requests.map(() => true));
+      const jobs = (await kept.waitForJobs(before + requests.length)).slice(before);
+      assert.equal(jobs.length, requests.length);
+      // The scheduler hands jobs to the device one at a time, in order.
+      jobs.forEach((job, i) => {
+        assert.equal(job.data.toString('base64'), sent[i].expected, `${requests[i].call} ${requests[i].instruction}`);
+      });
     });
-  });
+  }
 
   await t.test('out of labels: needs attention, media-empty, then ready once refilled', async () => {
     const refill = printer.mediaEmpty();
@@ -156,6 +167,20 @@ test('an IPP printer', { skip: unavailable() || false }, async (t) => {
     } finally {
       refill();
     }
+  });
+
+  await t.test('a device that refuses the job: ERR_NOT_PRINTED, and the queue says why', async () => {
+    const refusing = await rig.ippPrinter('refusing');
+    cups.admin('lpadmin', ['-p', 'ipp_refusing', '-E', '-v', refusing.uri]);
+    refusing.refuseJobs();
+    const r = await inChild(`const waited = await outcome(addon.submitTraceCode({ ...label, device: 'ipp_refusing', wait: { timeout: 30000 } }));
+      const { state, condition, problems, stateMessage } = await addon.getPrinter('ipp_refusing');
+      return { waited, printer: { state, condition, problems, stateMessage } };`);
+    // The printer cancels the job; CUPS's ipp backend passes that on, and the queue is fine for the next job.
+    assert.deepEqual([r.waited.code, r.waited.job], ['ERR_NOT_PRINTED', 'canceled'], JSON.stringify(r));
+    assert.match(r.waited.message, /did not print: it was canceled/);
+    assert.deepEqual(r.printer, { state: 'idle', condition: 'ready', problems: [], stateMessage: 'Print job canceled at printer.' });
+    assert.equal(refusing.jobs().length, 0);
   });
 
   await t.test('the README\'s "Did it print?" example, ready and out of labels', async () => {
