@@ -36,7 +36,16 @@ function setLogger(fn) {
   logger = fn;
   if (renderModule) renderModule.setLogger(fn);
 }
-const api = createApi(addon, renderTraceCode);
+// A line of the JavaScript side, where the add-on's lines go.
+function log(line) {
+  if (logger === undefined) process.stdout.write(`${line}\n`);
+  else if (typeof logger === 'function') {
+    try {
+      logger(line);
+    } catch {}
+  }
+}
+const api = createApi(addon, renderTraceCode, log);
 
 module.exports = {
   checkPrinterConnection: addon.checkPrinterConnection,

@@ -11,7 +11,7 @@ const { PrivateCups } = require('../../lib/private-cups');
 const { LANGUAGES } = require('../../lib/languages');
 const { runInChild } = require('../support/child');
 const { numberedLabel } = require('../support/numbered-label');
-const { DeviceRig, unavailable, socketUnavailable, addIppBackend } = require('../support/ipp-printer');
+const { DeviceRig, unavailable, socketUnavailable, addIppBackend, subscriptions } = require('../support/ipp-printer');
 
 const CALLS = ['printTraceCode', 'printTraceCodeAsync', 'submitTraceCode'];
 
@@ -181,6 +181,67 @@ test('an IPP printer', { skip: unavailable() || false }, async (t) => {
     assert.match(r.waited.message, /did not print: it was canceled/);
     assert.deepEqual(r.printer, { state: 'idle', condition: 'ready', problems: [], stateMessage: 'Print job canceled at printer.' });
     assert.equal(refusing.jobs().length, 0);
+  });
+
+  // In a child: watches `queue`; after the first PrinterInfo, `then` runs
+  // (a snippet) and the scheduler's subscriptions are counted; once the
+  // condition is `until`, the signal aborts. Answers what was seen, in order.
+  const watchUntil = (queue, until, then = '') =>
+    inChild(`const { subscriptions } = require(${JSON.stringify(require.resolve('../support/ipp-printer'))});
+      const count = () => subscriptions({ dir: ${JSON.stringify(cups.dir)}, socket: ${JSON.stringify(cups.socket)} }, '${queue}');
+      const controller = new AbortController();
+      const seen = [];
+      let during;
+      for await (const p of addon.watchPrinter('${queue}', { signal: controller.signal })) {
+        seen.push([p.condition, p.problems]);
+        if (seen.length === 1) { ${then}; during = count(); }
+        if (p.condition === '${until}') controller.abort();
+      }
+      return { seen, during, after: count() };`);
+
+  await t.test('watchPrinter: out of labels, as it happens; abort cancels the subscription', async () => {
+    const own = await rig.ippPrinter('watched');
+    cups.admin('lpadmin', ['-p', 'ipp_watched', '-E', '-v', own.uri]);
+    const refill = own.mediaEmpty();
+    try {
+      const r = await watchUntil('ipp_watched', 'needs-attention', `await addon.submitTraceCode({ ...label, device: 'ipp_watched' })`);
+      assert.deepEqual(r.seen[0], ['ready', []]);
+      assert.deepEqual(r.seen.at(-1), ['needs-attention', ['media-empty']], JSON.stringify(r.seen));
+      assert.equal(r.during.length, 1, 'one subscription while watching');
+      assert.deepEqual(r.after, [], 'none once the iteration ended');
+      assert.ok(cups.operations().includes('Cancel-Subscription'));
+    } finally {
+      refill();
+    }
+  });
+
+  await t.test('watchPrinter: a device that disappears, and one that refuses the job', async () => {
+    const gone = await rig.ippPrinter('watched-gone');
+    cups.admin('lpadmin', ['-p', 'ipp_watched_gone', '-E', '-v', gone.uri]);
+    gone.stop();
+    const offline = await watchUntil('ipp_watched_gone', 'offline', `await addon.submitTraceCode({ ...label, device: 'ipp_watched_gone' })`);
+    assert.deepEqual(offline.seen.at(-1), ['offline', ['offline']], JSON.stringify(offline.seen));
+    assert.deepEqual(offline.after, []);
+
+    // The refusing printer of the test above: the queue goes printing, then ready with the printer's word.
+    const refused = await inChild(`const controller = new AbortController();
+      const seen = [];
+      for await (const p of addon.watchPrinter('ipp_refusing', { signal: controller.signal })) {
+        seen.push([p.condition, p.stateMessage]);
+        if (seen.length === 1) addon.submitTraceCode({ ...label, device: 'ipp_refusing' });
+        if (p.condition === 'ready' && seen.length > 1) controller.abort();
+      }
+      return seen;`);
+    assert.equal(refused[1][0], 'printing', JSON.stringify(refused));
+    assert.deepEqual(refused.at(-1), ['ready', 'Print job canceled at printer.']);
+  });
+
+  await t.test('watchPrinter: a queue that does not exist, and bad arguments', async () => {
+    const r = await inChild(`const first = (it) => outcome(it[Symbol.asyncIterator]().next());
+      return [await first(addon.watchPrinter('no_such_queue')), await first(addon.watchPrinter('')),
+              await first(addon.watchPrinter('ipp_label', { signal: 'no' })),
+              await first(addon.watchPrinter('ipp_label', { signal: AbortSignal.abort() }))];`);
+    assert.deepEqual(r.map((o) => o.code || o.ok.done), ['ERR_NO_SUCH_PRINTER', 'ERR_INVALID_OPTIONS', 'ERR_INVALID_OPTIONS', true]);
   });
 
   await t.test('the README\'s "Did it print?" example, ready and out of labels', async () => {

@@ -368,4 +368,28 @@ function addIppBackend(cups) {
   }
 }
 
-module.exports = { DeviceRig, IppPrinter, SocketPrinter, unavailable, socketUnavailable, addIppBackend };
+// The scheduler's subscriptions on `queue`, anyone's, by id (ipptool over
+// the scheduler's local socket).
+const GET_SUBSCRIPTIONS = `{
+  OPERATION Get-Subscriptions
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR name requesting-user-name root
+  ATTR boolean my-subscriptions false
+  STATUS successful-ok
+  STATUS client-error-not-found
+  DISPLAY notify-subscription-id
+}
+`;
+function subscriptions(cups, queue) {
+  const file = path.join(cups.dir, 'get-subscriptions.test');
+  fs.writeFileSync(file, GET_SUBSCRIPTIONS);
+  const uri = `ipp://${encodeURIComponent(cups.socket)}/printers/${queue}`;
+  const r = require('child_process').spawnSync('ipptool', ['-t', uri, file], { encoding: 'utf8', timeout: 30000 });
+  if (r.status !== 0) throw new Error(`ipptool: ${r.stdout}${r.stderr}`);
+  return [...r.stdout.matchAll(/notify-subscription-id \(integer\) = (\d+)/g)].map((m) => Number(m[1]));
+}
+
+module.exports = { subscriptions, DeviceRig, IppPrinter, SocketPrinter, unavailable, socketUnavailable, addIppBackend };
