@@ -81,8 +81,11 @@ const QUERY_OPERATIONS = [
 // may change or cancel it.
 const OWNED_OPERATIONS = JOB_OPERATIONS.filter((op) => !['Create-Job', 'Print-Job', 'Print-URI', 'Validate-Job'].includes(op));
 
-function policyLines(authenticate) {
-  const owned = [`  <Limit ${OWNED_OPERATIONS.join(' ')}>`, '    Require user @OWNER @SYSTEM', '    Order allow,deny', '    Allow all', '  </Limit>'];
+// subscriptions: false lets no one make event subscriptions (only a user
+// that does not exist may), as a scheduler that refuses them does.
+function policyLines(authenticate, subscriptions = true) {
+  const refused = subscriptions ? [] : ['  <Limit Create-Printer-Subscription Create-Job-Subscription>', '    AuthType Basic', '    Require user no-such-user', '    Order allow,deny', '    Allow all', '  </Limit>'];
+  const owned = [...refused,`  <Limit ${OWNED_OPERATIONS.join(' ')}>`, '    Require user @OWNER @SYSTEM', '    Order allow,deny', '    Allow all', '  </Limit>'];
   const open = [...owned, '  <Limit All>', '    Order allow,deny', '    Allow all', '  </Limit>'];
   if (!authenticate) return open;
   const ops = authenticate === 'all' ? [...JOB_OPERATIONS, ...QUERY_OPERATIONS] : JOB_OPERATIONS;
@@ -127,7 +130,8 @@ class PrivateCups {
   // scheduler that way (env keeps the local socket, for administration).
   // authenticate: 'jobs' or 'all' wants Basic authentication (PAM: a local
   // user and password) over TCP for those operations (see policyLines).
-  static async start({ queues = [], jobHistory = true, tcp = false, authenticate = null } = {}) {
+  // subscriptions: false refuses IPP event subscriptions.
+  static async start({ queues = [], jobHistory = true, tcp = false, authenticate = null, subscriptions = true } = {}) {
     const tools = requireTools();
     const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'label-cups-'));
     const cups = new PrivateCups(dir, tools);
@@ -136,7 +140,7 @@ class PrivateCups {
         cups.port = await freePort();
         cups.tcpEnv = { ...cups.env, CUPS_SERVER: `127.0.0.1:${cups.port}` };
       }
-      cups.writeConfig({ jobHistory, authenticate });
+      cups.writeConfig({ jobHistory, authenticate, subscriptions });
       await cups.launch();
       for (const q of queues) cups.addQueue(q);
     } catch (err) {
@@ -146,7 +150,7 @@ class PrivateCups {
     return cups;
   }
 
-  writeConfig({ jobHistory = true, authenticate = null } = {}) {
+  writeConfig({ jobHistory = true, authenticate = null, subscriptions = true } = {}) {
     const d = this.dir;
     // Backends run as "lp" when cupsd runs as root: the folders on the way
     // to the capture folder must be traversable and the folder writable.
@@ -184,7 +188,7 @@ class PrivateCups {
         '  Allow all',
         '</Location>',
         '<Policy default>',
-        ...policyLines(authenticate),
+        ...policyLines(authenticate, subscriptions),
         '</Policy>',
         '',
       ].join('\n'),

@@ -47,7 +47,7 @@ class WatchLoop {
   // longest pause after an answer without events (a scheduler that does not
   // hold Get-Notifications answers at once; CUPS 2.4 is one).
   static constexpr int32_t kLease = 300;
-  static constexpr int kIdlePauseMs = 1000;
+  static constexpr int kIdlePauseMs = 500;
 
   WatchLoop(Target target, std::shared_ptr<const cupsauth::Credentials> credentials,
             std::function<void(const Event&)> deliver);

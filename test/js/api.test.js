@@ -222,6 +222,37 @@ test('without job history: a job seen and then gone resolves as forgotten', asyn
   assert.deepEqual(r.answer.value, [true, 'forgotten', 'Qorvin', null, false]);
 });
 
+test('a scheduler that refuses subscriptions: watchPrinter polls and says so once; waitForJob still ends', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['api_q'], subscriptions: false });
+  t.after(() => cups.stop());
+  const r = await child(
+    cups,
+    `const { execFileSync } = require('child_process');
+    const lines = [];
+    addon.setLogger((line) => lines.push(line));
+    const controller = new AbortController();
+    const seen = [];
+    for await (const p of addon.watchPrinter('api_q', { signal: controller.signal })) {
+      seen.push([p.condition, p.stateMessage]);
+      if (seen.length === 1) execFileSync('cupsdisable', ['-r', 'roll change', 'api_q']);
+      if (seen.length === 2) execFileSync('cupsenable', ['api_q']);
+      if (seen.length === 3) controller.abort();
+    }
+    const job = await addon.submitTraceCode(label('api_q'));
+    const done = await addon.waitForJob(job, { timeout: 30000 });
+    return { seen, said: lines.filter((l) => l.includes('watchPrinter')), done: done.state };`,
+  );
+  assert.equal(r.answer.kind, 'value', r.stderr);
+  const { seen, said, done } = r.answer.value;
+  assert.deepEqual(seen, [['ready', ''], ['stopped', 'roll change'], ['ready', '']]);
+  assert.equal(said.length, 1, 'said once');
+  assert.match(said[0], /the scheduler refuses subscriptions \(.*IPP status 0x0\d{3}\): asking about "api_q" every 1000 ms instead$/, said[0]);
+  assert.equal(done, 'completed');
+  const ops = cups.operations();
+  assert.ok(ops.includes('Create-Printer-Subscriptions') && ops.includes('Create-Job-Subscriptions'));
+  assert.ok(!ops.includes('Get-Notifications'), 'no subscription, so nothing to read');
+});
+
 // The blocking calls answer false and log the timeout; the others reject.
 test('a scheduler that stops answering: every call gives up within the timeout, and says so', async (t) => {
   const cups = await PrivateCups.start({ queues: ['api_hung'] });
@@ -236,13 +267,14 @@ test('a scheduler that stops answering: every call gives up within the timeout, 
       const print = addon.printTraceCode({ ...label('api_hung'), image: undefined, buffer: addon.toBMP(image) });
       process.stdout.write('---\\n');
       return [check, print, ...await Promise.all([addon.submitTraceCode(label('api_hung')), addon.listPrinters(),
-        addon.getPrinter('api_hung'), addon.getJob(1), addon.cancelJob(1)].map((p) => outcome(p).then((e) => e.code)))];`,
+        addon.getPrinter('api_hung'), addon.getJob(1), addon.cancelJob(1),
+        addon.watchPrinter('api_hung')[Symbol.asyncIterator]().next()].map((p) => outcome(p).then((e) => e.code)))];`,
       { TRACE_LABEL_CUPS_TIMEOUT: '0.5' },
     );
   } finally {
     process.kill(cups.proc.pid, 'SIGCONT');
   }
-  assert.deepEqual(r.answer.value, [false, false, ...Array(5).fill('ERR_SCHEDULER_TIMEOUT')]);
+  assert.deepEqual(r.answer.value, [false, false, ...Array(6).fill('ERR_SCHEDULER_TIMEOUT')]);
   const timeout = '[DEBUG] macOS平台: CUPS调度程序在0.5秒内没有响应，已放弃\n';
   const [check, print] = r.stdout.split('---\n');
   assert.equal(check, `[DEBUG] Checking printer connection: api_hung\n${timeout}[DEBUG] 最终连接状态: isConnected = false\n`);
