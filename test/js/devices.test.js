@@ -229,19 +229,27 @@ test('an IPP printer', { skip: unavailable() || false }, async (t) => {
       for await (const p of addon.watchPrinter('ipp_refusing', { signal: controller.signal })) {
         seen.push([p.condition, p.stateMessage]);
         if (seen.length === 1) addon.submitTraceCode({ ...label, device: 'ipp_refusing' });
-        if (p.condition === 'ready' && seen.length > 1) controller.abort();
+        const refused = p.condition === 'ready' && p.stateMessage === 'Print job canceled at printer.';
+        if (refused && seen.some(([condition]) => condition === 'printing')) controller.abort();
       }
       return seen;`);
-    assert.equal(refused[1][0], 'printing', JSON.stringify(refused));
+    assert.equal(refused[1][0], 'printing', JSON.stringify(refused)); // the job was taken, then given up
     assert.deepEqual(refused.at(-1), ['ready', 'Print job canceled at printer.']);
   });
 
-  await t.test('watchPrinter: a queue that does not exist, and bad arguments', async () => {
+  await t.test('watchPrinter: a queue that does not exist or is deleted, bad arguments, and break', async () => {
+    cups.admin('lpadmin', ['-p', 'ipp_doomed', '-E', '-v', printer.uri]);
     const r = await inChild(`const first = (it) => outcome(it[Symbol.asyncIterator]().next());
-      return [await first(addon.watchPrinter('no_such_queue')), await first(addon.watchPrinter('')),
+      const { execFileSync } = require('child_process');
+      const deleted = await outcome((async () => {
+        for await (const p of addon.watchPrinter('ipp_doomed')) execFileSync('lpadmin', ['-x', 'ipp_doomed']);
+      })());
+      for await (const p of addon.watchPrinter('ipp_label')) break;
+      return [await first(addon.watchPrinter('no_such_queue')), deleted, await first(addon.watchPrinter('')),
               await first(addon.watchPrinter('ipp_label', { signal: 'no' })),
               await first(addon.watchPrinter('ipp_label', { signal: AbortSignal.abort() }))];`);
-    assert.deepEqual(r.map((o) => o.code || o.ok.done), ['ERR_NO_SUCH_PRINTER', 'ERR_INVALID_OPTIONS', 'ERR_INVALID_OPTIONS', true]);
+    assert.deepEqual(r.map((o) => o.code || o.ok.done), ['ERR_NO_SUCH_PRINTER', 'ERR_NO_SUCH_PRINTER', 'ERR_INVALID_OPTIONS', 'ERR_INVALID_OPTIONS', true]);
+    assert.deepEqual(subscriptions(cups, 'ipp_label'), [], 'break cancelled the subscription');
   });
 
   await t.test('the README\'s "Did it print?" example, ready and out of labels', async () => {
