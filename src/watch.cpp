@@ -131,7 +131,9 @@ napi_value Watch(napi_env env, napi_callback_info info) {
   auto holder = std::make_unique<Holder>();
   holder->loop = std::make_unique<watch::WatchLoop>(
       std::move(target), credentials::of(env), [tsfn](const watch::Event& event) {
-        napi_call_threadsafe_function(tsfn, new watch::Event(event), napi_tsfn_blocking);
+        auto* copy = new watch::Event(event);
+        // Refused once the environment is going away: nobody is listening.
+        if (napi_call_threadsafe_function(tsfn, copy, napi_tsfn_blocking) != napi_ok) delete copy;
         if (event.kind == Kind::Closed) napi_release_threadsafe_function(tsfn, napi_tsfn_release);
       });
   pinLibrary();

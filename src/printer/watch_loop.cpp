@@ -61,9 +61,9 @@ cupssub::Created subscribe(http_t* http, const Target& target) {
 }
 
 // Subscribes, then reads events until stopped, the target is gone or the
-// scheduler cannot be asked. A subscription the scheduler no longer knows
-// (its lease ran out, or it restarted) is made again, and that counts as a
-// change: events may have been missed in between.
+// scheduler cannot be asked. A printer subscription the scheduler no longer
+// knows (its lease ran out, or it restarted) is made again, and that counts
+// as a change: events may have been missed in between.
 void run(const std::shared_ptr<WatchLoop::State>& state) {
   const cupsauth::Scope auth(state->credentials);
   CupsConnection cups;
@@ -88,6 +88,12 @@ void run(const std::shared_ptr<WatchLoop::State>& state) {
   while (!state->stopped()) {
     cupssub::Notifications got = cupssub::notifications(cups.http(), sub.id, sequence, true);
     if (state->stopped()) break;
+    // A job's subscription ends with the job: the scheduler drops it soon
+    // after, perhaps before its last event was read.
+    if (got.outcome == cupssub::Outcome::NotFound && state->target.printer.empty()) {
+      state->deliver(of(Kind::Changed));
+      return;
+    }
     if (got.outcome == cupssub::Outcome::NotFound) {
       sub = subscribe(cups.http(), state->target);
       if (sub.outcome != cupssub::Outcome::Ok) {

@@ -204,6 +204,33 @@ test('jobs: a held job times out, is cancelled, then reads canceled', async (t) 
   assert.equal(cups.jobs('api_q').length, 0);
 });
 
+// Counts of requests, not time: the job is held until its watcher has asked
+// the scheduler for events eight times with nothing to report.
+test('waitForJob waits on a job subscription: the job is read again only when it changes', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['api_q'] });
+  t.after(() => cups.stop());
+  const release = cups.hold('api_q');
+  t.after(release);
+  const r = await child(
+    cups,
+    `const log = ${JSON.stringify(path.join(cups.dir, 'log/access_log'))};
+    const count = (op) => (fs.readFileSync(log, 'utf8').match(new RegExp(' ' + op + ' ', 'g')) || []).length;
+    const job = await addon.submitTraceCode(label('api_q'));
+    const waiting = addon.waitForJob(job, { timeout: 60000 });
+    for (let i = 0; i < 6000 && count('Get-Notifications') < 8; i++) await new Promise((r) => setTimeout(r, 10));
+    const asked = count('Get-Job-Attributes');
+    fs.unlinkSync(${JSON.stringify(path.join(cups.captureDir, 'api_q.hold'))});
+    const done = await waiting;
+    return { done: done.state, asked, after: count('Get-Job-Attributes') - asked, subscribed: count('Create-Job-Subscriptions') };`,
+  );
+  assert.equal(r.answer.kind, 'value', r.stderr);
+  const { done, asked, after, subscribed } = r.answer.value;
+  assert.deepEqual([done, subscribed], ['completed', 1], cups.operations().join(' '));
+  // Once before the subscription's answer and once after it; then once or twice as the job ends.
+  assert.ok(asked <= 2, `read ${asked} times while held`);
+  assert.ok(after >= 1 && after <= 2, `read ${after} times as it ended`);
+});
+
 test('without job history: a job seen and then gone resolves as forgotten', async (t) => {
   const cups = await PrivateCups.start({ queues: ['api_q'], jobHistory: false });
   t.after(() => cups.stop());
@@ -220,6 +247,39 @@ test('without job history: a job seen and then gone resolves as forgotten', asyn
       await addon.cancelJob(job.jobId)];`,
   );
   assert.deepEqual(r.answer.value, [true, 'forgotten', 'Qorvin', null, false]);
+});
+
+test('watchPrinter: a subscription the scheduler dropped is made again, and nothing is missed', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['api_q'] });
+  t.after(() => cups.stop());
+  const support = JSON.stringify(require.resolve('../support/ipp-printer'));
+  const r = await child(
+    cups,
+    `const { execFileSync } = require('child_process');
+    const { subscriptions, cancelSubscription } = require(${support});
+    const at = { dir: ${JSON.stringify(cups.dir)}, socket: ${JSON.stringify(cups.socket)} };
+    const controller = new AbortController();
+    const seen = [];
+    let ids;
+    for await (const p of addon.watchPrinter('api_q', { signal: controller.signal })) {
+      seen.push(p.condition);
+      if (seen.length === 1) {
+        ids = subscriptions(at, 'api_q');
+        cancelSubscription(at, 'api_q', ids[0]); // as its lease running out would
+        execFileSync('cupsdisable', ['api_q']);
+      }
+      if (seen.length === 2) {
+        ids.push(...subscriptions(at, 'api_q'));
+        controller.abort();
+      }
+    }
+    return { seen, ids };`,
+  );
+  assert.equal(r.answer.kind, 'value', r.stderr);
+  const { seen, ids } = r.answer.value;
+  assert.deepEqual(seen, ['ready', 'stopped']);
+  assert.equal(ids.length, 2);
+  assert.notEqual(ids[0], ids[1], 'a new subscription');
 });
 
 test('a scheduler that refuses subscriptions: watchPrinter polls and says so once; waitForJob still ends', async (t) => {

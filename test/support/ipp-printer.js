@@ -368,9 +368,10 @@ function addIppBackend(cups) {
   }
 }
 
-// The scheduler's subscriptions on `queue`, anyone's, by id (ipptool over
-// the scheduler's local socket).
-const GET_SUBSCRIPTIONS = `{
+// The scheduler's subscriptions on `queue`, anyone's, by id, and cancelling
+// one as its lease running out would (ipptool over the local socket).
+const SUBSCRIPTION_TESTS = {
+  list: `{
   OPERATION Get-Subscriptions
   GROUP operation-attributes-tag
   ATTR charset attributes-charset utf-8
@@ -382,14 +383,30 @@ const GET_SUBSCRIPTIONS = `{
   STATUS client-error-not-found
   DISPLAY notify-subscription-id
 }
-`;
-function subscriptions(cups, queue) {
-  const file = path.join(cups.dir, 'get-subscriptions.test');
-  fs.writeFileSync(file, GET_SUBSCRIPTIONS);
-  const uri = `ipp://${encodeURIComponent(cups.socket)}/printers/${queue}`;
-  const r = require('child_process').spawnSync('ipptool', ['-t', uri, file], { encoding: 'utf8', timeout: 30000 });
-  if (r.status !== 0) throw new Error(`ipptool: ${r.stdout}${r.stderr}`);
-  return [...r.stdout.matchAll(/notify-subscription-id \(integer\) = (\d+)/g)].map((m) => Number(m[1]));
+`,
+  cancel: `{
+  OPERATION Cancel-Subscription
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR name requesting-user-name root
+  ATTR integer notify-subscription-id $id
+  STATUS successful-ok
 }
+`,
+};
+function ipptool(cups, queue, which, vars = []) {
+  const file = path.join(cups.dir, `${which}-subscriptions.test`);
+  fs.writeFileSync(file, SUBSCRIPTION_TESTS[which]);
+  const uri = `ipp://${encodeURIComponent(cups.socket)}/printers/${queue}`;
+  const args = ['-t', ...vars.flatMap((v) => ['-d', v]), uri, file];
+  const r = require('child_process').spawnSync('ipptool', args, { encoding: 'utf8', timeout: 30000 });
+  if (r.status !== 0) throw new Error(`ipptool: ${r.stdout}${r.stderr}`);
+  return r.stdout;
+}
+const subscriptions = (cups, queue) =>
+  [...ipptool(cups, queue, 'list').matchAll(/notify-subscription-id \(integer\) = (\d+)/g)].map((m) => Number(m[1]));
+const cancelSubscription = (cups, queue, id) => ipptool(cups, queue, 'cancel', [`id=${id}`]);
 
-module.exports = { subscriptions, DeviceRig, IppPrinter, SocketPrinter, unavailable, socketUnavailable, addIppBackend };
+module.exports = { subscriptions, cancelSubscription, DeviceRig, IppPrinter, SocketPrinter, unavailable, socketUnavailable, addIppBackend };
