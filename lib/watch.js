@@ -60,10 +60,16 @@ function openWatcher(addon, target, signal) {
   };
 }
 
+// A pause that an abort cuts short; it leaves no listener behind.
 const sleep = (ms, signal) =>
   new Promise((resolve) => {
-    const timer = setTimeout(resolve, ms);
-    if (signal) signal.addEventListener('abort', () => (clearTimeout(timer), resolve()), { once: true });
+    const done = () => {
+      clearTimeout(timer);
+      if (signal) signal.removeEventListener('abort', done);
+      resolve();
+    };
+    const timer = setTimeout(done, ms);
+    if (signal) signal.addEventListener('abort', done, { once: true });
   });
 
 function createWatch({ addon, getPrinter, schedulerError, noSuchPrinter, invalid, validSignal, log }) {
@@ -103,6 +109,7 @@ function createWatch({ addon, getPrinter, schedulerError, noSuchPrinter, invalid
         if (now !== last) {
           last = now;
           yield printer;
+          if (signal && signal.aborted) return;
         }
         if (polling) {
           await sleep(POLL_MS, signal);
