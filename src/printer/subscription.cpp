@@ -1,6 +1,6 @@
 #include "printer/subscription.h"
 
-#include <exception>
+#include <string_view>
 
 #include "printer/cups_connection.h"
 
