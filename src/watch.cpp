@@ -52,11 +52,12 @@ void setText(napi_env env, napi_value object, const char* key, const std::string
 
 // The failure record the other calls give (src/api.cpp's SchedulerFailure).
 napi_value failureRecord(napi_env env, const watch::Event& event) {
-  const char* kind = event.timedOut           ? "timeout"
-                     : event.unreachable      ? "unreachable"
-                     : event.authRefused      ? "authentication"
-                     : event.failure.noAnswer ? "lost"
-                                              : "refused";
+  const char* kind = event.timedOut            ? "timeout"
+                     : event.encryptionRefused ? "encryption"
+                     : event.unreachable       ? "unreachable"
+                     : event.authRefused       ? "authentication"
+                     : event.failure.noAnswer  ? "lost"
+                                               : "refused";
   napi_value record = nullptr;
   napi_value status = nullptr;
   napi_create_object(env, &record);

@@ -48,6 +48,7 @@ Event failed(Kind kind, const CupsConnection& cups, cupsstate::Failure failure) 
   Event event = of(kind);
   event.failure = std::move(failure);
   event.timedOut = cups.timedOut();
+  event.encryptionRefused = cups.encryptionRefused();
   event.unreachable = cups.http() == nullptr;
   event.authRefused = cups.authRefused();
   event.withCredentials = cups.hasCredentials();

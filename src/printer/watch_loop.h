@@ -30,6 +30,7 @@ struct Event {
   Kind kind = Kind::Closed;
   cupsstate::Failure failure;  // for Polling and Failed
   bool timedOut = false;
+  bool encryptionRefused = false;
   bool unreachable = false;
   bool authRefused = false;
   bool withCredentials = false;
