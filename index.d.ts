@@ -341,3 +341,13 @@ export declare function cancelJob(job: JobRef): Promise<boolean>;
  */
 export declare function waitForJob(job: number, options?: { timeout?: number; signal?: AbortSignal }): Promise<JobInfo | null>;
 export declare function waitForJob(job: JobRef, options?: { timeout?: number; signal?: AbortSignal }): Promise<JobInfo | LostJob | null>;
+/**
+ * The queue now, then again each time its `condition`, `problems` or
+ * `stateMessage` change, fed by the scheduler's events (an IPP subscription
+ * on a thread and connection of the watcher's own). Aborting `signal`, or
+ * leaving the loop, ends the iteration and cancels the subscription. A queue
+ * that does not exist rejects with ERR_NO_SUCH_PRINTER; where the scheduler
+ * refuses subscriptions the watcher asks once a second instead, and says so
+ * once through the logger.
+ */
+export declare function watchPrinter(name: string, options?: { signal?: AbortSignal }): AsyncIterableIterator<PrinterInfo>;

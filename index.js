@@ -20,7 +20,23 @@ function renderTraceCode(...args) {
   return addon.renderTraceCode(...args);
 }
 
-const api = createApi(addon, renderTraceCode);
+// Where the lines of every call go (see index.d.ts); the add-on checks the
+// argument, and the JavaScript side's own lines follow the same choice.
+let logger;
+function setLogger(fn) {
+  addon.setLogger(fn);
+  logger = fn;
+}
+// A line of the JavaScript side, where the add-on's lines go.
+function log(line) {
+  if (logger === undefined) process.stdout.write(`${line}\n`);
+  else if (typeof logger === 'function') {
+    try {
+      logger(line);
+    } catch {}
+  }
+}
+const api = createApi(addon, renderTraceCode, log);
 
 module.exports = {
   checkPrinterConnection: addon.checkPrinterConnection,
@@ -28,7 +44,7 @@ module.exports = {
   checkPrinterConnectionAsync: addon.checkPrinterConnectionAsync,
   printTraceCodeAsync: addon.printTraceCodeAsync,
   renderTraceCode,
-  setLogger: addon.setLogger,
+  setLogger,
   setCredentials: addon.setCredentials,
   LANGUAGES,
   toBMP,

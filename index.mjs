@@ -21,5 +21,6 @@ export const {
   getJob,
   cancelJob,
   waitForJob,
+  watchPrinter,
 } = addon;
 export default addon;

@@ -34,6 +34,7 @@ Commands:
   preview FILE      draw the dots a command file will print as a PNG
   list              list the CUPS queues with their state and resolution
   status NAME       show one queue: state, reasons, resolution, device
+  watch NAME        show a queue's condition, and a line each time it changes
   job ID            show one job: its queue, state and title
   build             build the native module from source where no binary ships
   cancel ID         cancel one job
@@ -93,6 +94,14 @@ records of listPrinters() instead.`,
 
 Shows one queue as the scheduler describes it. Exit code 1 when there is no
 queue of that name.`,
+  watch: `Usage: trace-label watch [--json] NAME
+
+Shows the queue's condition (ready, printing, needs-attention, offline or
+stopped) with what needs doing and the scheduler's message, then a line each
+time one of them changes, until interrupted (Ctrl-C), which ends it with exit
+code 0. Each line starts with the time. --json writes each PrinterInfo as one
+line of JSON. Exit code 1 when there is no queue of that name or the
+scheduler cannot be asked.`,
   job: `Usage: trace-label job [--json] ID
 
 Shows one job: its queue, state (pending, held, processing, stopped,
@@ -531,6 +540,37 @@ const commands = {
         `  model: ${p.makeAndModel}`,
       ].join('\n'),
     );
+    return 0;
+  },
+
+  async watch(args, out) {
+    const { values, positionals } = parse('watch', args, { json: { type: 'boolean' } });
+    if (values.help) return out.help('watch');
+    const name = onePositional(positionals, 'the queue name');
+    if (name === '') throw new UsageError('the queue name is empty');
+    out.logTo('error', values);
+    // Ctrl-C ends the watch (and its subscription) rather than the process.
+    const controller = new AbortController();
+    const stop = () => controller.abort();
+    process.once('SIGINT', stop);
+    try {
+      for await (const p of addon().watchPrinter(name, { signal: controller.signal })) {
+        if (values.json) {
+          out.log(JSON.stringify(p));
+          continue;
+        }
+        const problems = p.problems.length ? ` (${p.problems.join(', ')})` : '';
+        out.log(`${new Date().toISOString()} ${p.name}: ${p.condition}${problems}${p.stateMessage ? `: ${p.stateMessage}` : ''}`);
+      }
+    } catch (error) {
+      if (error.code === ERROR_CODES.NO_SUCH_PRINTER) {
+        throw new Failure(`no CUPS queue named "${name}"; the queues are listed by: trace-label list`);
+      }
+      if (error.code) throw new Failure(error.message);
+      throw error;
+    } finally {
+      process.removeListener('SIGINT', stop);
+    }
     return 0;
   },
 

@@ -10,6 +10,7 @@ const { minCopies, maxCopies, finalJobStates } = LIMITS;
 const validCopies = (n) => Number.isInteger(n) && n >= minCopies && n <= maxCopies;
 const { toBMP, withImage } = require('./images');
 const { withCondition } = require('./condition');
+const { createWatch } = require('./watch');
 
 // Each message states the rule the reader applies (src/napi_utils.cpp, src/api.cpp).
 const OPTION_RULES = {
@@ -171,7 +172,8 @@ function batchTitle(labels) {
   return [labels[0].instruction, ...(sizes.size === 1 ? sizes : []), `${labels.length} label${labels.length === 1 ? '' : 's'}`, id].join(' ');
 }
 
-function createApi(addon, renderTraceCode) {
+// log(line): a line for the application's logger (setLogger).
+function createApi(addon, renderTraceCode, log = () => {}) {
   // The options are read by the add-on at call time, in printTraceCode's
   // order, then copies, dpi, title and compress; `image` only when `buffer` is undefined.
   function submitTraceCode(options) {
@@ -356,26 +358,34 @@ function createApi(addon, renderTraceCode) {
     if (!validSignal(signal)) throw invalid('signal');
     const deadline = Date.now() + timeout;
     let last = null;
-    for (let pause = 20; ; pause = Math.min(pause * 2, 250)) {
-      const job = await abortable(addon._getJob(jobId).then(settle(`asking about job ${jobId}`)), signal);
-      // Another job at that id: the scheduler restarted without ours.
-      if (job !== null && ref.uuid !== null && job.uuid !== ref.uuid) return { id: jobId, uuid: ref.uuid, state: 'lost' };
-      if (job === null && last) return { ...last, state: 'forgotten' };
-      if (job === null) return ref.uuid === null ? null : { id: jobId, uuid: ref.uuid, state: 'lost' };
-      last = job;
-      if (finalJobStates.includes(job.state)) return job;
-      const left = deadline - Date.now();
-      if (left <= 0) {
-        throw makeError(ERROR_CODES.SCHEDULER_TIMEOUT, `job ${jobId} did not end within ${timeout} ms; it is ${job.state}${job.stateReasons.length ? ` (${job.stateReasons.join(', ')})` : ''}`, { job });
+    // Woken by the job's events; a plain pause where there are none.
+    const changes = watch.jobChanges(jobId, signal);
+    try {
+      for (let pause = 20; ; pause = Math.min(pause * 2, 250)) {
+        const job = await abortable(addon._getJob(jobId).then(settle(`asking about job ${jobId}`)), signal);
+        // Another job at that id: the scheduler restarted without ours.
+        if (job !== null && ref.uuid !== null && job.uuid !== ref.uuid) return { id: jobId, uuid: ref.uuid, state: 'lost' };
+        if (job === null && last) return { ...last, state: 'forgotten' };
+        if (job === null) return ref.uuid === null ? null : { id: jobId, uuid: ref.uuid, state: 'lost' };
+        last = job;
+        if (finalJobStates.includes(job.state)) return job;
+        const left = deadline - Date.now();
+        if (left <= 0) {
+          throw makeError(ERROR_CODES.SCHEDULER_TIMEOUT, `job ${jobId} did not end within ${timeout} ms; it is ${job.state}${job.stateReasons.length ? ` (${job.stateReasons.join(', ')})` : ''}`, { job });
+        }
+        await abortable(changes.wait(Math.min(pause, left), left), signal);
       }
-      let timer;
-      await abortable(new Promise((resolve) => (timer = setTimeout(resolve, Math.min(pause, left)))), signal).finally(() =>
-        clearTimeout(timer),
-      );
+    } finally {
+      // Not waited for: the watcher's thread cancels its subscription on its own.
+      changes.stop();
     }
   }
 
-  return { submitTraceCode, submitTraceCodes, listPrinters, getPrinter, getJob, cancelJob, waitForJob };
+  const noSuchPrinter = (name) => submitError({ failure: 'printer', printer: name }, {});
+  const watch = createWatch({ addon, getPrinter, schedulerError, noSuchPrinter, invalid, validSignal, log });
+  const { watchPrinter } = watch;
+
+  return { submitTraceCode, submitTraceCodes, listPrinters, getPrinter, getJob, cancelJob, waitForJob, watchPrinter };
 }
 
 module.exports = { createApi };

@@ -84,8 +84,11 @@ const QUERY_OPERATIONS = [
 // may change or cancel it.
 const OWNED_OPERATIONS = JOB_OPERATIONS.filter((op) => !['Create-Job', 'Print-Job', 'Print-URI', 'Validate-Job'].includes(op));
 
-function policyLines(authenticate) {
-  const owned = [`  <Limit ${OWNED_OPERATIONS.join(' ')}>`, '    Require user @OWNER @SYSTEM', '    Order allow,deny', '    Allow all', '  </Limit>'];
+// subscriptions: false lets no one make event subscriptions (only a user
+// that does not exist may), as a scheduler that refuses them does.
+function policyLines(authenticate, subscriptions = true) {
+  const refused = subscriptions ? [] : ['  <Limit Create-Printer-Subscription Create-Job-Subscription>', '    AuthType Basic', '    Require user no-such-user', '    Order allow,deny', '    Allow all', '  </Limit>'];
+  const owned = [...refused,`  <Limit ${OWNED_OPERATIONS.join(' ')}>`, '    Require user @OWNER @SYSTEM', '    Order allow,deny', '    Allow all', '  </Limit>'];
   const open = [...owned, '  <Limit All>', '    Order allow,deny', '    Allow all', '  </Limit>'];
   if (!authenticate) return open;
   const ops = authenticate === 'all' ? [...JOB_OPERATIONS, ...QUERY_OPERATIONS] : JOB_OPERATIONS;
@@ -132,7 +135,8 @@ class PrivateCups {
   // the first encrypted connection; without it the scheduler cannot encrypt.
   // authenticate: 'jobs' or 'all' wants Basic authentication (PAM: a local
   // user and password) over TCP for those operations (see policyLines).
-  static async start({ queues = [], jobHistory = true, tcp = false, authenticate = null, tls = false } = {}) {
+  // subscriptions: false refuses IPP event subscriptions.
+  static async start({ queues = [], jobHistory = true, tcp = false, authenticate = null, tls = false, subscriptions = true } = {}) {
     const tools = requireTools();
     const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'label-cups-'));
     const cups = new PrivateCups(dir, tools);
@@ -141,7 +145,7 @@ class PrivateCups {
         cups.port = await freePort();
         cups.tcpEnv = { ...cups.env, CUPS_SERVER: `127.0.0.1:${cups.port}` };
       }
-      cups.writeConfig({ jobHistory, authenticate, tls });
+      cups.writeConfig({ jobHistory, authenticate, tls, subscriptions });
       await cups.launch();
       for (const q of queues) cups.addQueue(q);
     } catch (err) {
@@ -151,7 +155,7 @@ class PrivateCups {
     return cups;
   }
 
-  writeConfig({ jobHistory = true, authenticate = null, tls = false } = {}) {
+  writeConfig({ jobHistory = true, authenticate = null, tls = false, subscriptions = true } = {}) {
     const d = this.dir;
     // Backends run as "lp" when cupsd runs as root: the folders on the way
     // to the capture folder must be traversable and the folder writable.
@@ -189,7 +193,7 @@ class PrivateCups {
         '  Allow all',
         '</Location>',
         '<Policy default>',
-        ...policyLines(authenticate),
+        ...policyLines(authenticate, subscriptions),
         '</Policy>',
         '',
       ].join('\n'),

@@ -24,6 +24,7 @@
 #include "napi_utils.h"
 #include "printer/query.h"
 #include "printer/trace_code.h"
+#include "watch.h"
 
 namespace {
 
@@ -213,6 +214,7 @@ napi_value Init(napi_env env, napi_value exports) {
       {"_getJob", nullptr, GetJob, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"_cancelJob", nullptr, CancelJob, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"_dotsPerMm", nullptr, DotsPerMm, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"_watch", nullptr, Watch, nullptr, nullptr, nullptr, napi_default, nullptr},
   };
   napi_define_properties(env, exports, sizeof(kExports) / sizeof(kExports[0]), kExports);
   // Values of this environment, so not in the table shared by every one.

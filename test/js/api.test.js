@@ -208,6 +208,36 @@ test('jobs: a held job times out, is cancelled, then reads canceled', async (t) 
   assert.equal(cups.jobs('api_q').length, 0);
 });
 
+// Counts of requests, not time: the job is held until its watcher has asked
+// the scheduler for events eight times with nothing to report.
+test('waitForJob waits on a job subscription: the job is read again only when it changes', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['api_q'] });
+  t.after(() => cups.stop());
+  const release = cups.hold('api_q');
+  t.after(release);
+  const r = await child(
+    cups,
+    `const log = ${JSON.stringify(path.join(cups.dir, 'log/access_log'))};
+    const count = (op) => (fs.readFileSync(log, 'utf8').match(new RegExp(' ' + op + ' ', 'g')) || []).length;
+    const job = await addon.submitTraceCode(label('api_q'));
+    const waiting = addon.waitForJob(job, { timeout: 60000 });
+    for (let i = 0; i < 6000 && count('Get-Notifications') < 8; i++) await new Promise((r) => setTimeout(r, 10));
+    const asked = count('Get-Job-Attributes');
+    fs.unlinkSync(${JSON.stringify(path.join(cups.captureDir, 'api_q.hold'))});
+    const done = await waiting;
+    return { done: done.state, asked, after: count('Get-Job-Attributes') - asked, subscribed: count('Create-Job-Subscriptions') };`,
+  );
+  assert.equal(r.answer.kind, 'value', r.stderr);
+  const { done, asked, after, subscribed } = r.answer.value;
+  assert.deepEqual([done, subscribed], ['completed', 1], cups.operations().join(' '));
+  // Once before the subscription's answer, once after it, and once more if
+  // the job started only then; polling every 250 ms would read it about ten
+  // times while the watcher asks eight.
+  assert.ok(asked <= 3, `read ${asked} times while held`);
+  // (The scheduler logs a request after answering it: the last may not be counted yet.)
+  assert.ok(after <= 3, `read ${after} times as it ended`);
+});
+
 test('without job history: a job seen and then gone resolves as forgotten', async (t) => {
   const cups = await PrivateCups.start({ queues: ['api_q'], jobHistory: false });
   t.after(() => cups.stop());
@@ -228,6 +258,70 @@ test('without job history: a job seen and then gone resolves as forgotten', asyn
   assert.match(title, /^ZPL 5x2mm [0-9a-f]{6}$/);
 });
 
+test('watchPrinter: a subscription the scheduler dropped is made again, and nothing is missed', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['api_q'] });
+  t.after(() => cups.stop());
+  const support = JSON.stringify(require.resolve('../support/ipp-printer'));
+  const r = await child(
+    cups,
+    `const { execFileSync } = require('child_process');
+    const { subscriptions, cancelSubscription } = require(${support});
+    const at = { dir: ${JSON.stringify(cups.dir)}, socket: ${JSON.stringify(cups.socket)} };
+    const controller = new AbortController();
+    const seen = [];
+    let ids;
+    for await (const p of addon.watchPrinter('api_q', { signal: controller.signal })) {
+      seen.push(p.condition);
+      if (seen.length === 1) {
+        ids = subscriptions(at, 'api_q');
+        cancelSubscription(at, 'api_q', ids[0]); // as its lease running out would
+        execFileSync('cupsdisable', ['api_q']);
+      }
+      if (seen.length === 2) {
+        ids.push(...subscriptions(at, 'api_q'));
+        controller.abort();
+      }
+    }
+    return { seen, ids };`,
+  );
+  assert.equal(r.answer.kind, 'value', r.stderr);
+  const { seen, ids } = r.answer.value;
+  assert.deepEqual(seen, ['ready', 'stopped']);
+  assert.equal(ids.length, 2);
+  assert.notEqual(ids[0], ids[1], 'a new subscription');
+});
+
+test('a scheduler that refuses subscriptions: watchPrinter polls and says so once; waitForJob still ends', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['api_q'], subscriptions: false });
+  t.after(() => cups.stop());
+  const r = await child(
+    cups,
+    `const { execFileSync } = require('child_process');
+    const lines = [];
+    addon.setLogger((line) => lines.push(line));
+    const controller = new AbortController();
+    const seen = [];
+    for await (const p of addon.watchPrinter('api_q', { signal: controller.signal })) {
+      seen.push([p.condition, p.stateMessage]);
+      if (seen.length === 1) execFileSync('cupsdisable', ['-r', 'roll change', 'api_q']);
+      if (seen.length === 2) execFileSync('cupsenable', ['api_q']);
+      if (seen.length === 3) controller.abort();
+    }
+    const job = await addon.submitTraceCode(label('api_q'));
+    const done = await addon.waitForJob(job, { timeout: 30000 });
+    return { seen, said: lines.filter((l) => l.includes('watchPrinter')), done: done.state };`,
+  );
+  assert.equal(r.answer.kind, 'value', r.stderr);
+  const { seen, said, done } = r.answer.value;
+  assert.deepEqual(seen, [['ready', ''], ['stopped', 'roll change'], ['ready', '']]);
+  assert.equal(said.length, 1, 'said once');
+  assert.match(said[0], /the scheduler refuses subscriptions \(.*IPP status 0x0\d{3}\): asking about "api_q" every 1000 ms instead$/, said[0]);
+  assert.equal(done, 'completed');
+  const ops = cups.operations();
+  assert.ok(ops.includes('Create-Printer-Subscriptions') && ops.includes('Create-Job-Subscriptions'));
+  assert.ok(!ops.includes('Get-Notifications'), 'no subscription, so nothing to read');
+});
+
 // The blocking calls answer false and log the timeout; the others reject.
 test('a scheduler that stops answering: every call gives up within the timeout, and says so', async (t) => {
   const cups = await PrivateCups.start({ queues: ['api_hung'] });
@@ -242,13 +336,14 @@ test('a scheduler that stops answering: every call gives up within the timeout, 
       const print = addon.printTraceCode({ ...label('api_hung'), image: undefined, buffer: addon.toBMP(image) });
       process.stdout.write('---\\n');
       return [check, print, ...await Promise.all([addon.submitTraceCode(label('api_hung')), addon.listPrinters(),
-        addon.getPrinter('api_hung'), addon.getJob(1), addon.cancelJob(1)].map((p) => outcome(p).then((e) => e.code)))];`,
+        addon.getPrinter('api_hung'), addon.getJob(1), addon.cancelJob(1),
+        addon.watchPrinter('api_hung')[Symbol.asyncIterator]().next()].map((p) => outcome(p).then((e) => e.code)))];`,
       { TRACE_LABEL_CUPS_TIMEOUT: '0.5' },
     );
   } finally {
     process.kill(cups.proc.pid, 'SIGCONT');
   }
-  assert.deepEqual(r.answer.value, [false, false, ...Array(5).fill('ERR_SCHEDULER_TIMEOUT')]);
+  assert.deepEqual(r.answer.value, [false, false, ...Array(6).fill('ERR_SCHEDULER_TIMEOUT')]);
   const timeout = '[DEBUG] macOS平台: CUPS调度程序在0.5秒内没有响应，已放弃\n';
   const [check, print] = r.stdout.split('---\n');
   assert.equal(check, `[DEBUG] Checking printer connection: api_hung\n${timeout}[DEBUG] 最终连接状态: isConnected = false\n`);

@@ -55,6 +55,7 @@ test('trace-label', async (t) => {
       [['print', '-p', QUEUE, '-l', 'ZPL', ...label, '--title', '', 'half.bmp'], /--title must be 1 to 255 bytes of text, not 0/],
       [['print', '-p', QUEUE, '-l', 'ZPL', ...label, '--title', 'é'.repeat(128), 'half.bmp'], /--title must be 1 to 255 bytes of text, not 256/],
       [['cancel'], /missing the job id/],
+      [['watch'], /missing the queue name/],
       [['cancel', '-3'], /unknown option "-3"/],
       [['cancel', '0'], /the job id must be a whole number from 1, not "0"/],
       [['render', '-l', 'ZPL', ...label, 'half.bmp'], /-o FILE is required/],
@@ -74,7 +75,7 @@ test('trace-label', async (t) => {
   });
 
   await t.test('every command explains itself with --help', () => {
-    for (const command of ['check', 'print', 'render', 'preview', 'list', 'status', 'job', 'cancel']) {
+    for (const command of ['check', 'print', 'render', 'preview', 'list', 'status', 'watch', 'job', 'cancel']) {
       const r = cli(...(command === 'render' ? ['help', command] : [command, '--help']));
       assert.equal(r.status, 0);
       assert.match(r.stdout, new RegExp(`^Usage: trace-label ${command}`));
@@ -94,6 +95,7 @@ test('trace-label', async (t) => {
       [['print', '-p', QUEUE, '-l', 'ZPL', ...label, 'missing.bmp'], /cannot read missing.bmp: no such file/],
       [['print', '-p', 'no_such_queue', '-l', 'ZPL', ...label, 'half.bmp'], /no CUPS queue named "no_such_queue"; the queues are listed by: trace-label list/],
       [['status', 'no_such_queue'], /no CUPS queue named "no_such_queue"/],
+      [['watch', 'no_such_queue'], /no CUPS queue named "no_such_queue"/],
       [['job', '9999'], /CUPS knows no job 9999/],
       [['cancel', '9999'], /job 9999 was not cancelled: it had ended already, or CUPS does not know it/],
       [['print', '-p', QUEUE, '-l', 'ZPL', ...label, 'garbage.zpl'], /^trace-label: garbage.zpl: unreadable image: not a PNG or BMP file/],
@@ -204,5 +206,32 @@ test('trace-label', async (t) => {
     assert.equal(cli('render', '-l', 'TSPL', ...label, '--dpi', '300', '-o', file('label.tspl'), 'half.bmp').status, 0);
     const p = cli('preview', '--dpi', '300', file('label.tspl'), '-o', file('label.png'));
     assert.match(p.stdout, /TSPL label of 48 x 24 dots, 576 printed\n$/, p.stderr);
+  });
+
+  await t.test('watch: a line per change; Ctrl-C ends it with 0 and cancels its subscription', async () => {
+    const { spawn } = require('child_process');
+    const { subscriptions } = require('../support/ipp-printer');
+    const child = spawn(process.execPath, [BIN, 'watch', QUEUE], { env: cups.env, stdio: ['ignore', 'pipe', 'pipe'] });
+    const exited = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal })));
+    let stdout = '';
+    let step = 0;
+    const lines = () => stdout.split('\n').filter(Boolean).map((l) => l.replace(/^\S+Z /, ''));
+    child.stdout.on('data', (chunk) => {
+      stdout += chunk;
+      const seen = lines();
+      if (step === 0 && seen.length >= 1) {
+        step = 1;
+        cups.admin('cupsdisable', ['-r', 'out of ribbon', QUEUE]);
+      } else if (step === 1 && seen.length >= 2) {
+        step = 2;
+        assert.equal(subscriptions(cups, QUEUE).length, 1);
+        child.kill('SIGINT');
+      }
+    });
+    const { code, signal } = await exited;
+    cups.admin('cupsenable', [QUEUE]);
+    assert.deepEqual({ code, signal }, { code: 0, signal: null });
+    assert.deepEqual(lines(), [`${QUEUE}: ready`, `${QUEUE}: stopped (paused): out of ribbon`]);
+    assert.deepEqual(subscriptions(cups, QUEUE), []);
   });
 });

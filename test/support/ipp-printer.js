@@ -1,12 +1,13 @@
 'use strict';
 // Real devices for the tests: an IPP Everywhere printer (ippeveprinter, CUPS's
 // own reference printer) on the loopback interface, with the DNS-SD daemon it
-// will not start without. Nothing is announced on any network: avahi-daemon
+// will not start without, and AppSocket (port 9100 style) printers. Nothing is announced on any network: avahi-daemon
 // runs from its own configuration (lo only, no publishing, no IPv6) on a
 // private D-Bus bus this rig starts, never the host's.
 //
 //   const rig = await DeviceRig.start();
 //   const printer = await rig.ippPrinter('label');   // printer.uri, printer.jobs()
+//   const socket = await rig.socketPrinter();        // socket.uri, socket.jobs()
 //   ... rig.stop();                                 // stops every process by pid
 //
 // Needs root (avahi-daemon) and Debian's cups-ipp-utils, avahi-daemon, dbus.
@@ -77,6 +78,10 @@ enable-reflector=no
 // media-empty, as a label printer out of labels does; a minute at most.
 const PRINT_COMMAND = `#!/bin/sh
 dir="@DIR@"
+if [ -e "$dir/refuse" ]; then
+  echo "ERROR: the label stock does not fit this job" >&2
+  exit 1
+fi
 if [ -e "$dir/media-empty" ]; then
   echo "STATE: +media-empty" >&2
   : > "$dir/held"
@@ -211,9 +216,60 @@ class IppPrinter {
     return fs.existsSync(path.join(this.dir, 'held'));
   }
 
+  // The device fails every job from now on, until the returned undo() is called.
+  refuseJobs() {
+    const flag = path.join(this.dir, 'refuse');
+    fs.writeFileSync(flag, '');
+    return () => fs.rmSync(flag, { force: true });
+  }
+
   // The device disappears: connections are refused from now on.
   stop() {
     stopProcess(this.proc);
+  }
+}
+
+// A network printer on a raw TCP port (AppSocket, JetDirect): each
+// connection's bytes are one job, kept in arrival order once the sender has
+// closed its side. Runs in this process, on 127.0.0.1.
+class SocketPrinter {
+  constructor(server) {
+    this.server = server;
+    this.kept = [];
+    this.uri = `socket://127.0.0.1:${server.address().port}`;
+    server.on('connection', (socket) => {
+      const chunks = [];
+      socket.on('data', (c) => chunks.push(c));
+      socket.on('end', () => this.kept.push({ id: this.kept.length + 1, data: Buffer.concat(chunks) }));
+      socket.on('error', () => {});
+    });
+  }
+
+  static start() {
+    return new Promise((resolve, reject) => {
+      const server = net.createServer();
+      server.on('error', reject);
+      server.listen(0, '127.0.0.1', () => resolve(new SocketPrinter(server)));
+    });
+  }
+
+  jobs() {
+    return this.kept.slice();
+  }
+
+  async waitForJobs(count, stallMs = 15000) {
+    let [have, since] = [-1, 0];
+    while (this.kept.length < count) {
+      if (this.kept.length !== have) [have, since] = [this.kept.length, Date.now()];
+      if (Date.now() - since > stallMs) throw new Error(`waiting for ${count} job(s) on ${this.uri}, have ${have}`);
+      await sleep(25);
+    }
+    return this.jobs();
+  }
+
+  // Closing the listener: connections are refused from now on.
+  stop() {
+    this.server.close();
   }
 }
 
@@ -281,6 +337,12 @@ class DeviceRig {
     return printer;
   }
 
+  async socketPrinter() {
+    const printer = await SocketPrinter.start();
+    this.printers.push(printer);
+    return printer;
+  }
+
   stop() {
     for (const p of this.printers.reverse()) p.stop();
     for (const proc of this.procs.reverse()) stopProcess(proc);
@@ -290,11 +352,61 @@ class DeviceRig {
   }
 }
 
-// A private cupsd gets CUPS's ipp backend beside its capture backend, so its
-// queues can point at an IPP printer.
+// CUPS's socket backend: Debian's `cups` package, or the copy taken out of it
+// by scripts/socket-backend.sh.
+const SOCKET_BACKENDS = ['/usr/lib/cups/backend/socket', '/usr/local/lib/trace-label/backend/socket'];
+const socketBackend = () => SOCKET_BACKENDS.find((f) => fs.existsSync(f)) || null;
+const socketUnavailable = () => (socketBackend() ? null : 'no CUPS socket backend: bash scripts/socket-backend.sh');
+
+// A private cupsd gets CUPS's ipp and socket backends beside its capture
+// backend, so its queues can point at the rig's printers.
 function addIppBackend(cups) {
-  const backend = path.join(cups.dir, 'bin', 'backend', 'ipp');
-  if (!fs.existsSync(backend)) fs.symlinkSync('/usr/lib/cups/backend/ipp', backend);
+  const links = { ipp: '/usr/lib/cups/backend/ipp', socket: socketBackend() };
+  for (const [name, target] of Object.entries(links)) {
+    const backend = path.join(cups.dir, 'bin', 'backend', name);
+    if (target && !fs.existsSync(backend)) fs.symlinkSync(target, backend);
+  }
 }
 
-module.exports = { DeviceRig, IppPrinter, unavailable, addIppBackend };
+// The scheduler's subscriptions on `queue`, anyone's, by id, and cancelling
+// one as its lease running out would (ipptool over the local socket).
+const SUBSCRIPTION_TESTS = {
+  list: `{
+  OPERATION Get-Subscriptions
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR name requesting-user-name root
+  ATTR boolean my-subscriptions false
+  STATUS successful-ok
+  STATUS client-error-not-found
+  DISPLAY notify-subscription-id
+}
+`,
+  cancel: `{
+  OPERATION Cancel-Subscription
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR name requesting-user-name root
+  ATTR integer notify-subscription-id $id
+  STATUS successful-ok
+}
+`,
+};
+function ipptool(cups, queue, which, vars = []) {
+  const file = path.join(cups.dir, `${which}-subscriptions.test`);
+  fs.writeFileSync(file, SUBSCRIPTION_TESTS[which]);
+  const uri = `ipp://${encodeURIComponent(cups.socket)}/printers/${queue}`;
+  const args = ['-t', ...vars.flatMap((v) => ['-d', v]), uri, file];
+  const r = require('child_process').spawnSync('ipptool', args, { encoding: 'utf8', timeout: 30000 });
+  if (r.status !== 0) throw new Error(`ipptool: ${r.stdout}${r.stderr}`);
+  return r.stdout;
+}
+const subscriptions = (cups, queue) =>
+  [...ipptool(cups, queue, 'list').matchAll(/notify-subscription-id \(integer\) = (\d+)/g)].map((m) => Number(m[1]));
+const cancelSubscription = (cups, queue, id) => ipptool(cups, queue, 'cancel', [`id=${id}`]);
+
+module.exports = { subscriptions, cancelSubscription, DeviceRig, IppPrinter, SocketPrinter, unavailable, socketUnavailable, addIppBackend };

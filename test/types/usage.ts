@@ -22,6 +22,7 @@ import {
   submitTraceCode,
   submitTraceCodes,
   waitForJob,
+  watchPrinter,
   checkPrinterConnectionAsync,
   printTraceCode,
   printTraceCodeAsync,
@@ -97,6 +98,9 @@ async function app(): Promise<void> {
   const done = await waitForJob(job.jobId, { timeout: 5000 });
   await waitForJob(job.jobId, { signal: AbortSignal.timeout(1000) });
   await getJob(job.jobId, { signal: new AbortController().signal });
+  for await (const p of watchPrinter('label', { signal: AbortSignal.timeout(1000) })) void p.condition;
+  // @ts-expect-error the signal is an AbortSignal
+  watchPrinter('label', { signal: true });
   try {
     await submitTraceCode({ ...label, image: imageData, wait: { timeout: 10000 } });
     await submitTraceCode({ ...label, image: imageData, wait: true });
