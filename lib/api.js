@@ -8,6 +8,14 @@ const { ERROR_CODES, makeError } = require('./errors');
 const { LANGUAGES, dotsPerMm: dotsPerMillimetre } = require('./languages');
 const { toBMP, withImage } = require('./images');
 const { withCondition } = require('./condition');
+const { RenderPool } = require('./render-pool');
+
+// A batch's labels in the making at once, labels waiting for the scheduler
+// at most, and the size of batch made on the JavaScript thread alone (the
+// pool's threads cost more to start than such a batch takes).
+const [WINDOW, BACKLOG, INLINE_LABELS] = [32, 32, 16];
+let pool = null;
+const renderPool = () => (pool = pool || new RenderPool());
 
 // Each message states the rule the reader applies (src/napi_utils.cpp, src/api.cpp).
 const OPTION_RULES = {
@@ -29,6 +37,7 @@ const OPTION_RULES = {
   labels: 'labels must be a non-empty array or iterable of label options',
   wait: 'options.wait must be true, false or { timeout } with timeout a number of milliseconds from 0',
   signal: 'options.signal must be an AbortSignal',
+  onProgress: 'options.onProgress must be a function',
 };
 
 const invalid = (property) => makeError(ERROR_CODES.INVALID_OPTIONS, OPTION_RULES[property], { property });
@@ -144,6 +153,11 @@ function refusedProperty(label) {
   return 'buffer';
 }
 
+// A view into a larger memory, copied: a thread is sent the memory whole.
+function ownBytes(view) {
+  return ArrayBuffer.isView(view) && view.byteLength < view.buffer.byteLength / 2 ? new Uint8Array(view.buffer.slice(view.byteOffset, view.byteOffset + view.byteLength)) : view;
+}
+
 // Whether toBMP reads `buffer` as the BMP it is (not a PNG it would convert).
 function isBmp(buffer) {
   try {
@@ -194,42 +208,172 @@ function createApi(addon, renderTraceCode) {
     return copies === 1 ? bytes : Buffer.concat(Array(copies).fill(bytes));
   }
 
+  // The Error for the first of a batch's label options that cannot be
+  // printed, read before the label is made; null when none is refused.
+  function labelRefusal(label, index, first) {
+    if (label === null || typeof label !== 'object') return atLabel(index, invalid('options'));
+    for (const key of ['device', 'instruction']) {
+      if (label[key] !== first[key]) {
+        return atLabel(index, makeError(ERROR_CODES.INVALID_OPTIONS, `options.${key} ${JSON.stringify(label[key])} differs from the first label's ${JSON.stringify(first[key])}: a batch goes to one queue in one language`, { property: key }));
+      }
+    }
+    const property = refusedProperty(label);
+    if (property !== 'buffer') return atLabel(index, invalid(property));
+    const copies = label.copies === undefined ? 1 : label.copies;
+    if (!Number.isInteger(copies) || copies < 1 || copies > 999) return atLabel(index, invalid('copies'));
+    return null;
+  }
+
+  // One label of a batch: on a thread of the pool when there is one, else
+  // here; a label the pool made nothing of is made again here for its Error.
+  async function prepareLabel(label, index, dpi, compress, pool) {
+    let bytes;
+    if (pool) bytes = await pool.render({ ...label, buffer: ownBytes(label.buffer), compress: label.compress ?? compress }, dpi);
+    if (!bytes) return renderLabel(label, index, dpi, compress);
+    const copies = label.copies === undefined ? 1 : label.copies;
+    return copies === 1 ? bytes : Buffer.concat(Array(copies).fill(bytes));
+  }
+
   // Many labels for one queue in one language as one CUPS job: each label's
-  // stream as renderTraceCode makes it, in order. Every label is made before
-  // anything is sent, so a label that cannot be made sends nothing.
+  // stream as renderTraceCode makes it, in order, sent while the next ones
+  // are made. An array or a Set has every label's options checked before
+  // anything is sent; any other iterable is read as the job goes, so a label
+  // refused there cancels the job.
   async function submitTraceCodes(labels, options = {}) {
     if (labels === null || typeof labels !== 'object' || typeof labels[Symbol.iterator] !== 'function') throw invalid('labels');
-    const list = [...labels];
-    if (list.length === 0) throw invalid('labels');
     if (options === null || typeof options !== 'object') throw invalid('options');
-    const { title = `Qorvin batch of ${list.length} labels`, copies, dpi: givenDpi, compress } = options;
+    const total = Array.isArray(labels) ? labels.length : labels instanceof Set ? labels.size : null;
+    if (total === 0) throw invalid('labels');
+    const { title = total === null ? 'Qorvin batch' : `Qorvin batch of ${total} labels`, copies, dpi: givenDpi, compress, onProgress, signal } = options;
     if (copies !== undefined && !(Number.isInteger(copies) && copies >= 1 && copies <= 999)) throw invalid('copies');
     if (typeof title !== 'string' || title === '' || Buffer.byteLength(title) > 255 || title.includes('\0')) throw invalid('title');
     if (givenDpi !== undefined && ![203, 300, 600].includes(givenDpi)) throw invalid('dpi');
     if (compress !== undefined && typeof compress !== 'boolean') throw invalid('compress');
-    const first = list[0];
-    for (const [index, label] of list.entries()) {
-      if (label === null || typeof label !== 'object') throw atLabel(index, invalid('options'));
-      for (const key of ['device', 'instruction']) {
-        if (label[key] !== first[key]) {
-          throw atLabel(index, makeError(ERROR_CODES.INVALID_OPTIONS, `options.${key} ${JSON.stringify(label[key])} differs from the first label's ${JSON.stringify(first[key])}: a batch goes to one queue in one language`, { property: key }));
-        }
-      }
+    if (onProgress !== undefined && typeof onProgress !== 'function') throw invalid('onProgress');
+    if (!validSignal(signal)) throw invalid('signal');
+    const timeout = waitTimeout(options.wait);
+    if (timeout === null) throw invalid('wait');
+    if (signal && signal.aborted) throw signal.reason;
+    const collection = total !== null;
+    const iterator = labels[Symbol.iterator]();
+    const step = iterator.next();
+    if (step.done) throw invalid('labels');
+    const first = step.value;
+    if (first === null || typeof first !== 'object') throw atLabel(0, invalid('options'));
+    let index = 0;
+    for (const label of collection ? labels : [first]) {
+      const refusal = labelRefusal(label, index++, first);
+      if (refusal) throw refusal;
     }
     const { device, instruction } = first;
-    if (typeof device !== 'string' || device === '') throw atLabel(0, invalid('device'));
     let dpi = givenDpi;
     if (dpi === undefined) {
       const printer = await getPrinter(device);
       if (printer === null) throw submitError({ failure: 'printer', printer: device }, first);
       dpi = printer.dpi;
     }
-    const parts = list.map((label, index) => renderLabel(label, index, dpi, compress));
-    const failed = parts.find((part) => part instanceof Error);
-    if (failed) throw failed;
-    const record = await addon._submitPrepared({ device, title, copies: copies ?? 0, bytes: Buffer.concat(parts) });
-    if (record.failure) throw submitError(record, first);
-    return { jobId: record.jobId, printer: device, language: instruction, dpi, bytes: record.bytes, labels: list.length };
+    if (signal && signal.aborted) throw signal.reason;
+    const stream = await openJobStream({ device, title, copies: copies ?? 0 });
+    if (stream.failure) throw submitError(stream.failure, first);
+
+    const pool = total !== null && total <= INLINE_LABELS ? null : renderPool();
+    if (pool) pool.acquire();
+    const onAbort = () => stream.wake();
+    if (signal) signal.addEventListener('abort', onAbort, { once: true });
+    let [prepared, handed, bytes, lastReport] = [0, 0, 0, -Infinity];
+    const report = (final = false) => {
+      const now = Date.now();
+      if (!onProgress || (!final && now - lastReport < 50)) return;
+      lastReport = now;
+      onProgress({ prepared, sent: final ? handed : stream.written, total });
+    };
+    const cancel = async (error) => {
+      if (!collection && typeof iterator.return === 'function') {
+        try {
+          iterator.return();
+        } catch {}
+      }
+      await stream.end(true);
+      await addon._cancelJob(stream.jobId).catch(() => null);
+      throw error;
+    };
+    try {
+      // Labels being made, in the order given; at most WINDOW at a time.
+      const making = [];
+      let more = true;
+      for (index = 0; ; ) {
+        while (more && making.length < WINDOW) {
+          let label = first;
+          if (index > 0) {
+            let next;
+            try {
+              next = iterator.next();
+            } catch (error) {
+              return await cancel(error);
+            }
+            if (next.done) {
+              more = false;
+              break;
+            }
+            label = next.value;
+          }
+          const refusal = collection || index === 0 ? null : labelRefusal(label, index, first);
+          const made = refusal || prepareLabel(label, index, dpi, compress, pool);
+          making.push(Promise.resolve(made).then((part) => (prepared++, part)));
+          index++;
+        }
+        if (making.length === 0) break;
+        const part = await making.shift();
+        if (signal && signal.aborted) return await cancel(signal.reason);
+        if (part instanceof Error) return await cancel(part);
+        // Bounded: no more than BACKLOG labels wait for the scheduler.
+        while (handed - stream.written >= BACKLOG && !stream.record && !(signal && signal.aborted)) await stream.next();
+        if (signal && signal.aborted) return await cancel(signal.reason);
+        if (stream.record) break;
+        addon._jobStreamWrite(stream.handle, part);
+        handed++;
+        bytes += part.length;
+        report();
+      }
+      const record = stream.record || (await stream.end(false));
+      if (record.failure) {
+        await addon._cancelJob(stream.jobId).catch(() => null);
+        throw submitError(record, first);
+      }
+      report(true);
+      const result = { jobId: stream.jobId, printer: device, language: instruction, dpi, bytes, labels: handed };
+      return timeout === undefined ? result : untilPrinted(result, timeout);
+    } finally {
+      if (pool) pool.release();
+      if (signal) signal.removeEventListener('abort', onAbort);
+    }
+  }
+
+  // The streamed job of src/job_stream_api.h: { failure } when it could not
+  // be created; otherwise its handle and id, the parts written so far, the
+  // end record once there is one, next() for the next change and end(cancel).
+  async function openJobStream(request) {
+    let wake = () => {};
+    const stream = {
+      written: 0,
+      record: null,
+      next: () => new Promise((resolve) => (wake = resolve)),
+      wake: () => wake(),
+      end(cancel) {
+        addon._jobStreamEnd(this.handle, cancel);
+        return (async () => {
+          while (!this.record) await this.next();
+          return this.record;
+        })();
+      },
+    };
+    const record = await addon._openJobStream(request, (written, end) => {
+      stream.written = written;
+      if (end) stream.record = end;
+      wake();
+    });
+    if (record.failure) return { failure: record };
+    return Object.assign(stream, { handle: record.handle, jobId: record.jobId });
   }
 
   // undefined: no wait; null: not a valid wait.

@@ -18,6 +18,7 @@
 #include "engine.h"
 #include "helper/log.h"
 #include "instruction/resolution.h"
+#include "job_stream_api.h"
 #include "logger.h"
 #include "napi_utils.h"
 #include "printer/query.h"
@@ -163,6 +164,10 @@ napi_value Init(napi_env env, napi_value exports) {
       {"_getJob", nullptr, GetJob, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"_cancelJob", nullptr, CancelJob, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"_dotsPerMm", nullptr, DotsPerMm, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"_openJobStream", nullptr, OpenJobStream, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"_jobStreamWrite", nullptr, JobStreamWrite, nullptr, nullptr, nullptr, napi_default,
+       nullptr},
+      {"_jobStreamEnd", nullptr, JobStreamEnd, nullptr, nullptr, nullptr, napi_default, nullptr},
   };
   napi_define_properties(env, exports, sizeof(kExports) / sizeof(kExports[0]), kExports);
   return exports;

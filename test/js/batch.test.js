@@ -42,6 +42,11 @@ test('submitTraceCodes', async (t) => {
     const job = (await cups.waitForJobs('batch_q', ++jobs)).at(-1);
     assert.deepEqual([job.title, job.copies], ['Qorvin batch of 5 labels', 2]);
     assert.ok(job.data.equals(expected));
+    // The job's options are the print path's: one label sent by submitTraceCode.
+    const single = await child(cups, `return await addon.submitTraceCode({ ...mark(1, 0), copies: 2 });`);
+    assert.equal(single.answer.kind, 'value', single.stdout + single.stderr);
+    const fixed = (options) => options.replace(/ (job-uuid|time-at-\w+|document-name-supplied)=\S*/g, '');
+    assert.equal(fixed((await cups.waitForJobs('batch_q', ++jobs)).at(-1).options), fixed(job.options));
     // Read back label by label: six streams (one label twice), each the label's own dots.
     const streams = job.data.toString('latin1').split(/(?<=\^XZ\r\n)/).map((s) => Buffer.from(s, 'latin1'));
     assert.equal(streams.length, 6);
@@ -85,6 +90,45 @@ test('submitTraceCodes', async (t) => {
     assert.equal(job.id, r.answer.value.good.jobId);
     assert.equal(job.title, 'after the bad ones');
     assert.ok(job.data.equals(rendered([mark(3, 0)])));
+  });
+
+  await t.test('a generator: a bad label or an abort midway cancels the job; progress adds up', async () => {
+    const r = await child(cups, `
+      function* labels(n, bad, onPull = () => {}) {
+        for (let i = 0; i < n; i++) {
+          onPull(i);
+          yield i === bad ? mark(4, i, { buffer: Buffer.from('BM not an image') }) : mark(4, i);
+        }
+      }
+      const broken = await outcome(addon.submitTraceCodes(labels(150, 120)));
+      const controller = new AbortController();
+      const abort = (i) => i === 100 && controller.abort();
+      const aborted = await addon.submitTraceCodes(labels(150, -1, abort), { signal: controller.signal }).catch((e) => e.name);
+      const calls = [];
+      const good = await addon.submitTraceCodes(labels(150, -1), { onProgress: (p) => calls.push(p) });
+      const array = [];
+      await addon.submitTraceCodes([...labels(40, -1)], { onProgress: (p) => array.push(p), dpi: 203 });
+      return { broken, aborted, calls, array, good, canceled: [await addon.getJob(good.jobId - 1), await addon.getJob(good.jobId - 2)].map((j) => j.state) };`);
+    assert.equal(r.answer.kind, 'value', r.stdout + r.stderr);
+    const { broken, aborted, calls, array, good, canceled } = r.answer.value;
+    assert.deepEqual([broken.code, broken.index, broken.message.split(':')[0]], ['ERR_UNREADABLE_IMAGE', 120, 'label 120']);
+    assert.equal(aborted, 'AbortError');
+    // Both jobs were created, then cancelled before their document ended: nothing printed, nothing queued.
+    assert.deepEqual(canceled, ['canceled', 'canceled']);
+    assert.ok(cups.noPendingJobs('batch_q'));
+    jobs += 2;
+    const got = await cups.waitForJobs('batch_q', jobs);
+    assert.deepEqual(got.slice(-2).map((j) => j.id), [good.jobId, good.jobId + 1]);
+    assert.ok(got.at(-2).data.equals(rendered(Array.from({ length: 150 }, (_, i) => mark(4, i)))));
+    assert.equal(got.at(-2).title, 'Qorvin batch');
+    for (const [list, total] of [[calls, null], [array, 40]]) {
+      assert.deepEqual(list.at(-1), { prepared: total ?? 150, sent: total ?? 150, total });
+      list.forEach((p, i) => {
+        assert.equal(p.total, total);
+        assert.ok(p.sent <= p.prepared, JSON.stringify(p));
+        if (i > 0) assert.ok(p.prepared >= list[i - 1].prepared && p.sent >= list[i - 1].sent, JSON.stringify(list));
+      });
+    }
   });
 
   await t.test('two processes at once: two jobs, each its own labels in order', async () => {

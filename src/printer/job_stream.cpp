@@ -1,0 +1,160 @@
+#include "printer/job_stream.h"
+
+#include <cups/cups.h>
+
+#include <thread>
+#include <utility>
+
+#include "printer/cups_connection.h"
+#include "printer/cups_dests.h"
+#include "printer/cups_job.h"
+#include "printer/device_kind.h"
+
+namespace {
+
+// The outcome of a failed step, told apart as the print path tells it
+// (BaseInstruction::send).
+void failed(const JobSubmission& job, CupsConnection& cups, const QueueDests* queue,
+            PrintOutcome& outcome) {
+  using Result = PrintOutcome::Result;
+  outcome.cupsStatus = job.errorCode;
+  if (job.errorText) outcome.cupsMessage = *job.errorText;
+  if (job.timedOut) {
+    outcome.result = Result::kTimedOut;
+  } else if (cups.authRefused()) {
+    outcome.result = Result::kAuthentication;
+    outcome.withCredentials = cups.hasCredentials();
+    outcome.cupsStatus = IPP_STATUS_ERROR_CUPS_AUTHENTICATION_CANCELED;
+    outcome.cupsMessage = httpStatus(HTTP_STATUS_UNAUTHORIZED);
+  } else if (cups.http() == nullptr) {
+    outcome.result = Result::kUnreachable;
+    outcome.cupsMessage = cups.connectError();
+  } else if (queue != nullptr && queue->answer() == QueueDests::Answer::kNotFound) {
+    outcome.result = Result::kNoSuchPrinter;
+  } else if (queue != nullptr && queue->answer() != QueueDests::Answer::kFound) {
+    outcome.result = queue->noAnswer() ? Result::kLost : Result::kRefused;
+    outcome.cupsStatus = queue->failureStatus();
+    outcome.cupsMessage = queue->failureMessage();
+  } else {
+    outcome.result = job.noAnswer ? Result::kLost : Result::kRefused;
+  }
+}
+
+}  // namespace
+
+JobStream::JobStream(std::string device, std::string title, int32_t copies)
+    : device_(std::move(device)), title_(std::move(title)), copies_(copies) {}
+
+JobStream::~JobStream() = default;
+
+PrintOutcome JobStream::open(Notify notify) {
+  PrintOutcome outcome;
+  cups_ = std::make_unique<CupsConnection>();
+  queue_ = std::make_unique<QueueDests>(*cups_, device_);
+
+  // The print path's options (BaseInstruction::send), so that a batch prints
+  // as its labels would one by one.
+  int count = 0;
+  cups_option_t* options = nullptr;
+  const auto add = [&](const char* name, const char* value) {
+    count = cupsAddOption(name, value, count, &options);
+  };
+  add("document-format", CUPS_FORMAT_RAW);
+  add("job-sheets", "none");
+  add("job-priority", "100");
+  add("fit-to-page", "false");
+  add("print-scaling", "none");
+  add("scaling", "100");
+  add("orientation-requested", "3");
+  add("number-up", "1");
+  if (queue_->queue() != nullptr && !reachedOverIpp(queue_->queue())) {
+    add("media", "Custom.Transverse");
+  }
+  if (copies_ > 0) add("copies", std::to_string(copies_).c_str());
+  const JobSubmission job =
+      startJob(*cups_, *queue_, device_.c_str(), title_.c_str(), count, options);
+  cupsFreeOptions(count, options);
+  if (job.jobId < 1) {
+    failed(job, *cups_, queue_.get(), outcome);
+    return outcome;
+  }
+  jobId_ = job.jobId;
+  outcome.result = PrintOutcome::Result::kAccepted;
+  outcome.jobId = jobId_;
+  notify_ = std::move(notify);
+  std::thread([self = shared_from_this()] { self->serve(); }).detach();
+  return outcome;
+}
+
+void JobStream::write(std::vector<uint8_t> part) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (ended_) return;
+    parts_.push_back(std::move(part));
+  }
+  wake_.notify_one();
+}
+
+void JobStream::end(bool cancel) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (cancel && !ended_) canceled_ = true;
+    ended_ = true;
+    if (canceled_) parts_.clear();
+  }
+  wake_.notify_one();
+}
+
+void JobStream::serve() {
+  Event event;
+  JobSubmission failure;
+  bool writeFailed = false;
+  for (;;) {
+    std::vector<uint8_t> part;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      wake_.wait(lock, [&] { return ended_ || !parts_.empty(); });
+      if (canceled_) {
+        event.canceled = true;
+        break;
+      }
+      if (parts_.empty()) break;  // ended, and everything is written
+      part = std::move(parts_.front());
+      parts_.pop_front();
+    }
+    if (cupsWriteRequestData(cups_->http(), reinterpret_cast<const char*>(part.data()),
+                             part.size()) != HTTP_STATUS_CONTINUE) {
+      writeFailed = true;
+      failure.errorCode = cupsLastError();
+      failure.errorText = cupsLastErrorString();
+      failure.timedOut = cups_->timedOut();
+      failure.noAnswer = !cups_->timedOut();
+      break;
+    }
+    ++event.written;
+    notify_(event);
+  }
+  if (!event.canceled && !writeFailed) {
+    const JobSubmission finished = finishJob(*cups_, device_.c_str(), jobId_);
+    if (finished.jobId > 0) {
+      event.outcome.result = PrintOutcome::Result::kAccepted;
+      event.outcome.jobId = jobId_;
+    } else {
+      failed(finished, *cups_, nullptr, event.outcome);
+    }
+  } else if (writeFailed) {
+    failed(failure, *cups_, nullptr, event.outcome);
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ended_ = true;
+    parts_.clear();
+  }
+  // Closing the connection abandons an unfinished upload; the scheduler
+  // discards the part it got.
+  queue_.reset();
+  cups_.reset();
+  event.done = true;
+  notify_(event);
+  notify_ = nullptr;
+}
