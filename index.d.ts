@@ -263,12 +263,12 @@ export interface SubmittedBatch extends Omit<SubmittedJob, 'dots'> {
  * `instruction` are the first's) as one CUPS job: each label's stream exactly
  * as renderTraceCode makes it, in order. The labels are made on worker
  * threads while the job is sent, so memory stays bounded whatever their
- * number; an iterable (a generator, say) is read as the job goes. The options
+ * number; an iterable (a generator, say, or an async one) is read as the job goes. The options
  * of every label of an array or Set are checked before anything is sent; a
  * label that cannot be made cancels the job and rejects the batch with its
  * Error, whose `index` names the label.
  */
-export declare function submitTraceCodes(labels: Iterable<BatchLabel>, options?: BatchOptions): Promise<SubmittedBatch>;
+export declare function submitTraceCodes(labels: Iterable<BatchLabel> | AsyncIterable<BatchLabel>, options?: BatchOptions): Promise<SubmittedBatch>;
 
 /** A CUPS queue as the scheduler describes it. */
 export interface PrinterInfo {

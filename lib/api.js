@@ -237,10 +237,11 @@ function createApi(addon, renderTraceCode) {
   // Many labels for one queue in one language as one CUPS job: each label's
   // stream as renderTraceCode makes it, in order, sent while the next ones
   // are made. An array or a Set has every label's options checked before
-  // anything is sent; any other iterable is read as the job goes, so a label
-  // refused there cancels the job.
+  // anything is sent; any other iterable (async ones too) is read as the job
+  // goes, so a label refused there cancels the job.
   async function submitTraceCodes(labels, options = {}) {
-    if (labels === null || typeof labels !== 'object' || typeof labels[Symbol.iterator] !== 'function') throw invalid('labels');
+    const iterable = (key) => labels !== null && typeof labels === 'object' && typeof labels[key] === 'function';
+    if (!iterable(Symbol.iterator) && !iterable(Symbol.asyncIterator)) throw invalid('labels');
     if (options === null || typeof options !== 'object') throw invalid('options');
     const total = Array.isArray(labels) ? labels.length : labels instanceof Set ? labels.size : null;
     if (total === 0) throw invalid('labels');
@@ -255,8 +256,8 @@ function createApi(addon, renderTraceCode) {
     if (timeout === null) throw invalid('wait');
     if (signal && signal.aborted) throw signal.reason;
     const collection = total !== null;
-    const iterator = labels[Symbol.iterator]();
-    const step = iterator.next();
+    const iterator = iterable(Symbol.asyncIterator) ? labels[Symbol.asyncIterator]() : labels[Symbol.iterator]();
+    const step = await iterator.next();
     if (step.done) throw invalid('labels');
     const first = step.value;
     if (first === null || typeof first !== 'object') throw atLabel(0, invalid('options'));
@@ -290,7 +291,7 @@ function createApi(addon, renderTraceCode) {
     const cancel = async (error) => {
       if (!collection && typeof iterator.return === 'function') {
         try {
-          iterator.return();
+          await iterator.return();
         } catch {}
       }
       await stream.end(true);
@@ -307,7 +308,7 @@ function createApi(addon, renderTraceCode) {
           if (index > 0) {
             let next;
             try {
-              next = iterator.next();
+              next = await iterator.next();
             } catch (error) {
               return await cancel(error);
             }

@@ -166,7 +166,7 @@ test('the README batch example prints three scannable labels as one job', async 
   const r = spawnSync(process.execPath, ['app.js'], { cwd: app, env: cups.env, encoding: 'utf8', timeout: 120000 });
   assert.equal(r.status, 0, r.stdout + r.stderr);
   const [job] = await cups.waitForJobs('label', 1);
-  assert.match(r.stdout, new RegExp(`\\njob ${job.id}: 3 labels in ${job.data.length} bytes, completed\\n$`));
+  assert.match(r.stdout, new RegExp(`(?:^|\\n)3 made, 3 sent\\njob ${job.id}: 3 labels in ${job.data.length} bytes, completed\\n$`));
   assert.equal(job.title, 'carton 42');
   const streams = job.data.toString('latin1').split(/(?<=\^XZ\r\n)/);
   const scanned = streams.map((stream) => {
