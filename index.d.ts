@@ -261,7 +261,7 @@ export interface SubmittedBatch extends Omit<SubmittedJob, 'dots'> {
 /**
  * Many labels for one queue in one language (every label's `device` and
  * `instruction` are the first's) as one CUPS job: each label's stream exactly
- * as renderTraceCode makes it, in order. The labels are made on worker
+ * as renderTraceCode makes it, in order. The labels are made on the add-on's
  * threads while the job is sent, so memory stays bounded whatever their
  * number; an iterable (a generator, say, or an async one) is read as the job goes. The options
  * of every label of an array or Set are checked before anything is sent; a

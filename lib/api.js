@@ -8,14 +8,8 @@ const { ERROR_CODES, makeError } = require('./errors');
 const { LANGUAGES, dotsPerMm: dotsPerMillimetre } = require('./languages');
 const { toBMP, withImage } = require('./images');
 const { withCondition } = require('./condition');
-const { RenderPool } = require('./render-pool');
-
-// A batch's labels in the making at once, labels waiting for the scheduler
-// at most, and the size of batch made on the JavaScript thread alone (the
-// pool's threads cost more to start than such a batch takes).
-const [WINDOW, BACKLOG, INLINE_LABELS] = [32, 32, 16];
-let pool = null;
-const renderPool = () => (pool = pool || new RenderPool());
+// Labels of a batch handed to the add-on and not yet sent, at most.
+const BACKLOG = 32;
 
 // Each message states the rule the reader applies (src/napi_utils.cpp, src/api.cpp).
 const OPTION_RULES = {
@@ -153,11 +147,6 @@ function refusedProperty(label) {
   return 'buffer';
 }
 
-// A view into a larger memory, copied: a thread is sent the memory whole.
-function ownBytes(view) {
-  return ArrayBuffer.isView(view) && view.byteLength < view.buffer.byteLength / 2 ? new Uint8Array(view.buffer.slice(view.byteOffset, view.byteOffset + view.byteLength)) : view;
-}
-
 // Whether toBMP reads `buffer` as the BMP it is (not a PNG it would convert).
 function isBmp(buffer) {
   try {
@@ -224,16 +213,6 @@ function createApi(addon, renderTraceCode) {
     return null;
   }
 
-  // One label of a batch: on a thread of the pool when there is one, else
-  // here; a label the pool made nothing of is made again here for its Error.
-  async function prepareLabel(label, index, dpi, compress, pool) {
-    let bytes;
-    if (pool) bytes = await pool.render({ ...label, buffer: ownBytes(label.buffer), compress: label.compress ?? compress }, dpi);
-    if (!bytes) return renderLabel(label, index, dpi, compress);
-    const copies = label.copies === undefined ? 1 : label.copies;
-    return copies === 1 ? bytes : Buffer.concat(Array(copies).fill(bytes));
-  }
-
   // Many labels for one queue in one language as one CUPS job: each label's
   // stream as renderTraceCode makes it, in order, sent while the next ones
   // are made. An array or a Set has every label's options checked before
@@ -277,16 +256,22 @@ function createApi(addon, renderTraceCode) {
     const stream = await openJobStream({ device, title, copies: copies ?? 0 });
     if (stream.failure) throw submitError(stream.failure, first);
 
-    const pool = total !== null && total <= INLINE_LABELS ? null : renderPool();
-    if (pool) pool.acquire();
     const onAbort = () => stream.wake();
     if (signal) signal.addEventListener('abort', onAbort, { once: true });
-    let [prepared, handed, bytes, lastReport] = [0, 0, 0, -Infinity];
+    const aborted = () => signal !== undefined && signal.aborted;
+    // The labels handed over and not yet sent, to explain one the add-on could not make.
+    const waiting = new Map();
+    let [handed, bytes, lastReport] = [0, 0, -Infinity];
     const report = (final = false) => {
       const now = Date.now();
       if (!onProgress || (!final && now - lastReport < 50)) return;
       lastReport = now;
-      onProgress({ prepared, sent: final ? handed : stream.written, total });
+      onProgress(final ? { prepared: handed, sent: handed, total } : { prepared: stream.prepared, sent: stream.written, total });
+    };
+    // Why label `at` could not be made, as renderTraceCode says it.
+    const unmade = (at) => {
+      const error = renderLabel(waiting.get(at), at, dpi, compress);
+      return error instanceof Error ? error : atLabel(at, invalid('buffer'));
     };
     const cancel = async (error) => {
       if (!collection && typeof iterator.return === 'function') {
@@ -299,64 +284,68 @@ function createApi(addon, renderTraceCode) {
       throw error;
     };
     try {
-      // Labels being made, in the order given; at most WINDOW at a time.
-      const making = [];
-      let more = true;
-      for (index = 0; ; ) {
-        while (more && making.length < WINDOW) {
-          let label = first;
-          if (index > 0) {
-            let next;
-            try {
-              next = await iterator.next();
-            } catch (error) {
-              return await cancel(error);
-            }
-            if (next.done) {
-              more = false;
-              break;
-            }
-            label = next.value;
+      for (index = 0; ; index++) {
+        let label = first;
+        if (index > 0) {
+          let next;
+          try {
+            next = await iterator.next();
+          } catch (error) {
+            return await cancel(error);
           }
-          const refusal = collection || index === 0 ? null : labelRefusal(label, index, first);
-          const made = refusal || prepareLabel(label, index, dpi, compress, pool);
-          making.push(Promise.resolve(made).then((part) => (prepared++, part)));
-          index++;
+          if (next.done) break;
+          label = next.value;
+          const refusal = collection ? null : labelRefusal(label, index, first);
+          if (refusal) return await cancel(refusal);
         }
-        if (making.length === 0) break;
-        const part = await making.shift();
-        if (signal && signal.aborted) return await cancel(signal.reason);
-        if (part instanceof Error) return await cancel(part);
-        // Bounded: no more than BACKLOG labels wait for the scheduler.
-        while (handed - stream.written >= BACKLOG && !stream.record && !(signal && signal.aborted)) await stream.next();
-        if (signal && signal.aborted) return await cancel(signal.reason);
+        while (handed - stream.written >= BACKLOG && !stream.record && stream.failedAt < 0 && !aborted()) await stream.next();
+        if (aborted()) return await cancel(signal.reason);
+        if (stream.failedAt >= 0) return await cancel(unmade(stream.failedAt));
         if (stream.record) break;
-        addon._jobStreamWrite(stream.handle, part);
+        const copies = label.copies === undefined ? 1 : label.copies;
+        let taken;
+        try {
+          taken = addon._jobStreamPrepare(stream.handle, withImage({ ...label, compress: label.compress ?? compress }), dpi, copies);
+        } catch (error) {
+          return await cancel(atLabel(index, error));
+        }
+        waiting.set(index, label);
+        if (!taken) return await cancel(unmade(index));
         handed++;
-        bytes += part.length;
+        for (const at of waiting.keys()) {
+          if (at >= stream.written) break;
+          waiting.delete(at);
+        }
         report();
       }
       const record = stream.record || (await stream.end(false));
+      if (stream.failedAt >= 0) {
+        await addon._cancelJob(stream.jobId).catch(() => null);
+        throw unmade(stream.failedAt);
+      }
       if (record.failure) {
         await addon._cancelJob(stream.jobId).catch(() => null);
         throw submitError(record, first);
       }
+      bytes = record.bytes;
       report(true);
       const result = { jobId: stream.jobId, printer: device, language: instruction, dpi, bytes, labels: handed };
       return timeout === undefined ? result : untilPrinted(result, timeout);
     } finally {
-      if (pool) pool.release();
       if (signal) signal.removeEventListener('abort', onAbort);
     }
   }
 
   // The streamed job of src/job_stream_api.h: { failure } when it could not
-  // be created; otherwise its handle and id, the parts written so far, the
-  // end record once there is one, next() for the next change and end(cancel).
+  // be created; otherwise its handle and id, the labels written and made so
+  // far, a label it could not make (-1: none), the end record once there is
+  // one, next() for the next change and end(cancel).
   async function openJobStream(request) {
     let wake = () => {};
     const stream = {
       written: 0,
+      prepared: 0,
+      failedAt: -1,
       record: null,
       next: () => new Promise((resolve) => (wake = resolve)),
       wake: () => wake(),
@@ -368,8 +357,8 @@ function createApi(addon, renderTraceCode) {
         })();
       },
     };
-    const record = await addon._openJobStream(request, (written, end) => {
-      stream.written = written;
+    const record = await addon._openJobStream(request, (written, end, prepared, failedAt) => {
+      Object.assign(stream, { written, prepared, failedAt });
       if (end) stream.record = end;
       wake();
     });

@@ -59,6 +59,7 @@ napi_value outcomeRecord(napi_env env, const PrintOutcome& outcome, const std::s
     }
   } else {
     setNumber(env, record, "jobId", outcome.jobId);
+    setNumber(env, record, "bytes", static_cast<double>(outcome.bytes));
   }
   setText(env, record, "printer", printer);
   return record;
@@ -73,8 +74,10 @@ struct Message {
 void callJs(napi_env env, napi_value onEvent, void* /*context*/, void* data) {
   std::unique_ptr<Message> message(static_cast<Message*>(data));
   if (env == nullptr || onEvent == nullptr) return;
-  napi_value args[2] = {nullptr, Undefined(env)};
+  napi_value args[4] = {nullptr, Undefined(env), nullptr, nullptr};
   napi_create_double(env, static_cast<double>(message->event.written), &args[0]);
+  napi_create_double(env, static_cast<double>(message->event.prepared), &args[2]);
+  napi_create_double(env, static_cast<double>(message->event.failedAt), &args[3]);
   if (message->event.done) {
     if (message->event.canceled) {
       napi_create_object(env, &args[1]);
@@ -83,7 +86,7 @@ void callJs(napi_env env, napi_value onEvent, void* /*context*/, void* data) {
       args[1] = outcomeRecord(env, message->event.outcome, message->printer);
     }
   }
-  napi_call_function(env, Undefined(env), onEvent, 2, args, nullptr);
+  napi_call_function(env, Undefined(env), onEvent, 4, args, nullptr);
   // An exception of the callback belongs to nobody: drop it.
   bool pending = false;
   if (napi_is_exception_pending(env, &pending) == napi_ok && pending) {
@@ -184,23 +187,36 @@ napi_value OpenJobStream(napi_env env, napi_callback_info info) {
   }
 }
 
-napi_value JobStreamWrite(napi_env env, napi_callback_info info) {
-  size_t argc = 2;
-  napi_value argv[2] = {nullptr, nullptr};
+napi_value JobStreamPrepare(napi_env env, napi_callback_info info) {
+  size_t argc = 4;
+  napi_value argv[4] = {nullptr, nullptr, nullptr, nullptr};
   napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr);
   JobStream* stream = streamOf(env, argv[0]);
-  const ImageView bytes = argc > 1 ? BufferBytes(env, argv[1]) : ImageView{};
-  if (stream == nullptr || bytes.data == nullptr) {
-    napi_throw_type_error(env, nullptr, "_jobStreamWrite(handle, bytes)");
+  int32_t dpi = 0;
+  int32_t copies = 0;
+  if (stream == nullptr || argc < 4 || napi_get_value_int32(env, argv[2], &dpi) != napi_ok ||
+      napi_get_value_int32(env, argv[3], &copies) != napi_ok || copies < 1) {
+    napi_throw_type_error(env, nullptr, "_jobStreamPrepare(handle, label, dpi, copies)");
     return nullptr;
   }
   try {
-    stream->write(std::vector<uint8_t>(bytes.data, bytes.data + bytes.size));
+    // Read as renderTraceCode reads it; the image is copied here, while its
+    // owner cannot change it, and made into a label on another thread.
+    TraceCodePrintParams params;
+    if (!ReadPrintRequest(env, argv[1], params) || !ReadCompressOption(env, argv[1], params)) {
+      bool pending = false;
+      if (napi_is_exception_pending(env, &pending) == napi_ok && pending) return nullptr;
+      return MakeBoolean(env, false);
+    }
+    std::vector<uint8_t> image = stream->spareImage();
+    image.assign(params.image.data, params.image.data + params.image.size);
+    params.image = {};
+    stream->prepare(std::move(params), std::move(image), dpi, copies);
   } catch (...) {
     napi_throw_error(env, nullptr, "out of memory");
     return nullptr;
   }
-  return Undefined(env);
+  return MakeBoolean(env, true);
 }
 
 napi_value JobStreamEnd(napi_env env, napi_callback_info info) {

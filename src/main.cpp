@@ -165,7 +165,7 @@ napi_value Init(napi_env env, napi_value exports) {
       {"_cancelJob", nullptr, CancelJob, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"_dotsPerMm", nullptr, DotsPerMm, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"_openJobStream", nullptr, OpenJobStream, nullptr, nullptr, nullptr, napi_default, nullptr},
-      {"_jobStreamWrite", nullptr, JobStreamWrite, nullptr, nullptr, nullptr, napi_default,
+      {"_jobStreamPrepare", nullptr, JobStreamPrepare, nullptr, nullptr, nullptr, napi_default,
        nullptr},
       {"_jobStreamEnd", nullptr, JobStreamEnd, nullptr, nullptr, nullptr, napi_default, nullptr},
   };

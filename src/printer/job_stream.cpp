@@ -2,8 +2,12 @@
 
 #include <cups/cups.h>
 
+#include <algorithm>
 #include <thread>
 #include <utility>
+
+#include "helper/log.h"
+#include "printer/trace_code.h"
 
 #include "printer/cups_connection.h"
 #include "printer/cups_dests.h"
@@ -86,13 +90,75 @@ PrintOutcome JobStream::open(Notify notify) {
   return outcome;
 }
 
-void JobStream::write(std::vector<uint8_t> part) {
+void JobStream::prepare(TraceCodePrintParams params, std::vector<uint8_t> image, int32_t dpi,
+                        int32_t copies) {
+  bool spawn = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (ended_) return;
-    parts_.push_back(std::move(part));
+    auto part = std::make_shared<Part>();
+    parts_.push_back(part);
+    tasks_.push_back(Task{std::move(params), std::move(image), dpi, copies, std::move(part)});
+    spawn = makers_ < std::min<size_t>(8, std::max(1u, std::thread::hardware_concurrency())) &&
+            tasks_.size() > 0;
+    if (spawn) ++makers_;
   }
-  wake_.notify_one();
+  if (spawn) {
+    std::thread([self = shared_from_this()] { self->make(); }).detach();
+  } else {
+    work_.notify_one();
+  }
+}
+
+std::vector<uint8_t> JobStream::spareImage() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (spares_.empty()) return {};
+  std::vector<uint8_t> spare = std::move(spares_.back());
+  spares_.pop_back();
+  return spare;
+}
+
+// One of the threads that make labels: until the stream ends or is cancelled.
+void JobStream::make() {
+  // Their lines would reach no logger: a batch's labels are made silently.
+  struct Silent : tracelog::Sink {
+    void write(const char*, size_t) noexcept override {}
+  } silent;
+  tracelog::Redirect quiet(&silent);
+  for (;;) {
+    Task task;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      work_.wait(lock, [&] { return canceled_ || ended_ || !tasks_.empty(); });
+      if (canceled_ || tasks_.empty()) {
+        --makers_;
+        return;
+      }
+      task = std::move(tasks_.front());
+      tasks_.pop_front();
+    }
+    std::vector<uint8_t> bytes;
+    try {
+      task.params.image = ImageView{task.image.data(), task.image.size()};
+      std::unique_ptr<BaseInstruction> instruction =
+          makeInstruction(std::move(task.params), task.dpi);
+      const ByteVector command = instruction ? instruction->render() : ByteVector{};
+      bytes.reserve(command.size() * static_cast<size_t>(task.copies));
+      for (int32_t i = 0; i < task.copies; ++i)
+        bytes.insert(bytes.end(), command.begin(), command.end());
+    } catch (...) {
+      bytes.clear();
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (spares_.size() < 32) spares_.push_back(std::move(task.image));
+      task.part->failed = bytes.empty();
+      task.part->bytes = std::move(bytes);
+      task.part->ready = true;
+      ++prepared_;
+    }
+    wake_.notify_all();
+  }
 }
 
 void JobStream::end(bool cancel) {
@@ -101,8 +167,10 @@ void JobStream::end(bool cancel) {
     if (cancel && !ended_) canceled_ = true;
     ended_ = true;
     if (canceled_) parts_.clear();
+    if (canceled_) tasks_.clear();
   }
-  wake_.notify_one();
+  wake_.notify_all();
+  work_.notify_all();
 }
 
 void JobStream::serve() {
@@ -110,20 +178,35 @@ void JobStream::serve() {
   JobSubmission failure;
   bool writeFailed = false;
   for (;;) {
-    std::vector<uint8_t> part;
+    std::shared_ptr<Part> part;
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      wake_.wait(lock, [&] { return ended_ || !parts_.empty(); });
-      if (canceled_) {
+      wake_.wait(lock, [&] {
+        return canceled_ || (ended_ && parts_.empty()) ||
+               (!parts_.empty() && parts_.front()->ready &&
+                !(parts_.front()->failed && event.failedAt >= 0 && !ended_));
+      });
+      // A label that could not be made ends the job as cancelled, also
+      // when the caller ends it without saying so.
+      if (canceled_ || (!parts_.empty() && parts_.front()->failed && event.failedAt >= 0)) {
         event.canceled = true;
         break;
       }
       if (parts_.empty()) break;  // ended, and everything is written
-      part = std::move(parts_.front());
-      parts_.pop_front();
+      if (parts_.front()->failed) {
+        event.failedAt = static_cast<long>(event.written);
+        event.prepared = prepared_;
+      } else {
+        part = std::move(parts_.front());
+        parts_.pop_front();
+      }
     }
-    if (cupsWriteRequestData(cups_->http(), reinterpret_cast<const char*>(part.data()),
-                             part.size()) != HTTP_STATUS_CONTINUE) {
+    if (!part) {
+      notify_(event);
+      continue;
+    }
+    if (cupsWriteRequestData(cups_->http(), reinterpret_cast<const char*>(part->bytes.data()),
+                             part->bytes.size()) != HTTP_STATUS_CONTINUE) {
       writeFailed = true;
       failure.errorCode = cupsLastError();
       failure.errorText = cupsLastErrorString();
@@ -132,6 +215,11 @@ void JobStream::serve() {
       break;
     }
     ++event.written;
+    event.outcome.bytes += part->bytes.size();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      event.prepared = prepared_;
+    }
     notify_(event);
   }
   if (!event.canceled && !writeFailed) {
@@ -149,7 +237,10 @@ void JobStream::serve() {
     std::lock_guard<std::mutex> lock(mutex_);
     ended_ = true;
     parts_.clear();
+    tasks_.clear();
+    event.prepared = prepared_;
   }
+  work_.notify_all();
   // Closing the connection abandons an unfinished upload; the scheduler
   // discards the part it got.
   queue_.reset();

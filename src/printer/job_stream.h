@@ -1,10 +1,11 @@
 #pragma once
-// One raw CUPS job whose document is sent while its bytes are still being
-// made (a batch of labels): Create-Job, then one Send-Document with chunked
-// data, each part written as it is handed over, in the order handed over.
-// It has a connection of its own (bounded waits, see cups_connection.h) and,
-// once open, a thread of its own, so the parts' makers never wait on the
-// scheduler and other calls are not held up behind the upload.
+// One raw CUPS job whose document is sent while its labels are still being
+// made (a batch): Create-Job, then one Send-Document with chunked data, each
+// label written as soon as it and every label before it are made, in the
+// order handed over. The labels are made on threads of the stream's own, one
+// per core; the upload has a connection (bounded waits, see
+// cups_connection.h) and a thread of its own, so other calls are not held up
+// behind it.
 
 #include <condition_variable>
 #include <cstddef>
@@ -24,8 +25,10 @@ class QueueDests;
 class JobStream : public std::enable_shared_from_this<JobStream> {
  public:
   struct Event {
-    size_t written = 0;  // parts written so far
-    bool done = false;   // the last event: the document ended, failed or was cancelled
+    size_t written = 0;   // labels written so far
+    size_t prepared = 0;  // labels made so far
+    long failedAt = -1;   // the label that could not be made: the job waits to be cancelled
+    bool done = false;    // the last event: the document ended, failed or was cancelled
     bool canceled = false;
     PrintOutcome outcome;  // when done and not cancelled: the scheduler's answer
   };
@@ -42,17 +45,37 @@ class JobStream : public std::enable_shared_from_this<JobStream> {
   // reports each written part and, once, the end through `notify`.
   PrintOutcome open(Notify notify);
 
-  // From any thread. Parts after end() are dropped.
-  void write(std::vector<uint8_t> part);
-  // No more parts: the document ends once they are written; with `cancel`,
-  // the parts not yet written are dropped and the upload is abandoned (the
+  // From any thread: the next label, as renderTraceCode(params, dpi) makes
+  // it, `copies` times in a row. `image` holds the image's bytes (the
+  // request's view is pointed at them). Labels after end() are dropped.
+  void prepare(TraceCodePrintParams params, std::vector<uint8_t> image, int32_t dpi,
+               int32_t copies);
+  // Room for the next label's image: one a made label gave back, so that
+  // the copy lands in memory already mapped.
+  std::vector<uint8_t> spareImage();
+  // No more labels: the document ends once they are written; with `cancel`,
+  // the labels not yet written are dropped and the upload is abandoned (the
   // job stays incomplete, for the caller to cancel by its id).
   void end(bool cancel);
 
   int jobId() const { return jobId_; }
 
  private:
+  struct Part {
+    bool ready = false;
+    bool failed = false;
+    std::vector<uint8_t> bytes;
+  };
+  struct Task {
+    TraceCodePrintParams params;
+    std::vector<uint8_t> image;
+    int32_t dpi = 0;
+    int32_t copies = 1;
+    std::shared_ptr<Part> part;
+  };
+
   void serve();
+  void make();
 
   std::string device_;
   std::string title_;
@@ -64,7 +87,12 @@ class JobStream : public std::enable_shared_from_this<JobStream> {
 
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::deque<std::vector<uint8_t>> parts_;
+  std::condition_variable work_;
+  std::deque<std::shared_ptr<Part>> parts_;  // in the order handed over
+  std::deque<Task> tasks_;
+  std::vector<std::vector<uint8_t>> spares_;
+  size_t makers_ = 0;
+  size_t prepared_ = 0;
   bool ended_ = false;
   bool canceled_ = false;
 };
