@@ -318,7 +318,20 @@ function createApi(addon, renderTraceCode) {
         }
         report();
       }
-      const record = stream.record || (await stream.end(false));
+      // The last labels are still being sent: an abort now still cancels the job.
+      if (!stream.record) addon._jobStreamEnd(stream.handle, false);
+      for (let abandoned = false; !stream.record; report()) {
+        if (aborted() && !abandoned) {
+          abandoned = true;
+          addon._jobStreamEnd(stream.handle, true);
+        }
+        await stream.next();
+      }
+      const { record } = stream;
+      if (record.canceled && stream.failedAt < 0) {
+        await addon._cancelJob(stream.jobId).catch(() => null);
+        throw signal.reason;
+      }
       if (stream.failedAt >= 0) {
         await addon._cancelJob(stream.jobId).catch(() => null);
         throw unmade(stream.failedAt);

@@ -164,7 +164,8 @@ void JobStream::make() {
 void JobStream::end(bool cancel) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (cancel && !ended_) canceled_ = true;
+    // Until the document's end is sent: then the job is whole.
+    if (cancel && !finishing_) canceled_ = true;
     ended_ = true;
     if (canceled_) parts_.clear();
     if (canceled_) tasks_.clear();
@@ -192,7 +193,10 @@ void JobStream::serve() {
         event.canceled = true;
         break;
       }
-      if (parts_.empty()) break;  // ended, and everything is written
+      if (parts_.empty()) {  // ended, and everything is written
+        finishing_ = true;
+        break;
+      }
       if (parts_.front()->failed) {
         event.failedAt = static_cast<long>(event.written);
         event.prepared = prepared_;

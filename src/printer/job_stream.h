@@ -53,7 +53,8 @@ class JobStream : public std::enable_shared_from_this<JobStream> {
   // Room for the next label's image: one a made label gave back, so that
   // the copy lands in memory already mapped.
   std::vector<uint8_t> spareImage();
-  // No more labels: the document ends once they are written; with `cancel`,
+  // No more labels: the document ends once they are written. With `cancel`
+  // (also after an end without it, until the document's end is on its way)
   // the labels not yet written are dropped and the upload is abandoned (the
   // job stays incomplete, for the caller to cancel by its id).
   void end(bool cancel);
@@ -95,4 +96,5 @@ class JobStream : public std::enable_shared_from_this<JobStream> {
   size_t prepared_ = 0;
   bool ended_ = false;
   bool canceled_ = false;
+  bool finishing_ = false;  // the end of the document is on its way
 };
