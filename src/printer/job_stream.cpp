@@ -99,8 +99,8 @@ void JobStream::prepare(TraceCodePrintParams params, std::vector<uint8_t> image,
     auto part = std::make_shared<Part>();
     parts_.push_back(part);
     tasks_.push_back(Task{std::move(params), std::move(image), dpi, copies, std::move(part)});
-    spawn = makers_ < std::min<size_t>(8, std::max(1u, std::thread::hardware_concurrency())) &&
-            tasks_.size() > 0;
+    // One thread per core, started as the first labels come.
+    spawn = makers_ < std::min<size_t>(8, std::max(1u, std::thread::hardware_concurrency()));
     if (spawn) ++makers_;
   }
   if (spawn) {
@@ -144,8 +144,9 @@ void JobStream::make() {
           makeInstruction(std::move(task.params), task.dpi);
       const ByteVector command = instruction ? instruction->render() : ByteVector{};
       bytes.reserve(command.size() * static_cast<size_t>(task.copies));
-      for (int32_t i = 0; i < task.copies; ++i)
+      for (int32_t i = 0; i < task.copies; ++i) {
         bytes.insert(bytes.end(), command.begin(), command.end());
+      }
     } catch (...) {
       bytes.clear();
     }
