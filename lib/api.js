@@ -280,7 +280,6 @@ function createApi(addon, renderTraceCode) {
         } catch {}
       }
       await stream.end(true);
-      await addon._cancelJob(stream.jobId).catch(() => null);
       throw error;
     };
     try {
@@ -329,16 +328,13 @@ function createApi(addon, renderTraceCode) {
       }
       const { record } = stream;
       if (record.canceled && stream.failedAt < 0) {
-        await addon._cancelJob(stream.jobId).catch(() => null);
-        throw signal.reason;
+          throw signal.reason;
       }
       if (stream.failedAt >= 0) {
-        await addon._cancelJob(stream.jobId).catch(() => null);
-        throw unmade(stream.failedAt);
+          throw unmade(stream.failedAt);
       }
       if (record.failure) {
-        await addon._cancelJob(stream.jobId).catch(() => null);
-        throw submitError(record, first);
+          throw submitError(record, first);
       }
       bytes = record.bytes;
       report(true);

@@ -1,6 +1,7 @@
 #include "job_stream_api.h"
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -71,6 +72,51 @@ struct Message {
   std::string printer;
 };
 
+// What the writing thread needs to reach JavaScript, and whether it still
+// may: the function may only be called while it exists, so the check and the
+// call happen under the lock that the environment's teardown takes.
+struct Link {
+  std::mutex mutex;
+  napi_threadsafe_function tsfn = nullptr;
+  bool closed = false;
+  StreamPtr stream;
+  std::string printer;
+
+  void post(const JobStream::Event& event) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (closed) return;
+    auto message = std::make_unique<Message>(Message{event, printer});
+    if (napi_call_threadsafe_function(tsfn, message.get(), napi_tsfn_nonblocking) == napi_ok) {
+      message.release();
+    }
+    if (event.done) release();
+  }
+  // Under the lock.
+  void release() {
+    closed = true;
+    napi_release_threadsafe_function(tsfn, napi_tsfn_release);
+  }
+};
+using LinkPtr = std::shared_ptr<Link>;
+
+// The environment is going away with the stream still open: abandon it.
+void onTeardown(void* data) {
+  Link& link = **static_cast<LinkPtr*>(data);
+  {
+    std::lock_guard<std::mutex> lock(link.mutex);
+    link.closed = true;
+  }
+  link.stream->end(true);
+}
+
+// The function is gone (released, or torn down before the hook ran): so is
+// the hook, and the stream can no longer report.
+void finalizeLink(napi_env env, void* data, void* /*hint*/) {
+  std::unique_ptr<LinkPtr> link(static_cast<LinkPtr*>(data));
+  if (env != nullptr) napi_remove_env_cleanup_hook(env, onTeardown, data);
+  onTeardown(data);
+}
+
 void callJs(napi_env env, napi_value onEvent, void* /*context*/, void* data) {
   std::unique_ptr<Message> message(static_cast<Message*>(data));
   if (env == nullptr || onEvent == nullptr) return;
@@ -95,37 +141,32 @@ void callJs(napi_env env, napi_value onEvent, void* /*context*/, void* data) {
   }
 }
 
-// The environment is going away with the stream still open: abandon it.
-void finalizeLink(napi_env /*env*/, void* data, void* /*hint*/) {
-  std::unique_ptr<StreamPtr> stream(static_cast<StreamPtr*>(data));
-  (*stream)->end(true);
-}
-
 class OpenJob : public engine::Job {
  public:
-  OpenJob(StreamPtr stream, std::string printer, napi_threadsafe_function tsfn)
-      : stream_(std::move(stream)), printer_(std::move(printer)), tsfn_(tsfn) {}
+  explicit OpenJob(LinkPtr link) : link_(std::move(link)) {}
+  // Dropped unsettled (the queue could not start, or the environment went
+  // away): a stream that never opened holds the function no longer.
+  ~OpenJob() override {
+    if (settled_ || outcome_.accepted()) return;
+    std::lock_guard<std::mutex> lock(link_->mutex);
+    if (!link_->closed) link_->release();
+  }
 
   void run(engine::Loop& /*loop*/) override {
-    napi_threadsafe_function tsfn = tsfn_;
-    std::string printer = printer_;
-    outcome_ = stream_->open([tsfn, printer](const JobStream::Event& event) {
-      auto message = std::make_unique<Message>(Message{event, printer});
-      if (napi_call_threadsafe_function(tsfn, message.get(), napi_tsfn_blocking) == napi_ok) {
-        message.release();
-      }
-      if (event.done) napi_release_threadsafe_function(tsfn, napi_tsfn_release);
-    });
+    LinkPtr link = link_;
+    outcome_ = link_->stream->open([link](const JobStream::Event& event) { link->post(event); });
   }
 
   napi_value settle(napi_env env) override {
-    napi_value record = outcomeRecord(env, outcome_, printer_);
+    settled_ = true;
+    napi_value record = outcomeRecord(env, outcome_, link_->printer);
     if (!outcome_.accepted()) {
-      napi_release_threadsafe_function(tsfn_, napi_tsfn_release);
+      std::lock_guard<std::mutex> lock(link_->mutex);
+      if (!link_->closed) link_->release();
       return record;
     }
     napi_value handle = nullptr;
-    auto held = std::make_unique<StreamPtr>(stream_);
+    auto held = std::make_unique<StreamPtr>(link_->stream);
     if (napi_create_external(
             env, held.get(),
             [](napi_env, void* data, void*) { delete static_cast<StreamPtr*>(data); }, nullptr,
@@ -137,10 +178,9 @@ class OpenJob : public engine::Job {
   }
 
  private:
-  StreamPtr stream_;
-  std::string printer_;
-  napi_threadsafe_function tsfn_;
+  LinkPtr link_;
   PrintOutcome outcome_;
+  bool settled_ = false;
 };
 
 JobStream* streamOf(napi_env env, napi_value handle) {
@@ -171,17 +211,19 @@ napi_value OpenJobStream(napi_env env, napi_callback_info info) {
       napi_throw_type_error(env, nullptr, "_openJobStream(request, onEvent)");
       return nullptr;
     }
-    auto stream = std::make_shared<JobStream>(device, title, copies);
-    auto link = std::make_unique<StreamPtr>(stream);
+    auto link = std::make_shared<Link>();
+    link->stream = std::make_shared<JobStream>(device, title, copies);
+    link->printer = device;
+    auto hook = std::make_unique<LinkPtr>(link);
     napi_value name = nullptr;
     napi_create_string_utf8(env, "trace-label job stream", NAPI_AUTO_LENGTH, &name);
-    napi_threadsafe_function tsfn = nullptr;
-    if (napi_create_threadsafe_function(env, argv[1], nullptr, name, 0, 1, link.get(), finalizeLink,
-                                        nullptr, callJs, &tsfn) != napi_ok) {
+    if (napi_create_threadsafe_function(env, argv[1], nullptr, name, 0, 1, hook.get(), finalizeLink,
+                                        hook.get(), callJs, &link->tsfn) != napi_ok) {
       return engine::settled(env, nullptr);
     }
-    link.release();
-    return engine::submit(env, std::make_unique<OpenJob>(stream, device, tsfn));
+    LinkPtr* held = hook.release();
+    napi_add_env_cleanup_hook(env, onTeardown, held);
+    return engine::submit(env, std::make_unique<OpenJob>(link));
   } catch (...) {
     return engine::settled(env, Null(env));
   }

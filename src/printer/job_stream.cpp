@@ -9,10 +9,12 @@
 #include "helper/log.h"
 #include "printer/trace_code.h"
 
+#include "printer/cups_auth.h"
 #include "printer/cups_connection.h"
 #include "printer/cups_dests.h"
 #include "printer/cups_job.h"
 #include "printer/device_kind.h"
+#include "printer/state.h"
 
 namespace {
 
@@ -83,6 +85,7 @@ PrintOutcome JobStream::open(Notify notify) {
     return outcome;
   }
   jobId_ = job.jobId;
+  credentials_ = cupsauth::current();
   outcome.result = PrintOutcome::Result::kAccepted;
   outcome.jobId = jobId_;
   notify_ = std::move(notify);
@@ -247,9 +250,18 @@ void JobStream::serve() {
   }
   work_.notify_all();
   // Closing the connection abandons an unfinished upload; the scheduler
-  // discards the part it got.
+  // discards the part it got and keeps the job waiting for its document, so
+  // the job is cancelled on a connection of its own: nothing of it prints,
+  // nothing is left queued, also when the caller has gone away.
+  // Not with a scheduler that stopped answering: that would be one more wait.
+  const bool hung = cups_->timedOut();
   queue_.reset();
   cups_.reset();
+  if ((!event.outcome.accepted() || event.canceled) && !hung) {
+    cupsauth::Scope auth(credentials_);
+    CupsConnection again;
+    cupsstate::cancelJob(again.http(), jobId_);
+  }
   event.done = true;
   notify_(event);
   notify_ = nullptr;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "instruction/base.h"
+#include "printer/cups_auth.h"
 
 class CupsConnection;
 class QueueDests;
@@ -55,8 +56,8 @@ class JobStream : public std::enable_shared_from_this<JobStream> {
   std::vector<uint8_t> spareImage();
   // No more labels: the document ends once they are written. With `cancel`
   // (also after an end without it, until the document's end is on its way)
-  // the labels not yet written are dropped and the upload is abandoned (the
-  // job stays incomplete, for the caller to cancel by its id).
+  // the labels not yet written are dropped, the upload is abandoned and the
+  // job cancelled.
   void end(bool cancel);
 
   int jobId() const { return jobId_; }
@@ -85,6 +86,7 @@ class JobStream : public std::enable_shared_from_this<JobStream> {
   std::unique_ptr<CupsConnection> cups_;
   std::unique_ptr<QueueDests> queue_;
   Notify notify_;
+  std::shared_ptr<const cupsauth::Credentials> credentials_;  // as when opened
 
   std::mutex mutex_;
   std::condition_variable wake_;

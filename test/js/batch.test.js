@@ -104,18 +104,18 @@ test('submitTraceCodes', async (t) => {
       const controller = new AbortController();
       const abort = (i) => i === 100 && controller.abort();
       const aborted = await addon.submitTraceCodes(labels(150, -1, abort), { signal: controller.signal }).catch((e) => e.name);
+      const queued = require('child_process').execFileSync('lpstat', ['-o', 'batch_q'], { encoding: 'utf8' });
       const calls = [];
       const good = await addon.submitTraceCodes(labels(150, -1), { onProgress: (p) => calls.push(p) });
       const array = [];
       await addon.submitTraceCodes([...labels(40, -1)], { onProgress: (p) => array.push(p), dpi: 203 });
-      return { broken, aborted, calls, array, good, canceled: [await addon.getJob(good.jobId - 1), await addon.getJob(good.jobId - 2)].map((j) => j.state) };`);
+      return { broken, aborted, queued, calls, array, good, canceled: [await addon.getJob(good.jobId - 1), await addon.getJob(good.jobId - 2)].map((j) => j.state) };`);
     assert.equal(r.answer.kind, 'value', r.stdout + r.stderr);
-    const { broken, aborted, calls, array, good, canceled } = r.answer.value;
+    const { broken, aborted, queued, calls, array, good, canceled } = r.answer.value;
     assert.deepEqual([broken.code, broken.index, broken.message.split(':')[0]], ['ERR_UNREADABLE_IMAGE', 120, 'label 120']);
     assert.equal(aborted, 'AbortError');
     // Both jobs were created, then cancelled before their document ended: nothing printed, nothing queued.
-    assert.deepEqual(canceled, ['canceled', 'canceled']);
-    assert.ok(cups.noPendingJobs('batch_q'));
+    assert.deepEqual([canceled, queued], [['canceled', 'canceled'], '']);
     jobs += 2;
     const got = await cups.waitForJobs('batch_q', jobs);
     assert.deepEqual(got.slice(-2).map((j) => j.id), [good.jobId, good.jobId + 1]);
@@ -129,6 +129,32 @@ test('submitTraceCodes', async (t) => {
         if (i > 0) assert.ok(p.prepared >= list[i - 1].prepared && p.sent >= list[i - 1].sent, JSON.stringify(list));
       });
     }
+  });
+
+  await t.test('a batch whose thread goes away midway leaves no job queued', async () => {
+    const r = await child(cups, `
+      const { Worker } = require('worker_threads');
+      const worker = new Worker(\`
+        const { parentPort } = require('worker_threads');
+        const addon = require(${JSON.stringify(require.resolve('../..'))});
+        const { mark } = require(${JSON.stringify(require.resolve('../support/batch-labels'))});
+        addon.setLogger(null);
+        function* endless() {
+          for (let i = 0; ; i++) {
+            if (i === 100) parentPort.postMessage('midway');
+            yield mark(5, i);
+          }
+        }
+        addon.submitTraceCodes(endless(), { dpi: 203 });\`, { eval: true });
+      await new Promise((resolve) => worker.once('message', resolve));
+      await worker.terminate();
+      // The add-on cancels the job on a thread of its own: this process stays until the scheduler says so.
+      const pending = () => require('child_process').execFileSync('lpstat', ['-o', 'batch_q'], { encoding: 'utf8' }) !== '';
+      for (let i = 0; i < 400 && pending(); i++) await new Promise((resolve) => setImmediate(resolve));
+      return pending();`);
+    assert.deepEqual(r.answer, { kind: 'value', value: false }, r.stdout + r.stderr);
+    assert.ok(cups.noPendingJobs('batch_q'));
+    assert.equal(cups.jobs('batch_q').length, jobs);
   });
 
   await t.test('two processes at once: two jobs, each its own labels in order', async () => {
