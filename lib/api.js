@@ -52,6 +52,12 @@ function schedulerError(record, what) {
         `cannot connect to the CUPS scheduler (${what}): is it running, and is CUPS_SERVER right?`,
         details,
       );
+    case 'encryption':
+      return makeError(
+        ERROR_CODES.SCHEDULER_REFUSED,
+        `the CUPS server cannot encrypt the connection (${what}), and CUPS_ENCRYPTION or Encryption in client.conf requires it: ${record.cupsMessage || 'no reason given'}`,
+        details,
+      );
     case 'authentication':
       return makeError(
         ERROR_CODES.AUTHENTICATION,
@@ -157,6 +163,18 @@ function isBmp(buffer) {
   }
 }
 
+// A batch's default title, like a label's (src/api.cpp): its language, the
+// size when all labels share one, the count and a short id of its own
+// ("ZPL 50x30mm 12 labels 3f2a9c").
+// Labels not known before the end of their iterable (null) give the
+// language and the id only ("ZPL batch 3f2a9c").
+function batchTitle(labels, first) {
+  const id = require('crypto').randomBytes(3).toString('hex');
+  if (labels === null) return [first.instruction, 'batch', id].join(' ');
+  const sizes = new Set(labels.map((l) => `${Math.trunc(l.width)}x${Math.trunc(l.height)}mm`));
+  return [labels[0].instruction, ...(sizes.size === 1 ? sizes : []), `${labels.length} label${labels.length === 1 ? '' : 's'}`, id].join(' ');
+}
+
 function createApi(addon, renderTraceCode) {
   // The options are read by the add-on at call time, in printTraceCode's
   // order, then copies, dpi, title and compress; `image` only when `buffer` is undefined.
@@ -224,9 +242,10 @@ function createApi(addon, renderTraceCode) {
     if (options === null || typeof options !== 'object') throw invalid('options');
     const total = Array.isArray(labels) ? labels.length : labels instanceof Set ? labels.size : null;
     if (total === 0) throw invalid('labels');
-    const { title = total === null ? 'Qorvin batch' : `Qorvin batch of ${total} labels`, copies, dpi: givenDpi, compress, onProgress, signal } = options;
+    const { title: givenTitle, copies, dpi: givenDpi, compress, onProgress, signal } = options;
     if (copies !== undefined && !(Number.isInteger(copies) && copies >= 1 && copies <= 999)) throw invalid('copies');
-    if (typeof title !== 'string' || title === '' || Buffer.byteLength(title) > 255 || title.includes('\0')) throw invalid('title');
+    const title = givenTitle;
+    if (title !== undefined && (typeof title !== 'string' || title === '' || Buffer.byteLength(title) > 255 || title.includes('\0'))) throw invalid('title');
     if (givenDpi !== undefined && ![203, 300, 600].includes(givenDpi)) throw invalid('dpi');
     if (compress !== undefined && typeof compress !== 'boolean') throw invalid('compress');
     if (onProgress !== undefined && typeof onProgress !== 'function') throw invalid('onProgress');
@@ -253,7 +272,7 @@ function createApi(addon, renderTraceCode) {
       dpi = printer.dpi;
     }
     if (signal && signal.aborted) throw signal.reason;
-    const stream = await openJobStream({ device, title, copies: copies ?? 0 });
+    const stream = await openJobStream({ device, title: title ?? batchTitle(collection ? [...labels] : null, first), copies: copies ?? 0 });
     if (stream.failure) throw submitError(stream.failure, first);
 
     const onAbort = () => stream.wake();

@@ -23,6 +23,8 @@ const char* failureKind(PrintOutcome::Result result) {
       return "printer";
     case Result::kUnreachable:
       return "unreachable";
+    case Result::kEncryption:
+      return "encryption";
     case Result::kTimedOut:
       return "timeout";
     case Result::kAuthentication:

@@ -33,7 +33,7 @@ void failed(const JobSubmission& job, CupsConnection& cups, const QueueDests* qu
     outcome.cupsStatus = IPP_STATUS_ERROR_CUPS_AUTHENTICATION_CANCELED;
     outcome.cupsMessage = httpStatus(HTTP_STATUS_UNAUTHORIZED);
   } else if (cups.http() == nullptr) {
-    outcome.result = Result::kUnreachable;
+    outcome.result = cups.encryptionRefused() ? Result::kEncryption : Result::kUnreachable;
     outcome.cupsMessage = cups.connectError();
   } else if (queue != nullptr && queue->answer() == QueueDests::Answer::kNotFound) {
     outcome.result = Result::kNoSuchPrinter;
