@@ -232,8 +232,28 @@ export interface BatchOptions extends CompressOption {
   copies?: number;
   /** 203, 300 or 600 (8, 12 or 24 dots per mm); given, CUPS is not asked for the queue's resolution. */
   dpi?: 203 | 300 | 600;
-  /** The job's title; default the language, the size when all labels share one, the count and a short id: "ZPL 50x30mm 12 labels 3f2a9c". */
+  /** The job's title; default the language, the size when all labels share one, the count and a short id: "ZPL 50x30mm 12 labels 3f2a9c" (an array or Set), else the language and a short id: "ZPL batch 3f2a9c". */
   title?: string;
+  /** Resolve only once the whole job is completed, as submitTraceCode's `wait`. */
+  wait?: boolean | { timeout?: number };
+  /**
+   * Called at most every 50 ms while the batch is made and sent, and once at
+   * the end (then prepared and sent are the number of labels). `total` is the
+   * number of labels of an array or Set, null for any other iterable.
+   */
+  onProgress?: (progress: BatchProgress) => void;
+  /**
+   * Aborted while the batch is being sent: the job is cancelled (nothing of
+   * it prints) and the call rejects with the signal's reason.
+   */
+  signal?: AbortSignal;
+}
+
+/** How far a batch is: labels made, labels handed to the scheduler, of how many. */
+export interface BatchProgress {
+  prepared: number;
+  sent: number;
+  total: number | null;
 }
 
 /** A batch CUPS accepted as one job. */
@@ -245,11 +265,14 @@ export interface SubmittedBatch extends Omit<SubmittedJob, 'dots'> {
 /**
  * Many labels for one queue in one language (every label's `device` and
  * `instruction` are the first's) as one CUPS job: each label's stream exactly
- * as renderTraceCode makes it, in order. Every label is made before anything
- * is sent: one that cannot be made rejects the batch with its Error, whose
- * `index` names the label.
+ * as renderTraceCode makes it, in order. The labels are made on the add-on's
+ * threads while the job is sent, so memory stays bounded whatever their
+ * number; an iterable (a generator, say, or an async one) is read as the job goes. The options
+ * of every label of an array or Set are checked before anything is sent; a
+ * label that cannot be made cancels the job and rejects the batch with its
+ * Error, whose `index` names the label.
  */
-export declare function submitTraceCodes(labels: Iterable<BatchLabel>, options?: BatchOptions): Promise<SubmittedBatch>;
+export declare function submitTraceCodes(labels: Iterable<BatchLabel> | AsyncIterable<BatchLabel>, options?: BatchOptions): Promise<SubmittedBatch>;
 
 /** A CUPS queue as the scheduler describes it. */
 export interface PrinterInfo {

@@ -29,7 +29,7 @@ const HELP = {
 
 Commands:
   check NAME        ask CUPS whether the queue NAME exists
-  print IMAGE       print a PNG or BMP as one label on a CUPS queue
+  print IMAGE...    print PNGs or BMPs, one label each, as one job on a CUPS queue
   render IMAGE      write the printer commands for an image to a file, without printing
   preview FILE      draw the dots a command file will print as a PNG
   list              list the CUPS queues with their state and resolution
@@ -61,7 +61,7 @@ wrong (unknown command or option, a missing or bad value).`;
 Asks CUPS (CUPS_SERVER, or the local scheduler) whether a queue of exactly this
 name exists. Exit code 0 when it does, 1 when it does not.`,
   get print() {
-    return `Usage: trace-label print --printer NAME --language LANG --width MM --height MM [--copies N] [--dpi N] [--title TEXT] [--cutter] IMAGE
+    return `Usage: trace-label print --printer NAME --language LANG --width MM --height MM [--copies N] [--dpi N] [--title TEXT] [--cutter] IMAGE...|DIRECTORY|--list FILE
 
   -p, --printer NAME   CUPS queue to print on (a raw queue)
   -l, --language LANG  printer language: ${facts.LANGUAGES.join(', ')}
@@ -74,6 +74,7 @@ name exists. Exit code 0 when it does, 1 when it does not.`,
                        language, size and a short id: "TSPL 50x30mm 3f2a9c")
       --cutter         cut after the label
       --force          allow a width or height over ${MAX_LABEL_MM} mm
+      --list FILE      also print the images FILE names, one path a line
 IMAGE is a PNG or a BMP; transparent parts print as white paper. It is scaled
 to the label size in dots at the queue's resolution (12 dots/mm at exactly
 300 dpi, otherwise 8, or as --dpi says), so draw it at that size for the
@@ -81,8 +82,13 @@ sharpest print.
 Prints the job id once CUPS accepted the job ("trace-label job ID" follows it).
 Exit code 0 when CUPS accepted the job, 1 when it did not or the image
 cannot be read.
-Several IMAGEs print as one job, one label each in the order given; an image
-that cannot be read sends nothing.`;
+Several IMAGEs print as one job, one label each in the order given, as do a
+DIRECTORY (its .png and .bmp files, in name order) and --list FILE (one image
+path a line); each image is read when its label is made, so a batch of any
+size takes little memory. A missing file, or one that is neither PNG nor BMP,
+sends nothing; an image found damaged while the job is sent cancels the job,
+so none of it prints. On a terminal a line on standard error says how many
+labels are sent (not with --quiet).`;
   },
   list: `Usage: trace-label list [--json]
 
@@ -364,22 +370,82 @@ async function scheduler(ask) {
   }
 }
 
-// print with several images: one label each, all in one job.
-async function printBatch(values, files, copies, out) {
-  const labels = files.map((file) => ({ device: values.printer, ...labelRequest(values, [file]) }));
+// The images of a batch: the positionals (a directory gives its PNG and BMP
+// files, by name) and the lines of --list FILE, in that order; none when the
+// command names a single image.
+function batchFiles(values, positionals) {
+  const files = [];
+  if (values.list !== undefined) {
+    files.push(...readInput(values.list).toString('utf8').split(/\r?\n/).filter((line) => line.trim() !== ''));
+    if (files.length === 0) throw new Failure(`${values.list} names no image`);
+  }
+  let directory = false;
+  for (const name of positionals) {
+    if (!fs.statSync(name, { throwIfNoEntry: false })?.isDirectory()) {
+      files.push(name);
+      continue;
+    }
+    directory = true;
+    const inside = fs
+      .readdirSync(name)
+      .filter((entry) => /\.(png|bmp)$/i.test(entry) && !entry.startsWith('.'))
+      .sort((a, b) => a.localeCompare(b, 'en', { numeric: true }))
+      .map((entry) => path.join(name, entry));
+    if (inside.length === 0) throw new Failure(`${name}: the directory holds no .png or .bmp file`);
+    files.push(...inside);
+  }
+  return files.length > 1 || directory || values.list !== undefined ? files : [];
+}
+
+// Checked before the job starts, so that a missing or foreign file sends
+// nothing: each file is there and starts as a PNG or a BMP does.
+function checkImageFile(file) {
+  let head = Buffer.alloc(0);
+  try {
+    const fd = fs.openSync(file, 'r');
+    try {
+      head = Buffer.alloc(8);
+      head = head.subarray(0, fs.readSync(fd, head, 0, 8, 0));
+    } finally {
+      fs.closeSync(fd);
+    }
+  } catch (error) {
+    throw new Failure(`cannot read ${file}: ${error.code === 'ENOENT' ? 'no such file' : error.message}`);
+  }
+  const png = head.equals(Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]));
+  if (!png && head.toString('latin1', 0, 2) !== 'BM') throw new Failure(`${file}: unreadable image: neither a PNG nor a BMP`);
+}
+
+// print with several images: one label each, all in one job, each image
+// read only when its label is made. On a terminal (standard error) a line
+// says how far the job is, unless --quiet.
+async function printBatch(values, files, { copies, dpi, title }, out) {
+  files.forEach(checkImageFile);
+  out.logTo('log', values);
+  const first = { device: values.printer, ...labelRequest(values, [files[0]]) };
+  function* labels() {
+    yield first;
+    for (const file of files.slice(1)) yield { ...first, buffer: readImage(file) };
+  }
+  const progress = values.quiet ? null : out.progress;
+  const onProgress = progress ? ({ prepared, sent }) => progress(`${sent} of ${files.length} labels sent (${prepared} made)`) : undefined;
   let job;
   try {
-    job = await addon().submitTraceCodes(labels, { copies });
+    // The default title of an array of these labels; a generator's would not know their size or count.
+    const named = title ?? `${first.instruction} ${first.width}x${first.height}mm ${files.length} labels ${require('crypto').randomBytes(3).toString('hex')}`;
+    job = await addon().submitTraceCodes(labels(), { copies, dpi, title: named, onProgress });
   } catch (error) {
     if (error.code === ERROR_CODES.NO_SUCH_PRINTER) {
       throw new Failure(`no CUPS queue named "${values.printer}"; the queues are listed by: trace-label list`);
     }
     if (error.code) throw new Failure(error.index === undefined ? error.message : `${files[error.index]}: ${error.message}`);
     throw error;
+  } finally {
+    if (progress) progress(null);
   }
-  const { instruction, width, height } = labels[0];
+  const { instruction, width, height } = first;
   const times = copies > 1 ? `${copies} copies of ` : '';
-  out.log(`${times}${labels.length} ${instruction} labels ${width} x ${height} mm sent to ${values.printer} as job ${job.jobId}`);
+  out.log(`${times}${files.length} ${instruction} labels ${width} x ${height} mm sent to ${values.printer} as job ${job.jobId}`);
   return 0;
 }
 
@@ -409,6 +475,7 @@ const commands = {
       copies: { type: 'string' },
       dpi: { type: 'string' },
       title: { type: 'string' },
+      list: { type: 'string' },
       ...LABEL_OPTIONS,
     });
     if (values.help) return out.help('print');
@@ -423,7 +490,8 @@ const commands = {
     if (title !== undefined && (title === '' || Buffer.byteLength(title) > 255)) {
       throw new UsageError(`--title must be 1 to 255 bytes of text, not ${Buffer.byteLength(title)}`);
     }
-    if (positionals.length > 1) return printBatch(values, positionals, copies, out);
+    const files = batchFiles(values, positionals);
+    if (files.length) return printBatch(values, files, { copies, dpi, title }, out);
     const request = { device: values.printer, ...labelRequest(values, positionals), copies, dpi, title };
     out.logTo('log', values);
     let job;
@@ -652,6 +720,8 @@ if (require.main === module) {
         });
       }),
     error: (text) => process.stderr.write(`${text}\n`),
+    // A line that rewrites itself on a terminal; null ends it.
+    progress: process.stderr.isTTY ? (text) => process.stderr.write(text === null ? '\n' : `\r${text}\x1b[K`) : null,
     help: (name) => (print(`${HELP[name]}\n`), 0),
     // The add-on's log lines: to out.log or out.error, or nowhere with --quiet,
     // or by default when that stream is not a terminal (a script reads it), unless --verbose.

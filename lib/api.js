@@ -11,6 +11,8 @@ const validCopies = (n) => Number.isInteger(n) && n >= minCopies && n <= maxCopi
 const { toBMP, withImage } = require('./images');
 const { withCondition } = require('./condition');
 const { createWatch } = require('./watch');
+// Labels of a batch handed to the add-on and not yet sent, at most.
+const BACKLOG = 32;
 
 // Each message states the rule the reader applies (src/napi_utils.cpp, src/api.cpp).
 const OPTION_RULES = {
@@ -32,6 +34,7 @@ const OPTION_RULES = {
   labels: 'labels must be a non-empty array or iterable of label options',
   wait: 'options.wait must be true, false or { timeout } with timeout a number of milliseconds from 0',
   signal: 'options.signal must be an AbortSignal',
+  onProgress: 'options.onProgress must be a function',
 };
 
 const invalid = (property) => makeError(ERROR_CODES.INVALID_OPTIONS, OPTION_RULES[property], { property });
@@ -166,9 +169,12 @@ function isBmp(buffer) {
 // A batch's default title, like a label's (src/api.cpp): its language, the
 // size when all labels share one, the count and a short id of its own
 // ("ZPL 50x30mm 12 labels 3f2a9c").
-function batchTitle(labels) {
-  const sizes = new Set(labels.map((l) => `${Math.trunc(l.width)}x${Math.trunc(l.height)}mm`));
+// Labels not known before the end of their iterable (null) give the
+// language and the id only ("ZPL batch 3f2a9c").
+function batchTitle(labels, first) {
   const id = require('crypto').randomBytes(3).toString('hex');
+  if (labels === null) return [first.instruction, 'batch', id].join(' ');
+  const sizes = new Set(labels.map((l) => `${Math.trunc(l.width)}x${Math.trunc(l.height)}mm`));
   return [labels[0].instruction, ...(sizes.size === 1 ? sizes : []), `${labels.length} label${labels.length === 1 ? '' : 's'}`, id].join(' ');
 }
 
@@ -213,43 +219,183 @@ function createApi(addon, renderTraceCode, log = () => {}) {
     return copies === 1 ? bytes : Buffer.concat(Array(copies).fill(bytes));
   }
 
+  // The Error for the first of a batch's label options that cannot be
+  // printed, read before the label is made; null when none is refused.
+  function labelRefusal(label, index, first) {
+    if (label === null || typeof label !== 'object') return atLabel(index, invalid('options'));
+    for (const key of ['device', 'instruction']) {
+      if (label[key] !== first[key]) {
+        return atLabel(index, makeError(ERROR_CODES.INVALID_OPTIONS, `options.${key} ${JSON.stringify(label[key])} differs from the first label's ${JSON.stringify(first[key])}: a batch goes to one queue in one language`, { property: key }));
+      }
+    }
+    const property = refusedProperty(label);
+    if (property !== 'buffer') return atLabel(index, invalid(property));
+    const copies = label.copies === undefined ? 1 : label.copies;
+    if (!validCopies(copies)) return atLabel(index, invalid('copies'));
+    return null;
+  }
+
   // Many labels for one queue in one language as one CUPS job: each label's
-  // stream as renderTraceCode makes it, in order. Every label is made before
-  // anything is sent, so a label that cannot be made sends nothing.
+  // stream as renderTraceCode makes it, in order, sent while the next ones
+  // are made. An array or a Set has every label's options checked before
+  // anything is sent; any other iterable (async ones too) is read as the job
+  // goes, so a label refused there cancels the job.
   async function submitTraceCodes(labels, options = {}) {
-    if (labels === null || typeof labels !== 'object' || typeof labels[Symbol.iterator] !== 'function') throw invalid('labels');
-    const list = [...labels];
-    if (list.length === 0) throw invalid('labels');
+    const iterable = (key) => labels !== null && typeof labels === 'object' && typeof labels[key] === 'function';
+    if (!iterable(Symbol.iterator) && !iterable(Symbol.asyncIterator)) throw invalid('labels');
     if (options === null || typeof options !== 'object') throw invalid('options');
-    const { title: givenTitle, copies, dpi: givenDpi, compress } = options;
+    const total = Array.isArray(labels) ? labels.length : labels instanceof Set ? labels.size : null;
+    if (total === 0) throw invalid('labels');
+    const { title: givenTitle, copies, dpi: givenDpi, compress, onProgress, signal } = options;
     if (copies !== undefined && !validCopies(copies)) throw invalid('copies');
     const title = givenTitle;
     if (title !== undefined && (typeof title !== 'string' || title === '' || Buffer.byteLength(title) > 255 || title.includes('\0'))) throw invalid('title');
     if (givenDpi !== undefined && ![203, 300, 600].includes(givenDpi)) throw invalid('dpi');
     if (compress !== undefined && typeof compress !== 'boolean') throw invalid('compress');
-    const first = list[0];
-    for (const [index, label] of list.entries()) {
-      if (label === null || typeof label !== 'object') throw atLabel(index, invalid('options'));
-      for (const key of ['device', 'instruction']) {
-        if (label[key] !== first[key]) {
-          throw atLabel(index, makeError(ERROR_CODES.INVALID_OPTIONS, `options.${key} ${JSON.stringify(label[key])} differs from the first label's ${JSON.stringify(first[key])}: a batch goes to one queue in one language`, { property: key }));
-        }
-      }
+    if (onProgress !== undefined && typeof onProgress !== 'function') throw invalid('onProgress');
+    if (!validSignal(signal)) throw invalid('signal');
+    const timeout = waitTimeout(options.wait);
+    if (timeout === null) throw invalid('wait');
+    if (signal && signal.aborted) throw signal.reason;
+    const collection = total !== null;
+    const iterator = iterable(Symbol.asyncIterator) ? labels[Symbol.asyncIterator]() : labels[Symbol.iterator]();
+    const step = await iterator.next();
+    if (step.done) throw invalid('labels');
+    const first = step.value;
+    if (first === null || typeof first !== 'object') throw atLabel(0, invalid('options'));
+    let index = 0;
+    for (const label of collection ? labels : [first]) {
+      const refusal = labelRefusal(label, index++, first);
+      if (refusal) throw refusal;
     }
     const { device, instruction } = first;
-    if (typeof device !== 'string' || device === '') throw atLabel(0, invalid('device'));
     let dpi = givenDpi;
     if (dpi === undefined) {
       const printer = await getPrinter(device);
       if (printer === null) throw submitError({ failure: 'printer', printer: device }, first);
       dpi = printer.dpi;
     }
-    const parts = list.map((label, index) => renderLabel(label, index, dpi, compress));
-    const failed = parts.find((part) => part instanceof Error);
-    if (failed) throw failed;
-    const record = await addon._submitPrepared({ device, title: title ?? batchTitle(list), copies: copies ?? 0, bytes: Buffer.concat(parts) });
-    if (record.failure) throw submitError(record, first);
-    return { jobId: record.jobId, printer: device, language: instruction, dpi, bytes: record.bytes, labels: list.length };
+    if (signal && signal.aborted) throw signal.reason;
+    const stream = await openJobStream({ device, title: title ?? batchTitle(collection ? [...labels] : null, first), copies: copies ?? 0 });
+    if (stream.failure) throw submitError(stream.failure, first);
+
+    const onAbort = () => stream.wake();
+    if (signal) signal.addEventListener('abort', onAbort, { once: true });
+    const aborted = () => signal !== undefined && signal.aborted;
+    // The labels handed over and not yet sent, to explain one the add-on could not make.
+    const waiting = new Map();
+    let [handed, bytes, lastReport] = [0, 0, -Infinity];
+    const report = (final = false) => {
+      const now = Date.now();
+      if (!onProgress || (!final && now - lastReport < 50)) return;
+      lastReport = now;
+      onProgress(final ? { prepared: handed, sent: handed, total } : { prepared: stream.prepared, sent: stream.written, total });
+    };
+    // Why label `at` could not be made, as renderTraceCode says it.
+    const unmade = (at) => {
+      const error = renderLabel(waiting.get(at), at, dpi, compress);
+      return error instanceof Error ? error : atLabel(at, invalid('buffer'));
+    };
+    const cancel = async (error) => {
+      if (!collection && typeof iterator.return === 'function') {
+        try {
+          await iterator.return();
+        } catch {}
+      }
+      await stream.end(true);
+      throw error;
+    };
+    try {
+      for (index = 0; ; index++) {
+        let label = first;
+        if (index > 0) {
+          let next;
+          try {
+            next = await iterator.next();
+          } catch (error) {
+            return await cancel(error);
+          }
+          if (next.done) break;
+          label = next.value;
+          const refusal = collection ? null : labelRefusal(label, index, first);
+          if (refusal) return await cancel(refusal);
+        }
+        while (handed - stream.written >= BACKLOG && !stream.record && stream.failedAt < 0 && !aborted()) await stream.next();
+        if (aborted()) return await cancel(signal.reason);
+        if (stream.failedAt >= 0) return await cancel(unmade(stream.failedAt));
+        if (stream.record) break;
+        const copies = label.copies === undefined ? 1 : label.copies;
+        let taken;
+        try {
+          taken = addon._jobStreamPrepare(stream.handle, withImage({ ...label, compress: label.compress ?? compress }), dpi, copies);
+        } catch (error) {
+          return await cancel(atLabel(index, error));
+        }
+        waiting.set(index, label);
+        if (!taken) return await cancel(unmade(index));
+        handed++;
+        for (const at of waiting.keys()) {
+          if (at >= stream.written) break;
+          waiting.delete(at);
+        }
+        report();
+      }
+      // The last labels are still being sent: an abort now still cancels the job.
+      if (!stream.record) addon._jobStreamEnd(stream.handle, false);
+      for (let abandoned = false; !stream.record; report()) {
+        if (aborted() && !abandoned) {
+          abandoned = true;
+          addon._jobStreamEnd(stream.handle, true);
+        }
+        await stream.next();
+      }
+      const { record } = stream;
+      if (record.canceled && stream.failedAt < 0) {
+          throw signal.reason;
+      }
+      if (stream.failedAt >= 0) {
+          throw unmade(stream.failedAt);
+      }
+      if (record.failure) {
+          throw submitError(record, first);
+      }
+      bytes = record.bytes;
+      report(true);
+      const result = { jobId: stream.jobId, printer: device, language: instruction, dpi, bytes, labels: handed };
+      return timeout === undefined ? result : untilPrinted(result, timeout);
+    } finally {
+      if (signal) signal.removeEventListener('abort', onAbort);
+    }
+  }
+
+  // The streamed job of src/job_stream_api.h: { failure } when it could not
+  // be created; otherwise its handle and id, the labels written and made so
+  // far, a label it could not make (-1: none), the end record once there is
+  // one, next() for the next change and end(cancel).
+  async function openJobStream(request) {
+    let wake = () => {};
+    const stream = {
+      written: 0,
+      prepared: 0,
+      failedAt: -1,
+      record: null,
+      next: () => new Promise((resolve) => (wake = resolve)),
+      wake: () => wake(),
+      end(cancel) {
+        addon._jobStreamEnd(this.handle, cancel);
+        return (async () => {
+          while (!this.record) await this.next();
+          return this.record;
+        })();
+      },
+    };
+    const record = await addon._openJobStream(request, (written, end, prepared, failedAt) => {
+      Object.assign(stream, { written, prepared, failedAt });
+      if (end) stream.record = end;
+      wake();
+    });
+    if (record.failure) return { failure: record };
+    return Object.assign(stream, { handle: record.handle, jobId: record.jobId });
   }
 
   // undefined: no wait; null: not a valid wait.

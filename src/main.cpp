@@ -20,6 +20,7 @@
 #include "helper/log.h"
 #include "instruction/base.h"
 #include "instruction/resolution.h"
+#include "job_stream_api.h"
 #include "logger.h"
 #include "napi_utils.h"
 #include "printer/query.h"
@@ -215,6 +216,10 @@ napi_value Init(napi_env env, napi_value exports) {
       {"_cancelJob", nullptr, CancelJob, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"_dotsPerMm", nullptr, DotsPerMm, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"_watch", nullptr, Watch, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"_openJobStream", nullptr, OpenJobStream, nullptr, nullptr, nullptr, napi_default, nullptr},
+      {"_jobStreamPrepare", nullptr, JobStreamPrepare, nullptr, nullptr, nullptr, napi_default,
+       nullptr},
+      {"_jobStreamEnd", nullptr, JobStreamEnd, nullptr, nullptr, nullptr, napi_default, nullptr},
   };
   napi_define_properties(env, exports, sizeof(kExports) / sizeof(kExports[0]), kExports);
   // Values of this environment, so not in the table shared by every one.

@@ -291,3 +291,44 @@ JobSubmission submitFile(CupsConnection& cups, const QueueDests& queue, const ch
   cupsCancelJob2(http, name, jobId, 0);
   return result;
 }
+
+JobSubmission startJob(CupsConnection& cups, const QueueDests& queue, const char* name,
+                       const char* title, int optionCount, cups_option_t* options) {
+  if (queue.answer() == QueueDests::Answer::kTimedOut || cups.timedOut()) return timedOut();
+  cups_dest_t* dest = queue.queue();
+  http_t* http = cups.http();
+  if (dest == nullptr || http == nullptr) {
+    return failure(IPP_STATUS_ERROR_INTERNAL, std::strerror(ENOENT));
+  }
+  const int jobId = createJob(cups, Target(dest), title, optionCount, options, nullptr);
+  if (jobId == 0) {
+    if (cups.timedOut()) return timedOut();
+    JobSubmission refused = lastError();
+    refused.noAnswer = cups.lastUnanswered() && !cups.authRefused();
+    return refused;
+  }
+  if (cupsStartDocument(http, name, jobId, "batch", CUPS_FORMAT_RAW, 1) != HTTP_STATUS_CONTINUE) {
+    JobSubmission result = cups.timedOut() ? timedOut() : lastError();
+    if (!cups.timedOut()) cupsCancelJob2(http, name, jobId, 0);
+    return result;
+  }
+  JobSubmission result;
+  result.jobId = jobId;
+  return result;
+}
+
+JobSubmission finishJob(CupsConnection& cups, const char* name, int jobId) {
+  bool answered = false;
+  if (finishDocument(cups.http(), name, answered)) {
+    JobSubmission result;
+    result.jobId = jobId;
+    return result;
+  }
+  JobSubmission result =
+      cups.timedOut() ? timedOut()
+      : cupsLastError() != IPP_STATUS_OK
+          ? lastError()
+          : failure(IPP_STATUS_ERROR_INTERNAL, std::strerror(httpError(cups.http())));
+  result.noAnswer = !answered && !cups.authRefused();
+  return result;
+}

@@ -33,3 +33,14 @@ struct JobSubmission {
 JobSubmission submitFile(CupsConnection& cups, const QueueDests& queue, const char* name,
                          const char* file, const char* title, int optionCount,
                          cups_option_t* options, bool withUuid = false, bool oneExchange = false);
+
+// The first half of submitFile for a document whose bytes are made while it
+// is sent: Create-Job, then Send-Document (the last one) started with chunked
+// data, so that its bytes go out with cupsWriteRequestData(cups.http(), ...)
+// as they come. Fails as submitFile does; on success the document is open.
+JobSubmission startJob(CupsConnection& cups, const QueueDests& queue, const char* name,
+                       const char* title, int optionCount, cups_option_t* options);
+// The end of that document and the scheduler's answer to it: the job's id
+// when the scheduler took the document, otherwise what it said. The job is
+// not cancelled here.
+JobSubmission finishJob(CupsConnection& cups, const char* name, int jobId);

@@ -43,6 +43,11 @@ test('submitTraceCodes', async (t) => {
     assert.match(job.title, /^ZPL 5 labels [0-9a-f]{6}$/); // sizes differ: none named
     assert.equal(job.copies, 2);
     assert.ok(job.data.equals(expected));
+    // The job's options are the print path's: one label sent by submitTraceCode.
+    const single = await child(cups, `return await addon.submitTraceCode({ ...mark(1, 0), copies: 2 });`);
+    assert.equal(single.answer.kind, 'value', single.stdout + single.stderr);
+    const fixed = (options) => options.replace(/ (job-uuid|time-at-\w+|document-name-supplied)=\S*/g, '');
+    assert.equal(fixed((await cups.waitForJobs('batch_q', ++jobs)).at(-1).options), fixed(job.options));
     // Read back label by label: six streams (one label twice), each the label's own dots.
     const streams = job.data.toString('latin1').split(/(?<=\^XZ\r\n)/).map((s) => Buffer.from(s, 'latin1'));
     assert.equal(streams.length, 6);
@@ -88,6 +93,71 @@ test('submitTraceCodes', async (t) => {
     assert.ok(job.data.equals(rendered([mark(3, 0)])));
   });
 
+  await t.test('a generator: a bad label or an abort midway cancels the job; progress adds up', async () => {
+    const r = await child(cups, `
+      function* labels(n, bad, onPull = () => {}) {
+        for (let i = 0; i < n; i++) {
+          onPull(i);
+          yield i === bad ? mark(4, i, { buffer: Buffer.from('BM not an image') }) : mark(4, i);
+        }
+      }
+      const broken = await outcome(addon.submitTraceCodes(labels(150, 120)));
+      const controller = new AbortController();
+      const abort = (i) => i === 100 && controller.abort();
+      const aborted = await addon.submitTraceCodes(labels(150, -1, abort), { signal: controller.signal }).catch((e) => e.name);
+      const queued = require('child_process').execFileSync('lpstat', ['-o', 'batch_q'], { encoding: 'utf8' });
+      const calls = [];
+      const good = await addon.submitTraceCodes(labels(150, -1), { onProgress: (p) => calls.push(p) });
+      const array = [];
+      await addon.submitTraceCodes([...labels(40, -1)], { onProgress: (p) => array.push(p), dpi: 203 });
+      return { broken, aborted, queued, calls, array, good, canceled: [await addon.getJob(good.jobId - 1), await addon.getJob(good.jobId - 2)].map((j) => j.state) };`);
+    assert.equal(r.answer.kind, 'value', r.stdout + r.stderr);
+    const { broken, aborted, queued, calls, array, good, canceled } = r.answer.value;
+    assert.deepEqual([broken.code, broken.index, broken.message.split(':')[0]], ['ERR_UNREADABLE_IMAGE', 120, 'label 120']);
+    assert.equal(aborted, 'AbortError');
+    // Both jobs were created, then cancelled before their document ended: nothing printed, nothing queued.
+    assert.deepEqual([canceled, queued], [['canceled', 'canceled'], '']);
+    jobs += 2;
+    const got = await cups.waitForJobs('batch_q', jobs);
+    assert.deepEqual(got.slice(-2).map((j) => j.id), [good.jobId, good.jobId + 1]);
+    assert.ok(got.at(-2).data.equals(rendered(Array.from({ length: 150 }, (_, i) => mark(4, i)))));
+    assert.match(got.at(-2).title, /^ZPL batch [0-9a-f]{6}$/);
+    for (const [list, total] of [[calls, null], [array, 40]]) {
+      assert.deepEqual(list.at(-1), { prepared: total ?? 150, sent: total ?? 150, total });
+      list.forEach((p, i) => {
+        assert.equal(p.total, total);
+        assert.ok(p.sent <= p.prepared, JSON.stringify(p));
+        if (i > 0) assert.ok(p.prepared >= list[i - 1].prepared && p.sent >= list[i - 1].sent, JSON.stringify(list));
+      });
+    }
+  });
+
+  await t.test('a batch whose thread goes away midway leaves no job queued', async () => {
+    const r = await child(cups, `
+      const { Worker } = require('worker_threads');
+      const worker = new Worker(\`
+        const { parentPort } = require('worker_threads');
+        const addon = require(${JSON.stringify(require.resolve('../..'))});
+        const { mark } = require(${JSON.stringify(require.resolve('../support/batch-labels'))});
+        addon.setLogger(null);
+        function* endless() {
+          for (let i = 0; ; i++) {
+            if (i === 100) parentPort.postMessage('midway');
+            yield mark(5, i);
+          }
+        }
+        addon.submitTraceCodes(endless(), { dpi: 203 });\`, { eval: true });
+      await new Promise((resolve) => worker.once('message', resolve));
+      await worker.terminate();
+      // The add-on cancels the job on a thread of its own: this process stays until the scheduler says so.
+      const pending = () => require('child_process').execFileSync('lpstat', ['-o', 'batch_q'], { encoding: 'utf8' }) !== '';
+      for (let i = 0; i < 400 && pending(); i++) await new Promise((resolve) => setImmediate(resolve));
+      return pending();`);
+    assert.deepEqual(r.answer, { kind: 'value', value: false }, r.stdout + r.stderr);
+    assert.ok(cups.noPendingJobs('batch_q'));
+    assert.equal(cups.jobs('batch_q').length, jobs);
+  });
+
   await t.test('two processes at once: two jobs, each its own labels in order', async () => {
     const batch = (n) => `return await addon.submitTraceCodes(Array.from({ length: 200 }, (_, i) => mark(${n}, i)));`;
     const [a, b] = await Promise.all([child(cups, batch(10)), child(cups, batch(11))]);
@@ -123,7 +193,7 @@ test('the README batch example prints three scannable labels as one job', async 
   const r = spawnSync(process.execPath, ['app.js'], { cwd: app, env: cups.env, encoding: 'utf8', timeout: 120000 });
   assert.equal(r.status, 0, r.stdout + r.stderr);
   const [job] = await cups.waitForJobs('label', 1);
-  assert.match(r.stdout, new RegExp(`\\njob ${job.id}: 3 labels in ${job.data.length} bytes, completed\\n$`));
+  assert.match(r.stdout, new RegExp(`(?:^|\\n)3 made, 3 sent\\njob ${job.id}: 3 labels in ${job.data.length} bytes, completed\\n$`));
   assert.equal(job.title, 'carton 42');
   const streams = job.data.toString('latin1').split(/(?<=\^XZ\r\n)/);
   const scanned = streams.map((stream) => {

@@ -141,11 +141,28 @@ test('trace-label', async (t) => {
     assert.match(bad.stderr, /garbage.zpl: unreadable image/);
     const printed = cli('print', '-p', QUEUE, '-l', 'ZPL', ...label, 'half.bmp', 'half.png', 'half.bmp');
     assert.equal(printed.status, 0, printed.stderr);
-    assert.match(printed.stdout, new RegExp(`\\n3 ZPL labels 4 x 2 mm sent to ${QUEUE} as job ${before + 1}\\n$`));
+    // Standard output is a pipe: no log lines before the answer.
+    assert.match(printed.stdout, new RegExp(`^3 ZPL labels 4 x 2 mm sent to ${QUEUE} as job ${before + 1}\\n$`));
     const job = (await cups.waitForJobs(QUEUE, before + 1)).at(-1);
     const one = file(`batch-${before}.zpl`);
     assert.equal(cli('render', '-l', 'ZPL', ...label, '-o', one, 'half.bmp').status, 0);
     assert.deepEqual(job.data, Buffer.concat(Array(3).fill(fs.readFileSync(one))));
+    // A directory (its images by name) and a list file; on a terminal, a progress line unless --quiet.
+    fs.mkdirSync(file('carton'));
+    for (const [name, from] of [['a10.bmp', 'half.bmp'], ['a9.png', 'half.png'], ['notes.txt', 'unknown.txt']]) fs.copyFileSync(file(from), file(`carton/${name}`));
+    fs.writeFileSync(file('list.txt'), 'half.png\n\ncarton/a10.bmp\n');
+    const onTerminal = (...args) => spawnSync('script', ['-qec', [process.execPath, BIN, ...args].map((a) => `'${a}'`).join(' '), '/dev/null'], { env: cups.env, encoding: 'latin1', cwd: dir });
+    const runs = [onTerminal('print', '-p', QUEUE, '-l', 'ZPL', ...label, 'carton'), onTerminal('print', '-q', '-p', QUEUE, '-l', 'ZPL', ...label, '--list', 'list.txt', 'half.bmp')];
+    for (const r of runs) assert.equal(r.status, 0, r.stdout + r.stderr);
+    assert.match(runs[0].stdout, /\r2 of 2 labels sent \(2 made\)\x1b\[K\r?\n/);
+    assert.doesNotMatch(runs[1].stdout, /labels sent \(/);
+    const [fromDir, fromList] = (await cups.waitForJobs(QUEUE, before + 3)).slice(-2);
+    const png = file(`batch-${before}.png.zpl`);
+    assert.equal(cli('render', '-l', 'ZPL', ...label, '-o', png, 'half.png').status, 0);
+    const [b, p] = [fs.readFileSync(one), fs.readFileSync(png)];
+    assert.deepEqual(fromDir.data, Buffer.concat([p, b]));
+    assert.match(fromDir.title, /^ZPL 4x2mm 2 labels [0-9a-f]{6}$/);
+    assert.deepEqual(fromList.data, Buffer.concat([p, b, b]));
   });
 
   await t.test('check, list, status and job show what CUPS has; --copies reaches the job', async () => {
