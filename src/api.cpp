@@ -21,56 +21,9 @@
 #include "printer/queue_resolution.h"
 #include "printer/state.h"
 #include "printer/trace_code.h"
+#include "record.h"
 
 namespace {
-
-// A plain JavaScript object, filled a property at a time; statuses are not
-// inspected (a failed set leaves the property out).
-class Record {
- public:
-  explicit Record(napi_env env) : env_(env) { napi_create_object(env, &object_); }
-  napi_value value() const { return object_; }
-
-  Record& set(const char* key, napi_value value) {
-    napi_set_named_property(env_, object_, key, value);
-    return *this;
-  }
-  Record& text(const char* key, const std::string& value) {
-    napi_value v = nullptr;
-    napi_create_string_utf8(env_, value.data(), value.size(), &v);
-    return set(key, v);
-  }
-  Record& number(const char* key, double value) {
-    napi_value v = nullptr;
-    napi_create_double(env_, value, &v);
-    return set(key, v);
-  }
-  Record& flag(const char* key, bool value) { return set(key, MakeBoolean(env_, value)); }
-  Record& texts(const char* key, const std::vector<std::string>& values) {
-    napi_value array = nullptr;
-    napi_create_array_with_length(env_, values.size(), &array);
-    for (size_t i = 0; i < values.size(); ++i) {
-      napi_value v = nullptr;
-      napi_create_string_utf8(env_, values[i].data(), values[i].size(), &v);
-      napi_set_element(env_, array, static_cast<uint32_t>(i), v);
-    }
-    return set(key, array);
-  }
-  // A Date from seconds since the epoch, or null.
-  Record& time(const char* key, const std::optional<int64_t>& seconds) {
-    napi_value v = nullptr;
-    if (seconds) {
-      napi_create_date(env_, static_cast<double>(*seconds) * 1000, &v);
-    } else {
-      napi_get_null(env_, &v);
-    }
-    return set(key, v);
-  }
-
- private:
-  napi_env env_;
-  napi_value object_ = nullptr;
-};
 
 // Why an exchange with the scheduler failed, as the failure record names it.
 struct SchedulerFailure {
@@ -104,35 +57,6 @@ napi_value optionsFailure(napi_env env, const char* property) {
 }
 
 // ---- submitTraceCode ----
-
-const char* failureKind(PrintOutcome::Result result) {
-  using Result = PrintOutcome::Result;
-  switch (result) {
-    case Result::kAccepted:
-      return nullptr;
-    case Result::kUnreadableImage:
-      return "image";
-    case Result::kLabelTooLarge:
-      return "size";
-    case Result::kJobFile:
-      return "jobFile";
-    case Result::kNoSuchPrinter:
-      return "printer";
-    case Result::kUnreachable:
-      return "unreachable";
-    case Result::kEncryption:
-      return "encryption";
-    case Result::kRefused:
-      return "refused";
-    case Result::kTimedOut:
-      return "timeout";
-    case Result::kAuthentication:
-      return "authentication";
-    case Result::kLost:
-      return "lost";
-  }
-  return "refused";
-}
 
 class SubmitJob : public engine::Job {
  public:
@@ -344,7 +268,18 @@ std::optional<int32_t> PrintResolution(CupsConnection& cups, const std::string& 
   return queueResolution(dests, name, /*log=*/false).value_or(kDefaultDpi);
 }
 
-class PrintersJob : public engine::Job {
+// A job that asks the scheduler: its answer is the failure record when an
+// exchange failed.
+class SchedulerJob : public engine::Job {
+ protected:
+  void fail(const CupsConnection& cups, const cupsstate::Failure& failure) {
+    failure_ = SchedulerFailure::of(cups, failure);
+  }
+
+  std::optional<SchedulerFailure> failure_;
+};
+
+class PrintersJob : public SchedulerJob {
  public:
   // One queue by name, or (no name) all of them.
   explicit PrintersJob(std::optional<std::string> name) : name_(std::move(name)) {}
@@ -385,17 +320,12 @@ class PrintersJob : public engine::Job {
   }
 
  private:
-  void fail(const CupsConnection& cups, const cupsstate::Failure& failure) {
-    failure_ = SchedulerFailure::of(cups, failure);
-  }
-
   std::optional<std::string> name_;
   std::vector<cupsstate::PrinterInfo> printers_;
   std::vector<int32_t> dpis_;
-  std::optional<SchedulerFailure> failure_;
 };
 
-class JobQuery : public engine::Job {
+class JobQuery : public SchedulerJob {
  public:
   JobQuery(int32_t id, bool cancel) : id_(id), cancel_(cancel) {}
 
@@ -404,15 +334,11 @@ class JobQuery : public engine::Job {
     if (cancel_) {
       const cupsstate::CancelResult result = cupsstate::cancelJob(cups.http(), id_);
       cancelled_ = result.outcome == cupsstate::Cancel::Cancelled;
-      if (result.outcome == cupsstate::Cancel::Error) {
-        failure_ = SchedulerFailure::of(cups, result.failure);
-      }
+      if (result.outcome == cupsstate::Cancel::Error) fail(cups, result.failure);
       return;
     }
     lookup_ = cupsstate::getJob(cups.http(), id_);
-    if (lookup_.outcome == cupsstate::Lookup::Error) {
-      failure_ = SchedulerFailure::of(cups, lookup_.failure);
-    }
+    if (lookup_.outcome == cupsstate::Lookup::Error) fail(cups, lookup_.failure);
   }
 
   napi_value settle(napi_env env) override {
@@ -437,7 +363,6 @@ class JobQuery : public engine::Job {
   bool cancel_;
   bool cancelled_ = false;
   cupsstate::JobLookup lookup_;
-  std::optional<SchedulerFailure> failure_;
 };
 
 // The one argument of a query, checked by index.js already.
