@@ -110,41 +110,6 @@ class SubmitJob : public engine::Job {
   PrintOutcome outcome_;
 };
 
-// One stream made by the caller (a batch of labels, each rendered already),
-// sent as one job on the print path.
-class PreparedJob : public engine::Job {
- public:
-  PreparedJob(TraceCodePrintParams params, ByteVector command)
-      : params_(std::move(params)), command_(std::move(command)) {}
-
-  void run(engine::Loop& loop) override {
-    printer_ = params_.device;
-    params_.connection = &loop.connection().get();
-    outcome_ = BaseInstruction::submitPrepared(std::move(params_), command_);
-    command_ = {};
-  }
-
-  napi_value settle(napi_env env) override {
-    Record answer(env);
-    if (const char* kind = failureKind(outcome_.result)) {
-      answer.text("failure", kind)
-          .number("cupsStatus", outcome_.cupsStatus)
-          .text("cupsMessage", outcome_.cupsMessage);
-    } else {
-      answer.number("jobId", outcome_.jobId);
-    }
-    return answer.text("printer", printer_)
-        .number("bytes", static_cast<double>(outcome_.bytes))
-        .value();
-  }
-
- private:
-  TraceCodePrintParams params_;
-  ByteVector command_;
-  std::string printer_;
-  PrintOutcome outcome_;
-};
-
 // An optional property: false when it is undefined, true with its value and
 // type otherwise; a getter's exception stays pending.
 bool ReadOptional(napi_env env, napi_value options, const char* name, napi_value& value,
@@ -412,26 +377,6 @@ napi_value SubmitTraceCode(napi_env env, napi_callback_info info) {
       return std::make_unique<SubmitJob>(std::move(params), held, png, dpi);
     });
     return promise != nullptr ? promise : engine::settled(env, optionsFailure(env, "buffer"));
-  } catch (...) {
-    return engine::settled(env, Null(env));
-  }
-}
-
-napi_value SubmitPrepared(napi_env env, napi_callback_info info) {
-  try {
-    napi_value request = Argument(env, info);
-    TraceCodePrintParams params;
-    ImageView bytes;
-    if (request == nullptr || GetStringProperty(env, request, "device", params.device) != napi_ok ||
-        GetStringProperty(env, request, "title", params.title) != napi_ok ||
-        GetInt32Property(env, request, "copies", params.copies) != napi_ok ||
-        GetBufferPropertyInPlace(env, request, "bytes", bytes) != napi_ok) {
-      return engine::settled(env, optionsFailure(env, "options"));
-    }
-    // A copy: the job runs after this callback, and the caller may reuse the Buffer.
-    ByteVector command(bytes.data, bytes.data + bytes.size);
-    return engine::submit(env,
-                          std::make_unique<PreparedJob>(std::move(params), std::move(command)));
   } catch (...) {
     return engine::settled(env, Null(env));
   }

@@ -166,11 +166,3 @@ bool execPrint(TraceCodePrintParams params) {
   std::unique_ptr<BaseInstruction> instruction = makeInstruction(std::move(params), std::nullopt);
   return instruction != nullptr && instruction->exec();
 }
-
-PrintOutcome BaseInstruction::submitPrepared(TraceCodePrintParams params,
-                                             const ByteVector& command) {
-  PrintOutcome outcome;
-  outcome.bytes = command.size();
-  cupsLink(params.connection)->submit(params, command, outcome);
-  return outcome;
-}
