@@ -33,6 +33,7 @@ Commands:
   status NAME       show one queue: state, reasons, resolution, device
   job ID            show one job: its queue, state and title
   build             build the native modules from source where no binary ships
+  demo              print a sample label in every language on virtual printers
   cancel ID         cancel one job
 
 Options of every command:
@@ -95,6 +96,16 @@ for a platform that has no prebuilt binary (requiring the package then says
 so). Needs CMake 3.16 or newer, a C++17 compiler, make or ninja, the CUPS
 headers and cmake-js in the app; when one is missing it names it and how to
 get it. Does nothing when the modules already load. Exit code 0 when they load.`,
+  demo: `Usage: trace-label demo [-o DIR]
+
+  -o, --output DIR     where to write the previews (default: trace-label-demo
+                       in the current folder)
+Tries the package without a printer: starts a private CUPS scheduler (the
+system's cupsd, on a socket of its own; no CUPS service needs to run) with one
+virtual label printer per language, prints the sample label in all six
+languages, decodes each job the way the printer would and writes a PNG preview
+of every label to DIR. Needs cupsd and lpadmin (Debian and Ubuntu: apt-get
+install cups-daemon cups-client). Exit code 0 when every language printed.`,
   cancel: `Usage: trace-label cancel ID
 
 Cancels one job. Exit code 1 when the job had ended already, the scheduler
@@ -292,6 +303,22 @@ const commands = {
     if (values.help) return out.help('build');
     if (positionals.length) throw new UsageError('build takes no arguments');
     return require('../lib/build-from-source').buildFromSource();
+  },
+
+  async demo(args, out) {
+    const { values, positionals } = parse('demo', args, { output: { type: 'string', short: 'o' } });
+    if (values.help) return out.help('demo');
+    if (positionals.length) throw new UsageError('demo takes no arguments');
+    if (values.output === '') throw new UsageError('the output folder is empty');
+    const dir = path.resolve(values.output ?? 'trace-label-demo');
+    out.logTo('log', values);
+    try {
+      const code = await require('../lib/demo').runDemo({ out: dir, log: out.log });
+      out.log(`The previews are in ${dir}`);
+      return code === 0 ? 0 : 1;
+    } catch (error) {
+      throw new Failure(`the demo could not start: ${error.message}`);
+    }
   },
 
   check(args, out) {
