@@ -8,8 +8,8 @@
 # private scheduler here, whose socket is bind-mounted into the root. The
 # mounts live in a private mount namespace (unshare), so they end with it.
 #   scripts/old-linux-check.sh [TARBALL]    default: npm pack of this checkout
-# Needs root. Debootstrap's packages are kept in /var/cache/trace-label so a
-# second run does not fetch them again.
+# Needs root. The root debootstrap made is kept in /var/cache/trace-label
+# (delete it to make it anew).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
@@ -35,11 +35,19 @@ fi
 # Only the first stage: unpacking the essential packages is all a program run
 # in the root needs; configuring them (the second stage) would take minutes.
 # The packages it fetched besides (libcups2 and what it needs) are unpacked too.
+# The root is made once per machine (about 2.5 minutes) and each run works on a copy.
+made=$cache/root
+if [ ! -e "$made/.complete" ]; then
+  rm -rf --one-file-system "$made"
+  mkdir -p "$cache/debs"
+  debootstrap --foreign --variant=minbase --include=libcups2 --cache-dir="$cache/debs" \
+    "$suite" "$made" "$mirror" >"$work/debootstrap.log" 2>&1 || { tail -20 "$work/debootstrap.log" >&2; exit 1; }
+  for deb in "$made"/var/cache/apt/archives/*.deb; do dpkg -x "$deb" "$made"; done
+  rm -f "$made"/var/cache/apt/archives/*.deb
+  touch "$made/.complete"
+fi
 root=$work/root
-mkdir -p "$cache"
-debootstrap --foreign --variant=minbase --include=libcups2 --cache-dir="$cache" \
-  "$suite" "$root" "$mirror" >"$work/debootstrap.log" 2>&1 || { tail -20 "$work/debootstrap.log" >&2; exit 1; }
-for deb in "$root"/var/cache/apt/archives/*.deb; do dpkg -x "$deb" "$root"; done
+cp -a "$made" "$root"
 glibc=$(chroot "$root" /usr/bin/ldd --version | awk 'NR == 1 { print $NF }')
 echo "old-linux-check: Debian $(cat "$root/etc/debian_version") root, glibc $glibc ($((SECONDS - start)) s)"
 
