@@ -5,7 +5,8 @@
 # is 12, too old for the package); npm installs the packed tarball into an app
 # in the root, and scripts/guest-check.js has it render every language there,
 # byte-identical to this machine's renders, and print one label through a
-# private scheduler here, whose socket is bind-mounted into the root. The
+# private scheduler here, whose socket is bind-mounted into the root; the
+# root has no cupsd, so `trace-label demo` there must name what to install. The
 # mounts live in a private mount namespace (unshare), so they end with it.
 #   scripts/old-linux-check.sh [TARBALL]    default: npm pack of this checkout
 # Needs root. The root debootstrap made is kept in /var/cache/trace-label
@@ -94,6 +95,16 @@ install_start=$SECONDS
 in_root sh -c 'cd /app && node /usr/local/lib/node_modules/npm/bin/npm-cli.js install --no-audit --no-fund --loglevel=error ./package.tgz' \
   >"$work/npm.log" 2>&1 || { cat "$work/npm.log" >&2; echo "old-linux-check: npm install in the root failed" >&2; exit 1; }
 echo "old-linux-check: npm installed the tarball in the root ($((SECONDS - install_start)) s)"
+
+# The root has no cupsd: the demo must say what to install, and print nothing.
+status=0
+in_root sh -c 'cd /app && node_modules/.bin/trace-label demo' >"$work/demo.log" 2>&1 || status=$?
+if [ "$status" -ne 1 ] || ! grep -q 'apt-get install cups-daemon cups-client' "$work/demo.log"; then
+  cat "$work/demo.log" >&2
+  echo "old-linux-check: without cupsd the demo exited $status and did not name the packages to install" >&2
+  exit 1
+fi
+echo "old-linux-check: without cupsd the demo says: $(head -1 "$work/demo.log")"
 
 node scripts/guest-check.js host "$work/host-app" "$root/out" -- \
   unshare --mount --propagation private bash "$work/in-root.sh" "$root" node /app/guest-check.js guest /app /out
