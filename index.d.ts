@@ -185,7 +185,11 @@ export type SubmitOptions = (TraceCodePrintOptions | TraceCodeImageOptions) & {
    * not completed when the time is up.
    */
   wait?: boolean | { timeout?: number };
-  /** The job's title in CUPS (default "Qorvin"); not empty, at most 255 bytes. */
+  /**
+   * The job's title in CUPS; not empty, at most 255 bytes. Default: the
+   * label's language, size in whole mm and a short id of its own, as
+   * "ZPL 50x30mm 3f2a9c", so that jobs tell apart in lpstat.
+   */
   title?: string;
   /**
    * true lets `width` or `height` be over 1000 mm; without it such a label
@@ -228,7 +232,7 @@ export interface BatchOptions extends CompressOption {
   copies?: number;
   /** 203, 300 or 600 (8, 12 or 24 dots per mm); given, CUPS is not asked for the queue's resolution. */
   dpi?: 203 | 300 | 600;
-  /** The job's title; default "Qorvin batch of N labels". */
+  /** The job's title; default the language, the size when all labels share one, the count and a short id: "ZPL 50x30mm 12 labels 3f2a9c". */
   title?: string;
 }
 

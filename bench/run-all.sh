@@ -32,5 +32,6 @@ node bench/encode.js | tee bench/results/encode.md
 node bench/e2e.js | tee bench/results/e2e.md
 node bench/memory.js | tee bench/results/memory.md
 node bench/stall.js | tee bench/results/stall.md
+node bench/crash.js | tee bench/results/crash.md
 echo "load after the run: $(cut -d' ' -f1-3 /proc/loadavg)" | tee -a bench/results/run.md
 if command -v gnuplot >/dev/null; then node bench/plot.js; fi

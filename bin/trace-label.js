@@ -41,6 +41,10 @@ Options of every command:
                     standard output is not a terminal)
       --verbose     show them even when standard output is not a terminal
   -h, --help        explain the command
+Options of check, print, list, status, job and cancel:
+  -u, --user NAME   the user name for a CUPS server that asks for a password;
+                    the password is TRACE_LABEL_CUPS_PASSWORD, or is asked for
+                    on the terminal (not shown as it is typed)
 trace-label --version (-v) prints the version.
 
 Run "trace-label <command> --help" for a command's options.
@@ -61,7 +65,8 @@ name exists. Exit code 0 when it does, 1 when it does not.`,
       --copies N       print N copies, 1 to 999 (default: the queue's, 1)
       --dpi N          the printer's resolution, 203, 300 or 600 (8, 12 or 24
                        dots/mm); given, CUPS is not asked for it
-      --title TEXT     the job's title in CUPS (default "Qorvin"; at most 255 bytes)
+      --title TEXT     the job's title in CUPS (at most 255 bytes; default the
+                       language, size and a short id: "TSPL 50x30mm 3f2a9c")
       --cutter         cut after the label
       --force          allow a width or height over ${MAX_LABEL_MM} mm
 IMAGE is a PNG or a BMP; transparent parts print as white paper. It is scaled
@@ -147,6 +152,68 @@ const COMMON_OPTIONS = {
   quiet: { type: 'boolean', short: 'q' },
   verbose: { type: 'boolean' },
 };
+// The commands that talk to CUPS take --user too.
+const CUPS_COMMANDS = new Set(['check', 'print', 'list', 'status', 'job', 'cancel']);
+const USER_OPTION = { user: { type: 'string', short: 'u' } };
+
+// The password for --user: TRACE_LABEL_CUPS_PASSWORD, or typed on the
+// controlling terminal with echo off. Standard input and output stay the
+// command's own, so a pipeline can still feed and read it.
+function askPassword(user) {
+  const given = process.env.TRACE_LABEL_CUPS_PASSWORD;
+  if (given !== undefined) return given;
+  let tty;
+  try {
+    tty = fs.openSync('/dev/tty', 'r+');
+  } catch {
+    throw new Failure(`no terminal to ask the password of "${user}" on: set TRACE_LABEL_CUPS_PASSWORD`);
+  }
+  const { spawnSync } = require('child_process');
+  const stty = (setting) => spawnSync('stty', [setting], { stdio: [tty, 'ignore', 'ignore'] }).status === 0;
+  try {
+    if (!stty('-echo')) throw new Failure(`cannot turn off echo on the terminal to ask the password of "${user}": set TRACE_LABEL_CUPS_PASSWORD`);
+    try {
+      fs.writeSync(tty, `Password for ${user} on the CUPS server: `);
+      const chunks = [];
+      const buffer = Buffer.alloc(256);
+      // One line, bounded: a password longer than 255 bytes is refused anyway.
+      for (let total = 0; total <= 1024; ) {
+        const n = fs.readSync(tty, buffer, 0, buffer.length, null);
+        if (n === 0) break;
+        chunks.push(Buffer.from(buffer.subarray(0, n)));
+        total += n;
+        if (buffer.subarray(0, n).includes(10)) break;
+      }
+      return Buffer.concat(chunks).toString('utf8').split('\n')[0].replace(/\r$/, '');
+    } finally {
+      stty('echo');
+      fs.writeSync(tty, '\n');
+    }
+  } finally {
+    fs.closeSync(tty);
+  }
+}
+
+// --user of the command being run; its password is asked for only once the
+// command line has been found right, just before the add-on is first used.
+let pendingUser;
+
+function checkUser(values) {
+  pendingUser = values.help ? undefined : values.user;
+  if (pendingUser === '') throw new UsageError('--user needs a user name');
+  if (pendingUser !== undefined && Buffer.byteLength(pendingUser) > 255) {
+    throw new UsageError('--user takes a name of at most 255 bytes');
+  }
+}
+
+// The add-on answers a server that asks for a password with these.
+function useCredentials(addon, user) {
+  const password = askPassword(user);
+  if (Buffer.byteLength(password) > 255 || password.includes('\0')) {
+    throw new UsageError(`the password of "${user}" must be at most 255 bytes, with no NUL byte`);
+  }
+  addon.setCredentials({ user, password });
+}
 
 // A value that starts with "-" (--width -5, -o -) is joined to its option,
 // so that it is refused by the option's own rule, not taken for an option.
@@ -166,9 +233,10 @@ function joinDashValues(args, options) {
 }
 
 function parse(command, args, options) {
-  const all = { ...COMMON_OPTIONS, ...options };
+  const all = { ...COMMON_OPTIONS, ...(CUPS_COMMANDS.has(command) ? USER_OPTION : {}), ...options };
+  let parsed;
   try {
-    return parseArgs({ args: joinDashValues(args, all), options: all, allowPositionals: true, strict: true });
+    parsed = parseArgs({ args: joinDashValues(args, all), options: all, allowPositionals: true, strict: true });
   } catch (error) {
     // parseArgs names the option as '-o, --output <value>' or '--width'.
     const named = error.message.match(/'(?:-(\w), )?(--?[^' ,]+)/) || [];
@@ -182,6 +250,8 @@ function parse(command, args, options) {
     }
     throw new UsageError(error.message.split('\n')[0]);
   }
+  checkUser(parsed.values);
+  return parsed;
 }
 
 function languageOf(name) {
@@ -266,7 +336,15 @@ function labelRequest(values, positionals) {
   return { instruction, withCutter: values.cutter, width, height, buffer: readImage(file), allowLarge: values.force };
 }
 
-const addon = () => require('..');
+const addon = () => {
+  const loaded = require('..');
+  if (pendingUser !== undefined) {
+    const user = pendingUser;
+    pendingUser = undefined;
+    useCredentials(loaded, user);
+  }
+  return loaded;
+};
 
 // A question to the scheduler; its failure (no answer, refused) is the command's.
 async function scheduler(ask) {

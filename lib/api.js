@@ -49,6 +49,12 @@ function schedulerError(record, what) {
         `cannot connect to the CUPS scheduler (${what}): is it running, and is CUPS_SERVER right?`,
         details,
       );
+    case 'encryption':
+      return makeError(
+        ERROR_CODES.SCHEDULER_REFUSED,
+        `the CUPS server cannot encrypt the connection (${what}), and CUPS_ENCRYPTION or Encryption in client.conf requires it: ${record.cupsMessage || 'no reason given'}`,
+        details,
+      );
     case 'authentication':
       return makeError(
         ERROR_CODES.AUTHENTICATION,
@@ -154,6 +160,15 @@ function isBmp(buffer) {
   }
 }
 
+// A batch's default title, like a label's (src/api.cpp): its language, the
+// size when all labels share one, the count and a short id of its own
+// ("ZPL 50x30mm 12 labels 3f2a9c").
+function batchTitle(labels) {
+  const sizes = new Set(labels.map((l) => `${Math.trunc(l.width)}x${Math.trunc(l.height)}mm`));
+  const id = require('crypto').randomBytes(3).toString('hex');
+  return [labels[0].instruction, ...(sizes.size === 1 ? sizes : []), `${labels.length} label${labels.length === 1 ? '' : 's'}`, id].join(' ');
+}
+
 function createApi(addon, renderTraceCode) {
   // The options are read by the add-on at call time, in printTraceCode's
   // order, then copies, dpi, title and compress; `image` only when `buffer` is undefined.
@@ -202,9 +217,10 @@ function createApi(addon, renderTraceCode) {
     const list = [...labels];
     if (list.length === 0) throw invalid('labels');
     if (options === null || typeof options !== 'object') throw invalid('options');
-    const { title = `Qorvin batch of ${list.length} labels`, copies, dpi: givenDpi, compress } = options;
+    const { title: givenTitle, copies, dpi: givenDpi, compress } = options;
     if (copies !== undefined && !(Number.isInteger(copies) && copies >= 1 && copies <= 999)) throw invalid('copies');
-    if (typeof title !== 'string' || title === '' || Buffer.byteLength(title) > 255 || title.includes('\0')) throw invalid('title');
+    const title = givenTitle;
+    if (title !== undefined && (typeof title !== 'string' || title === '' || Buffer.byteLength(title) > 255 || title.includes('\0'))) throw invalid('title');
     if (givenDpi !== undefined && ![203, 300, 600].includes(givenDpi)) throw invalid('dpi');
     if (compress !== undefined && typeof compress !== 'boolean') throw invalid('compress');
     const first = list[0];
@@ -227,7 +243,7 @@ function createApi(addon, renderTraceCode) {
     const parts = list.map((label, index) => renderLabel(label, index, dpi, compress));
     const failed = parts.find((part) => part instanceof Error);
     if (failed) throw failed;
-    const record = await addon._submitPrepared({ device, title, copies: copies ?? 0, bytes: Buffer.concat(parts) });
+    const record = await addon._submitPrepared({ device, title: title ?? batchTitle(list), copies: copies ?? 0, bytes: Buffer.concat(parts) });
     if (record.failure) throw submitError(record, first);
     return { jobId: record.jobId, printer: device, language: instruction, dpi, bytes: record.bytes, labels: list.length };
   }

@@ -23,7 +23,9 @@ const REQUIRED = [
 // The job file is renamed into place last, so a reader never sees half a job.
 // While <queue>.hold exists the backend keeps its job, and so the printer
 // processing (state 4), after saying so in <queue>-<id>.held; it gives up
-// holding after a minute, so a forgotten file cannot wedge a run.
+// holding after a minute, so a forgotten file cannot wedge a run. Every
+// job it finished is also a line "<id> TAB <title>" of <queue>.printed,
+// which a job id handed out again does not overwrite.
 const BACKEND = `#!/bin/sh
 if [ $# -eq 0 ]; then
   echo 'direct capture "Unknown" "Capture"'
@@ -42,6 +44,7 @@ printf '%s' "$4" > "$base.copies"
 printf '%s' "$5" > "$base.options"
 printf '%s' "$CONTENT_TYPE" > "$base.type"
 mv "$base.part" "$base.job"
+printf '%s\t%s\n' "$1" "$3" >> "@CAPTURE@/$queue.printed"
 exit 0
 `;
 
@@ -125,9 +128,11 @@ class PrivateCups {
   // jobHistory: false makes the scheduler forget a job once it has ended.
   // tcp: true listens on 127.0.0.1 too, on a free port: tcpEnv reaches the
   // scheduler that way (env keeps the local socket, for administration).
+  // tls: true gives the scheduler its own self-signed certificate, made on
+  // the first encrypted connection; without it the scheduler cannot encrypt.
   // authenticate: 'jobs' or 'all' wants Basic authentication (PAM: a local
   // user and password) over TCP for those operations (see policyLines).
-  static async start({ queues = [], jobHistory = true, tcp = false, authenticate = null } = {}) {
+  static async start({ queues = [], jobHistory = true, tcp = false, authenticate = null, tls = false } = {}) {
     const tools = requireTools();
     const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'label-cups-'));
     const cups = new PrivateCups(dir, tools);
@@ -136,7 +141,7 @@ class PrivateCups {
         cups.port = await freePort();
         cups.tcpEnv = { ...cups.env, CUPS_SERVER: `127.0.0.1:${cups.port}` };
       }
-      cups.writeConfig({ jobHistory, authenticate });
+      cups.writeConfig({ jobHistory, authenticate, tls });
       await cups.launch();
       for (const q of queues) cups.addQueue(q);
     } catch (err) {
@@ -146,12 +151,12 @@ class PrivateCups {
     return cups;
   }
 
-  writeConfig({ jobHistory = true, authenticate = null } = {}) {
+  writeConfig({ jobHistory = true, authenticate = null, tls = false } = {}) {
     const d = this.dir;
     // Backends run as "lp" when cupsd runs as root: the folders on the way
     // to the capture folder must be traversable and the folder writable.
     fs.chmodSync(d, 0o755);
-    for (const sub of ['bin', 'bin/backend', 'spool', 'cache', 'state', 'log', 'tmp', 'home', 'home/.cups']) {
+    for (const sub of ['bin', 'bin/backend', 'spool', 'cache', 'state', 'log', 'tmp', 'home', 'home/.cups', 'ssl']) {
       fs.mkdirSync(path.join(d, sub), { recursive: true, mode: 0o755 });
     }
     fs.mkdirSync(this.captureDir, { mode: 0o777 });
@@ -203,6 +208,9 @@ class PrivateCups {
         `PageLog ${path.join(d, 'log/page_log')}`,
         'FileDevice No',
         'Sandboxing Relaxed',
+        // Never the system's keychain (/etc/cups/ssl).
+        `ServerKeychain ${path.join(d, 'ssl')}`,
+        `CreateSelfSignedCerts ${tls ? 'Yes' : 'No'}`,
         '',
       ].join('\n'),
     );
@@ -322,6 +330,19 @@ class PrivateCups {
     };
   }
 
+  // Every job the queue's backend finished, in order: [{ id, title }]. Unlike
+  // jobs(), a job whose id was handed out again is still here.
+  printed(queue) {
+    let text = '';
+    try {
+      text = fs.readFileSync(path.join(this.captureDir, `${queue}.printed`), 'utf8');
+    } catch {}
+    return text.split('\n').filter(Boolean).map((line) => {
+      const tab = line.indexOf('\t');
+      return { id: Number(line.slice(0, tab)), title: line.slice(tab + 1) };
+    });
+  }
+
   noPendingJobs(queue) {
     const r = this.run('lpstat', ['-o', queue]);
     return r.status === 0 && r.stdout === '';
@@ -350,8 +371,9 @@ class PrivateCups {
   // Stops the scheduler (it saves its queues) and starts it again on the
   // same configuration, queues and port; forgetJobs drops its job history
   // in between, so job ids start again at 1, as after a crash that lost the spool.
-  async restart({ forgetJobs = true } = {}) {
-    this.proc.kill('SIGTERM');
+  // signal: 'SIGKILL' kills it instead, as a crash would, without saving.
+  async restart({ forgetJobs = true, signal = 'SIGTERM' } = {}) {
+    this.proc.kill(signal);
     for (let i = 0; i < 250 && !processGone(this.proc.pid); i++) await sleep(20);
     if (!processGone(this.proc.pid)) this.proc.kill('SIGKILL');
     if (forgetJobs) {

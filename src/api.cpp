@@ -2,8 +2,11 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -70,17 +73,18 @@ class Record {
 
 // Why an exchange with the scheduler failed, as the failure record names it.
 struct SchedulerFailure {
-  std::string kind;  // timeout, unreachable, authentication or refused
+  std::string kind;  // timeout, unreachable, encryption, authentication, lost or refused
   int status = 0;
   std::string message;
   bool withCredentials = false;
 
   static SchedulerFailure of(const CupsConnection& cups, const cupsstate::Failure& failure) {
-    const char* kind = cups.timedOut()          ? "timeout"
-                       : cups.http() == nullptr ? "unreachable"
-                       : cups.authRefused()     ? "authentication"
-                       : failure.noAnswer       ? "lost"
-                                                : "refused";
+    const char* kind = cups.timedOut()            ? "timeout"
+                       : cups.encryptionRefused() ? "encryption"
+                       : cups.http() == nullptr   ? "unreachable"
+                       : cups.authRefused()       ? "authentication"
+                       : failure.noAnswer         ? "lost"
+                                                  : "refused";
     const std::string& message = cups.http() == nullptr && !cups.connectError().empty()
                                      ? cups.connectError()
                                      : failure.message;
@@ -115,6 +119,8 @@ const char* failureKind(PrintOutcome::Result result) {
       return "printer";
     case Result::kUnreachable:
       return "unreachable";
+    case Result::kEncryption:
+      return "encryption";
     case Result::kRefused:
       return "refused";
     case Result::kTimedOut:
@@ -233,6 +239,25 @@ bool WholeNumber(napi_env env, napi_value value, napi_valuetype type, double low
   return true;
 }
 
+// The title of a job whose caller gave none: the label's language and size
+// and a short id of its own ("ZPL 50x30mm 3f2a9c"), so that jobs tell apart
+// in lpstat. Six hex digits: two jobs of one size share one only by chance,
+// 1 in 16 million.
+std::string DefaultTitle(const TraceCodePrintParams& params) {
+  static std::mutex guard;
+  static std::mt19937 draw{std::random_device{}()};
+  unsigned id = 0;
+  {
+    const std::lock_guard<std::mutex> lock(guard);
+    id = draw() & 0xffffffu;
+  }
+  char tail[32];
+  std::snprintf(tail, sizeof tail, " %dx%dmm %06x", params.width, params.height, id);
+  std::string title = params.instruction + tail;
+  // A language name too long for a title is refused later anyway.
+  return title.size() <= 255 ? title : params.title;
+}
+
 // The options beyond the print path's own: copies, dpi, title, compress,
 // allowLarge (and the size guard it lifts). Null when
 // they are all fine; otherwise the failure record, or null with an
@@ -262,6 +287,8 @@ napi_value ReadSubmitExtras(napi_env env, napi_value options, TraceCodePrintPara
       return optionsFailure(env, "title");
     }
     params.title = std::move(title);
+  } else if (!threw) {
+    params.title = DefaultTitle(params);
   }
   if (threw) return nullptr;
   // No label printer takes a label over a metre either way: past that a size

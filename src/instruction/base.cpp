@@ -237,7 +237,7 @@ void BaseInstruction::send(const ByteVector& command, PrintOutcome& outcome) {
       outcome.cupsStatus = IPP_STATUS_ERROR_CUPS_AUTHENTICATION_CANCELED;
       outcome.cupsMessage = httpStatus(HTTP_STATUS_UNAUTHORIZED);
     } else if (cups.cups.http() == nullptr) {
-      outcome.result = Result::kUnreachable;
+      outcome.result = cups.cups.encryptionRefused() ? Result::kEncryption : Result::kUnreachable;
       outcome.cupsMessage = cups.cups.connectError();
     } else if (cups.queue.answer() == QueueDests::Answer::kNotFound) {
       outcome.result = Result::kNoSuchPrinter;

@@ -21,6 +21,7 @@ struct PrintOutcome {
     kJobFile,          // the temporary job file could not be made or written
     kNoSuchPrinter,    // the scheduler knows no queue of that name
     kUnreachable,      // no connection to the scheduler
+    kEncryption,       // encryption was required and the server could not give it
     kRefused,          // the scheduler refused the job: cupsStatus, cupsMessage
     kTimedOut,         // the scheduler did not answer in time
     kAuthentication,   // the server wanted a password: none was given, or it was refused

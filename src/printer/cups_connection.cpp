@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -33,20 +34,40 @@ CupsConnection::CupsConnection(double timeoutSeconds)
   // Made unconnected (a wait of 0), then connected as httpConnect2 would, so
   // that the reason of a failed connect is still there to read.
   errno = 0;
-  http_ =
-      httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 0, nullptr);
-  if (http_ != nullptr && httpReconnect2(http_, msec, nullptr) != 0) {
-    const int error = httpError(http_) != 0 ? httpError(http_) : errno;
-    timedOut_ = error == ETIMEDOUT || errno == ETIMEDOUT;
-    if (error != 0) connectError_ = std::strerror(error);
-    httpClose(http_);
-    http_ = nullptr;
-  }
+  const http_encryption_t encryption = cupsEncryption();
+  http_ = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, encryption, 1, 0, nullptr);
   if (http_ == nullptr) {
-    if (connectError_.empty()) connectError_ = std::strerror(errno != 0 ? errno : ENOENT);
+    connectError_ = std::strerror(errno != 0 ? errno : ENOENT);
     return;
   }
+  // Encryption is negotiated inside the connect (the TLS handshake for
+  // Always, the upgrade exchange for Required): its waits are bounded like
+  // every other one only if the timeout is in place first.
   httpSetTimeout(http_, timeout_, &CupsConnection::onTimeout, this);
+  const auto started = std::chrono::steady_clock::now();
+  if (httpReconnect2(http_, msec, nullptr) != 0) {
+    const int error = httpError(http_) != 0 ? httpError(http_) : errno;
+    if (error == ETIMEDOUT || errno == ETIMEDOUT) timedOut_ = true;
+    if (error != 0) connectError_ = std::strerror(error);
+    const bool encrypting =
+        encryption == HTTP_ENCRYPTION_ALWAYS || encryption == HTTP_ENCRYPTION_REQUIRED;
+    if (!timedOut_ && encrypting && cupsLastError() == IPP_STATUS_ERROR_CUPS_PKI) {
+      const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - started;
+      // Below 10 s libcups gives a TLS handshake its own 10 s and no
+      // callback: a handshake that failed only after the whole period is
+      // that wait running out. A server that cannot encrypt says so at once.
+      const char* said = cupsLastErrorString();
+      if (waited.count() >= timeout_) {
+        timedOut_ = true;
+      } else {
+        encryptionRefused_ = true;
+        if (said != nullptr && *said != '\0') connectError_ = said;
+      }
+    }
+    httpClose(http_);
+    http_ = nullptr;
+    if (connectError_.empty()) connectError_ = std::strerror(errno != 0 ? errno : ENOENT);
+  }
 }
 
 CupsConnection::~CupsConnection() {

@@ -10,7 +10,9 @@
 // timeout is inactivity-based, so an upload that keeps moving is never cut,
 // also past its last write: libcups then waits for the answer while the
 // socket's buffers still drain into the scheduler, and a send queue that
-// shrinks within a second counts as progress.
+// shrinks within a second counts as progress. Encryption (CUPS_ENCRYPTION
+// Required or Always) is negotiated within the same bound; a server that
+// cannot encrypt is told apart from one that is not there.
 //
 // Pass http() to the http-taking libcups calls (cupsDoRequest(http, ...),
 // cupsCreateDestJob(http, ...), ...). After the first timeout the connection
@@ -56,6 +58,9 @@ class CupsConnection {
   double timeout() const { return timeout_; }
   // Why no connection could be made ("Connection refused"); empty otherwise.
   const std::string& connectError() const { return connectError_; }
+  // CUPS_ENCRYPTION or client.conf asked for encryption (Required, Always)
+  // and the server could not give it; connectError() says what failed.
+  bool encryptionRefused() const { return encryptionRefused_; }
   // The server wanted a password and had none from us, or refused ours.
   bool authRefused() const { return authRefused_; }
   // Credentials were in scope when the connection was made.
@@ -92,4 +97,5 @@ class CupsConnection {
   std::shared_ptr<const cupsauth::Credentials> credentials_;
   bool passwordGiven_ = false;
   bool authRefused_ = false;
+  bool encryptionRefused_ = false;
 };

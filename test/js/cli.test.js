@@ -157,7 +157,7 @@ test('trace-label', async (t) => {
     const id = printed.stdout.match(/as job (\d+)\n$/)[1];
     assert.match(cli('list').stdout, new RegExp(`^QUEUE +STATE +DPI +JOBS +DEFAULT +MESSAGE\\n${QUEUE} +stopped +203 +accepted +out of labels\\n$`));
     assert.match(cli('status', QUEUE).stdout, /: stopped \(paused\): out of labels\n {2}accepting jobs\n {2}resolution: 203 dpi \(8 dots\/mm\)\n {2}device: capture:\/cli_label\n/);
-    assert.match(cli('job', id).stdout, new RegExp(`^job ${id} on ${QUEUE}: pending\\n {2}title: Qorvin\\n {2}created: \\d{4}-.*, ended: -\\n$`));
+    assert.match(cli('job', id).stdout, new RegExp(`^job ${id} on ${QUEUE}: pending\\n {2}title: TSPL 4x2mm [0-9a-f]{6}\\n {2}created: \\d{4}-.*, ended: -\\n$`));
     assert.equal(JSON.parse(cli('job', '--json', id).stdout).state, 'pending');
     // A second job waits behind it on the stopped queue: cancel it, then it cannot be cancelled again.
     const waiting = cli('print', '-p', QUEUE, '-l', 'ZPL', ...label, '--dpi', '300', '--title', 'crate 7', 'half.png');

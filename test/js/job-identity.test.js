@@ -46,6 +46,8 @@ test('a job id handed out again after a restart is not the same job', async (t) 
   assert.deepEqual([printed.uuid, printed.state], [second.uuid, 'completed']);
   // The capture is named by id: the second job's stream replaced the first's.
   assert.deepEqual((await cups.waitForJobs('id_q', 1)).map((j) => j.id), [first.jobId]);
+  // The backend's record keeps both, one line per finished job.
+  assert.deepEqual(cups.printed('id_q').map((j) => j.id), [first.jobId, first.jobId]);
 });
 
 test('job arguments: an id, or an object with an id and an optional uuid', async () => {

@@ -6,6 +6,9 @@
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const net = require('net');
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
 const { PrivateCups } = require('../../lib/private-cups');
 const { runInChild } = require('../support/child');
 
@@ -27,8 +30,8 @@ return {
   cancel: await outcome(addon.cancelJob(3)),
 };`;
 
-const ask = (server) =>
-  runInChild(BODY, { env: { ...process.env, CUPS_SERVER: server, TRACE_LABEL_CUPS_TIMEOUT: '10' } });
+const ask = (server, env = {}) =>
+  runInChild(BODY, { env: { ...process.env, CUPS_SERVER: server, TRACE_LABEL_CUPS_TIMEOUT: '10', ...env } });
 
 // What each kind of server makes of every call.
 const NOT_FOUND_LINES = [
@@ -100,12 +103,7 @@ test('no server at all: cannot connect, with the system\'s reason', async () => 
   });
 });
 
-test('a scheduler that knows no such queue or job says so', async (t) => {
-  const cups = await PrivateCups.start({ queues: ['other_q'], tcp: true });
-  t.after(() => cups.stop());
-  const r = await ask(cups.tcpEnv.CUPS_SERVER);
-  assert.equal(r.answer.kind, 'value', r.stderr);
-  assert.deepEqual(r.answer.value, {
+const notFound = (answer) => ({
     check: false,
     checkLines: NOT_FOUND_LINES,
     print: false,
@@ -114,8 +112,92 @@ test('a scheduler that knows no such queue or job says so', async (t) => {
       message: 'CUPS has no queue named "gone_q": see listPrinters() or lpstat -p',
     },
     printer: { ok: null },
-    list: { ok: [{ ...r.answer.value.list.ok[0], name: 'other_q' }] },
+    list: { ok: [{ ...answer.list.ok[0], name: 'other_q' }] },
     job: { ok: null },
     cancel: { ok: false },
+});
+
+test('a scheduler that knows no such queue or job says so', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['other_q'], tcp: true });
+  t.after(() => cups.stop());
+  const r = await ask(cups.tcpEnv.CUPS_SERVER);
+  assert.equal(r.answer.kind, 'value', r.stderr);
+  assert.deepEqual(r.answer.value, notFound(r.answer.value));
+});
+
+// Encryption asked for by CUPS_ENCRYPTION or by client.conf.
+function encryptionCases(cups) {
+  const home = fs.mkdtempSync(path.join(os.tmpdir(), 'label-home-'));
+  fs.mkdirSync(path.join(home, '.cups'));
+  fs.writeFileSync(path.join(home, '.cups', 'client.conf'), 'Encryption Required\n');
+  return [
+    ['Required', { CUPS_ENCRYPTION: 'Required' }],
+    ['Always', { CUPS_ENCRYPTION: 'Always' }],
+    ['client.conf', { HOME: home }],
+  ].map(([name, env]) => ({ name, env: { ...cups.tcpEnv, ...env }, home }));
+}
+
+test('required encryption: a server with TLS answers through it, one without is named as such', async (t) => {
+  const [tls, plain] = await Promise.all([true, false].map((on) => PrivateCups.start({ queues: ['other_q'], tcp: true, tls: on })));
+  t.after(() => [tls, plain].forEach((c) => c.stop()));
+  const cases = [...encryptionCases(tls), ...encryptionCases(plain)];
+  t.after(() => cases.forEach((c) => fs.rmSync(c.home, { recursive: true, force: true })));
+  const runs = await Promise.all(cases.map((c) => ask(c.env.CUPS_SERVER, c.env)));
+  // libcups's words for the failed negotiation (they differ between Required and Always).
+  const refused = (what, reason) => ({
+    code: 'ERR_SCHEDULER_REFUSED',
+    message: `the CUPS server cannot encrypt the connection (${what}), and CUPS_ENCRYPTION or Encryption in client.conf requires it: ${reason}`,
+  });
+  const strip = ({ cupsMessage, ...rest }) => rest;
+  runs.forEach((r, i) => {
+    const { name } = cases[i];
+    assert.equal(r.answer.kind, 'value', r.stderr);
+    const a = r.answer.value;
+    if (i < 3) {
+      assert.deepEqual(a, notFound(a), name);
+      return;
+    }
+    const reason = a.submit.cupsMessage;
+    assert.ok(reason, name);
+    assert.deepEqual({ ...a, submit: strip(a.submit), printer: strip(a.printer), list: strip(a.list), job: strip(a.job), cancel: strip(a.cancel) }, {
+      check: false,
+      checkLines: NOT_FOUND_LINES,
+      print: false,
+      submit: refused('submitting the job for "gone_q"', reason),
+      printer: refused('asking about "gone_q"', reason),
+      list: refused('listing the queues', reason),
+      job: refused('asking about job 3', reason),
+      cancel: refused('cancelling job 3', reason),
+    }, name);
+  });
+  // The certificate is made on the first encrypted connection: the answers above came through TLS.
+  assert.ok(fs.readdirSync(path.join(tls.dir, 'ssl')).some((f) => f.endsWith('.crt')));
+  assert.deepEqual(fs.readdirSync(path.join(plain.dir, 'ssl')), []);
+});
+
+test('a stopped scheduler: the encrypted connect gives up within the bound too', async (t) => {
+  const cups = await PrivateCups.start({ queues: ['other_q'], tcp: true, tls: true });
+  t.after(() => cups.stop());
+  const cases = encryptionCases(cups);
+  t.after(() => fs.rmSync(cases[0].home, { recursive: true, force: true }));
+  const body = `const lines = [];
+    addon.setLogger((l) => lines.push(l));
+    const check = addon.checkPrinterConnection('other_q');
+    const submit = await addon.submitTraceCode({ device: 'other_q', instruction: 'TSPL', withCutter: false, width: 20, height: 10,
+      image: { width: 8, height: 8, channels: 1, data: Buffer.alloc(64, 0) } }).then(() => 'accepted', (e) => e.code);
+    return { check, submit, lines };`;
+  cups.proc.kill('SIGSTOP');
+  let runs;
+  try {
+    runs = await Promise.all(cases.map((c) => runInChild(body, { env: { ...c.env, TRACE_LABEL_CUPS_TIMEOUT: '2' } })));
+  } finally {
+    cups.proc.kill('SIGCONT');
+  }
+  const timeoutLine = '[DEBUG] macOS平台: CUPS调度程序在2秒内没有响应，已放弃';
+  runs.forEach((r, i) => {
+    assert.equal(r.answer.kind, 'value', `${cases[i].name}: ${r.stderr}`);
+    const { check, submit, lines } = r.answer.value;
+    assert.deepEqual({ check, submit, timeoutLines: lines.filter((l) => l === timeoutLine).length },
+      { check: false, submit: 'ERR_SCHEDULER_TIMEOUT', timeoutLines: 2 }, cases[i].name);
   });
 });

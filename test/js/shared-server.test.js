@@ -222,3 +222,83 @@ test('only a job\'s owner cancels it: another local user is refused', { skip }, 
     [JSON.stringify(['ERR_SCHEDULER_REFUSED', 0x401]), 'true'],
   );
 });
+
+// Runs the CLI under a pseudo-terminal and types `typed` once `prompt` shows.
+function underTerminal(args, env, prompt, typed) {
+  const { spawn } = require('child_process');
+  const quote = (s) => `'${s.replace(/'/g, `'\\''`)}'`;
+  const line = [process.execPath, require.resolve('../../bin/trace-label.js'), ...args].map(quote).join(' ');
+  return new Promise((resolve, reject) => {
+    const child = spawn('script', ['-qec', line, '/dev/null'], { env, stdio: ['pipe', 'pipe', 'pipe'] });
+    let out = '';
+    let asked = false;
+    child.stdout.on('data', (c) => {
+      out += c;
+      if (!asked && out.includes(prompt)) {
+        asked = true;
+        child.stdin.write(`${typed}\n`);
+      }
+    });
+    child.stderr.on('data', (c) => (out += c));
+    // Only a hung run is stopped: the answer is judged by its words, not its time.
+    const timer = setTimeout(() => child.kill('SIGKILL'), 60000);
+    child.on('error', reject);
+    child.on('close', (status, signal) => {
+      clearTimeout(timer);
+      child.stdin.destroy();
+      resolve({ status, signal, out, asked });
+    });
+  });
+}
+
+test('the CLI\'s --user: a password from TRACE_LABEL_CUPS_PASSWORD or typed unseen on its terminal', { skip }, async (t) => {
+  const cups = await PrivateCups.start({ queues: ['cli_q'], tcp: true, authenticate: 'jobs' });
+  t.after(() => cups.stop());
+  const addon = require('../../index.js');
+  const image = require('path').join(cups.dir, 'label.bmp');
+  require('fs').writeFileSync(image, addon.toBMP({ width: 8, height: 8, channels: 1, data: Buffer.alloc(64) }));
+  const env = { ...cups.tcpEnv, TRACE_LABEL_CUPS_TIMEOUT: '10' };
+  delete env.TRACE_LABEL_CUPS_PASSWORD;
+  // --verbose: the add-on's log lines are in the output too.
+  const print = ['print', '--verbose', '-p', 'cli_q', '-l', 'TSPL', '--width', '20', '--height', '10', image];
+  const cli = (args, extra = {}, options = {}) => {
+    const r = spawnSync(process.execPath, [require.resolve('../../bin/trace-label.js'), ...args],
+      { env: { ...env, ...extra }, encoding: 'utf8', timeout: 60000, ...options });
+    return { status: r.status, out: r.stdout + r.stderr };
+  };
+  const prompt = `Password for ${USER} on the CUPS server: `;
+  const runs = {
+    fromEnv: cli([...print, '--user', USER], { TRACE_LABEL_CUPS_PASSWORD: PASSWORD }),
+    wrong: cli([...print, '-u', USER], { TRACE_LABEL_CUPS_PASSWORD: `not-${PASSWORD}` }),
+    none: cli(print),
+    // A new session has no terminal to ask on.
+    noTerminal: cli([...print, '--user', USER], {}, { detached: true }),
+    typed: await underTerminal([...print, '--user', USER], env, prompt, PASSWORD),
+    typedCheck: await underTerminal(['check', 'cli_q', '--user', USER], env, prompt, PASSWORD),
+  };
+  for (const [name, r] of Object.entries(runs)) {
+    assert.ok(!r.out.includes(PASSWORD), `${name}: the password reached the output`);
+  }
+  const sent = /TSPL label 20 x 10 mm sent to cli_q as job \d+/;
+  assert.equal(runs.fromEnv.status, 0, runs.fromEnv.out);
+  assert.match(runs.fromEnv.out, sent);
+  assert.doesNotMatch(runs.fromEnv.out, /password for/i);
+  assert.equal(runs.wrong.status, 1, runs.wrong.out);
+  assert.ok(runs.wrong.out.includes(`trace-label: ${REFUSED}`), runs.wrong.out);
+  assert.equal(runs.none.status, 1, runs.none.out);
+  assert.ok(runs.none.out.includes(`trace-label: ${WANTS}`), runs.none.out);
+  assert.deepEqual(runs.noTerminal, {
+    status: 1,
+    out: `trace-label: no terminal to ask the password of "${USER}" on: set TRACE_LABEL_CUPS_PASSWORD\n`,
+  });
+  for (const name of ['typed', 'typedCheck']) {
+    const r = runs[name];
+    assert.deepEqual([r.status, r.signal, r.asked], [0, null, true], `${name}: ${r.out}`);
+    assert.equal(r.out.split(prompt).length, 2, `${name}: asked once: ${r.out}`);
+  }
+  assert.match(runs.typed.out, sent);
+  assert.match(runs.typedCheck.out, /cli_q: connected/);
+  // The two prints with the right password, each as that user.
+  await cups.waitForJobs('cli_q', 2);
+  assert.deepEqual(owners(cups, 'cli_q'), [USER, USER]);
+});
