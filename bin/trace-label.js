@@ -11,7 +11,9 @@ const fs = require('fs');
 const path = require('path');
 const { parseArgs } = require('util');
 
-const { LANGUAGES, EXTENSIONS, DEFAULT_DPI, dotsPerMm } = require('../lib/languages');
+// The module's facts, read on first use: `build` runs where there is no module.
+const facts = require('../lib/languages');
+const { EXTENSIONS, dotsPerMm } = facts;
 const { toBMP } = require('../lib/images');
 const { ERROR_CODES } = require('../lib/errors');
 
@@ -22,7 +24,8 @@ const MAX_LABEL_MM = 1000;
 const MAX_PREVIEW_PIXELS = 100e6;
 
 const HELP = {
-  main: `Usage: trace-label <command> [options]
+  get main() {
+    return `Usage: trace-label <command> [options]
 
 Commands:
   check NAME        ask CUPS whether the queue NAME exists
@@ -32,7 +35,7 @@ Commands:
   list              list the CUPS queues with their state and resolution
   status NAME       show one queue: state, reasons, resolution, device
   job ID            show one job: its queue, state and title
-  build             build the native modules from source where no binary ships
+  build             build the native module from source where no binary ships
   demo              print a sample label in every language on virtual printers
   cancel ID         cancel one job
 
@@ -48,21 +51,23 @@ Options of check, print, list, status, job and cancel:
 trace-label --version (-v) prints the version.
 
 Run "trace-label <command> --help" for a command's options.
-Languages: ${LANGUAGES.join(', ')}
+Languages: ${facts.LANGUAGES.join(', ')}
 Exit codes: 0 done; 1 the printer, the scheduler or a file said no (no such
 queue or job, the job refused, an unreadable image); 2 the command line is
-wrong (unknown command or option, a missing or bad value).`,
+wrong (unknown command or option, a missing or bad value).`;
+  },
   check: `Usage: trace-label check NAME
 
 Asks CUPS (CUPS_SERVER, or the local scheduler) whether a queue of exactly this
 name exists. Exit code 0 when it does, 1 when it does not.`,
-  print: `Usage: trace-label print --printer NAME --language LANG --width MM --height MM [--copies N] [--dpi N] [--title TEXT] [--cutter] IMAGE
+  get print() {
+    return `Usage: trace-label print --printer NAME --language LANG --width MM --height MM [--copies N] [--dpi N] [--title TEXT] [--cutter] IMAGE
 
   -p, --printer NAME   CUPS queue to print on (a raw queue)
-  -l, --language LANG  printer language: ${LANGUAGES.join(', ')}
+  -l, --language LANG  printer language: ${facts.LANGUAGES.join(', ')}
       --width MM       label width in millimetres (at most ${MAX_LABEL_MM})
       --height MM      label height in millimetres (at most ${MAX_LABEL_MM})
-      --copies N       print N copies, 1 to 999 (default: the queue's, 1)
+      --copies N       print N copies, ${facts.LIMITS.minCopies} to ${facts.LIMITS.maxCopies} (default: the queue's, 1)
       --dpi N          the printer's resolution, 203, 300 or 600 (8, 12 or 24
                        dots/mm); given, CUPS is not asked for it
       --title TEXT     the job's title in CUPS (at most 255 bytes; default the
@@ -77,7 +82,8 @@ Prints the job id once CUPS accepted the job ("trace-label job ID" follows it).
 Exit code 0 when CUPS accepted the job, 1 when it did not or the image
 cannot be read.
 Several IMAGEs print as one job, one label each in the order given; an image
-that cannot be read sends nothing.`,
+that cannot be read sends nothing.`;
+  },
   list: `Usage: trace-label list [--json]
 
 Lists the queues of the CUPS scheduler (CUPS_SERVER, or the local one): name,
@@ -96,11 +102,11 @@ code 1 when the scheduler does not know it (one that keeps no job history
 forgets a job once it has ended).`,
   build: `Usage: trace-label build
 
-Builds the native modules from source, into the installed package's build/,
+Builds the native module from source, into the installed package's build/,
 for a platform that has no prebuilt binary (requiring the package then says
 so). Needs CMake 3.16 or newer, a C++17 compiler, make or ninja, the CUPS
 headers and cmake-js in the app; when one is missing it names it and how to
-get it. Does nothing when the modules already load. Exit code 0 when they load.`,
+get it. Does nothing when the module already loads. Exit code 0 when it loads.`,
   demo: `Usage: trace-label demo [-o DIR]
 
   -o, --output DIR     where to write the previews (default: trace-label-demo
@@ -115,12 +121,13 @@ install cups-daemon cups-client). Exit code 0 when every language printed.`,
 
 Cancels one job. Exit code 1 when the job had ended already, the scheduler
 does not know it, or refused to cancel it.`,
-  render: `Usage: trace-label render --language LANG --width MM --height MM [--dpi N] [--cutter] -o FILE IMAGE
+  get render() {
+    return `Usage: trace-label render --language LANG --width MM --height MM [--dpi N] [--cutter] -o FILE IMAGE
 
-  -l, --language LANG  printer language: ${LANGUAGES.join(', ')}
+  -l, --language LANG  printer language: ${facts.LANGUAGES.join(', ')}
       --width MM       label width in millimetres (at most ${MAX_LABEL_MM})
       --height MM      label height in millimetres (at most ${MAX_LABEL_MM})
-      --dpi N          printer resolution (default ${DEFAULT_DPI}; exactly 300 gives 12 dots/mm, 600 gives 24, others 8)
+      --dpi N          printer resolution (default ${facts.DEFAULT_DPI}; exactly 300 gives 12 dots/mm, 600 gives 24, others 8)
       --cutter         cut after the label
       --force          allow a width or height over ${MAX_LABEL_MM} mm
   -o, --output FILE    where to write the commands; "-" writes them to
@@ -128,19 +135,22 @@ does not know it, or refused to cancel it.`,
   -p, --printer NAME   accepted so that a "print" command line renders as it
                        is; not used: render never asks CUPS (give --dpi)
 IMAGE is a PNG or a BMP. Writes exactly the bytes "print" would send to a
-printer of that resolution.`,
-  preview: `Usage: trace-label preview [--language LANG] [--dpi N] [--scale N] FILE -o IMAGE.png
+printer of that resolution.`;
+  },
+  get preview() {
+    return `Usage: trace-label preview [--language LANG] [--dpi N] [--scale N] FILE -o IMAGE.png
 
   -l, --language LANG  language of FILE (default: from its extension,
                        ${Object.entries(EXTENSIONS).map(([l, e]) => `${e} ${l}`).join(', ')},
                        else from its first bytes)
-      --dpi N          resolution the stream was made for (default ${DEFAULT_DPI}); TSPL
+      --dpi N          resolution the stream was made for (default ${facts.DEFAULT_DPI}); TSPL
                        gives its size in millimetres only, so this sets its width in dots
       --scale N        pixels per dot in the picture (default 1; the picture
                        may have at most ${MAX_PREVIEW_PIXELS / 1e6} million pixels)
   -o, --output FILE    where to write the PNG
 Decodes the commands the way a label printer would and draws the dots that
-would burn: black for a printed dot, white for none.`,
+would burn: black for a printed dot, white for none.`;
+  },
 };
 
 class UsageError extends Error {}
@@ -256,8 +266,8 @@ function parse(command, args, options) {
 
 function languageOf(name) {
   const wanted = name.toUpperCase().replace(/[-_]/g, '/');
-  const found = LANGUAGES.find((l) => l === wanted || l.replace('/', '') === wanted);
-  if (!found) throw new UsageError(`unknown language "${name}"; use one of ${LANGUAGES.join(', ')}`);
+  const found = facts.LANGUAGES.find((l) => l === wanted || l.replace('/', '') === wanted);
+  if (!found) throw new UsageError(`unknown language "${name}"; use one of ${facts.LANGUAGES.join(', ')}`);
   return found;
 }
 
@@ -422,7 +432,7 @@ const commands = {
     if (values.help) return out.help('print');
     if (!values.printer) throw new UsageError('--printer is required');
     const copies = positiveInteger('copies', values.copies, { required: false });
-    if (copies > 999) throw new UsageError(`--copies must be at most 999, not ${copies}`);
+    if (copies > facts.LIMITS.maxCopies) throw new UsageError(`--copies must be at most ${facts.LIMITS.maxCopies}, not ${copies}`);
     if (values.dpi !== undefined && !['203', '300', '600'].includes(values.dpi)) {
       throw new UsageError(`--dpi must be 203, 300 or 600, not "${values.dpi}"`);
     }
@@ -458,7 +468,7 @@ const commands = {
     });
     if (values.help) return out.help('render');
     if (!values.output) throw new UsageError('-o FILE is required');
-    const dpi = positiveInteger('dpi', values.dpi, { required: false }) ?? DEFAULT_DPI;
+    const dpi = positiveInteger('dpi', values.dpi, { required: false }) ?? facts.DEFAULT_DPI;
     const request = { device: values.printer || 'render', ...labelRequest(values, positionals) };
     // Standard output carries nothing but the stream, so that it can be redirected to a file.
     const toStdout = values.output === '-';
@@ -483,7 +493,7 @@ const commands = {
     const file = onePositional(positionals, 'the command file to preview');
     if (!values.output) throw new UsageError('-o IMAGE.png is required');
     const scale = positiveInteger('scale', values.scale, { required: false }) ?? 1;
-    const dpi = positiveInteger('dpi', values.dpi, { required: false }) ?? DEFAULT_DPI;
+    const dpi = positiveInteger('dpi', values.dpi, { required: false }) ?? facts.DEFAULT_DPI;
     const bytes = readInput(file);
     const { decode, detectLanguage } = require('../lib/virtual-printer');
     let language;

@@ -1,4 +1,5 @@
-// One language's stream (LANGUAGE_FUNCTION, built once per language).
+// One language's stream: row LANGUAGE_INDEX of the language table, built once
+// per language.
 // First byte: bit 0 picks the mode, bit 1 the cutter, bit 2 300 dpi (else 203),
 // bit 3 extreme label sizes. Bytes 1 and 2 choose the width and height in mm.
 //  - pipeline: the rest is a BMP, read in place up to an unmapped page, that
@@ -12,8 +13,8 @@
 #include <memory>
 #include <utility>
 
-#include LANGUAGE_HEADER
 #include "common.h"
+#include "instruction/base.h"
 #include "printer/trace_code.h"
 
 namespace {
@@ -31,9 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool pipeline = flags & 1;
   const int32_t dpi = (flags & 4) ? 300 : 203;
 
+  FUZZ_REQUIRE(LANGUAGE_INDEX < languages().size());
+  const LanguageEntry& language = languages().begin()[LANGUAGE_INDEX];
   TraceCodePrintParams params;
   params.device = "fuzz";
-  params.instruction = LANGUAGE_NAME;
+  params.instruction = language.name;
   params.withCutter = flags & 2;
   ByteVector image(data + 3, data + size);
 
@@ -61,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     params.width = static_cast<int8_t>(data[1]);
     params.height = static_cast<int8_t>(data[2]);
   }
-  const ByteVector first = LANGUAGE_FUNCTION(params, dpi, image);
-  FUZZ_REQUIRE(LANGUAGE_FUNCTION(params, dpi, image) == first);
+  const ByteVector first = language.stream(params, dpi, image);
+  FUZZ_REQUIRE(language.stream(params, dpi, image) == first);
   return 0;
 }

@@ -47,7 +47,9 @@ for (const [kernel, a, b] of [[0, 7, 0], [1, 33, 0], [2, 64, 0], [3, 40, 16], [3
 
 // Generator seeds: flags, width mm, height mm, then a BMP (pipeline mode) or
 // a prepared image of exactly the label's dots (injected mode).
-const languages = ['tspl', 'zpl', 'esc_pos', 'cpcl', 'ppla', 'dpl'];
+// One per row of the add-on's language table, named as fuzz/CMakeLists.txt names the harnesses.
+const table = fs.readFileSync(path.join(__dirname, '..', 'src', 'printer', 'trace_code.cpp'), 'utf8');
+const languages = [...table.matchAll(/^ *\{"([^"]+)", build</gm)].map((m) => m[1].toLowerCase().replace('/', '_'));
 for (const language of languages) {
   const harness = `gen_${language}`;
   for (const { name, bmp } of images.filter((_, i) => i % 3 === 0)) {

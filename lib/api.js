@@ -5,7 +5,9 @@
 // does not read itself.
 
 const { ERROR_CODES, makeError } = require('./errors');
-const { LANGUAGES, dotsPerMm: dotsPerMillimetre } = require('./languages');
+const { LANGUAGES, LIMITS, dotsPerMm: dotsPerMillimetre } = require('./languages');
+const { minCopies, maxCopies, finalJobStates } = LIMITS;
+const validCopies = (n) => Number.isInteger(n) && n >= minCopies && n <= maxCopies;
 const { toBMP, withImage } = require('./images');
 const { withCondition } = require('./condition');
 
@@ -18,7 +20,7 @@ const OPTION_RULES = {
   width: 'options.width must be a number of millimetres from 1 to 1000 (fractions are dropped, so 1.9 is 1 and 0.5 is 0, refused; over 1000 needs allowLarge: true)',
   height: 'options.height must be a number of millimetres from 1 to 1000 (fractions are dropped, so 1.9 is 1 and 0.5 is 0, refused; over 1000 needs allowLarge: true)',
   buffer: 'options.buffer must be a Buffer, typed array or DataView holding a BMP file, or give options.image instead',
-  copies: 'options.copies must be a whole number from 1 to 999 (a fraction is refused)',
+  copies: `options.copies must be a whole number from ${minCopies} to ${maxCopies} (a fraction is refused)`,
   dpi: 'options.dpi must be the number 203, 300 or 600',
   title: 'options.title must be a non-empty string of at most 255 bytes of UTF-8',
   allowLarge: 'options.allowLarge must be true or false (true lets width or height be over 1000 mm)',
@@ -191,7 +193,7 @@ function createApi(addon, renderTraceCode) {
     const property = refusedProperty(label);
     if (property !== 'buffer') return atLabel(index, invalid(property));
     const copies = label.copies === undefined ? 1 : label.copies;
-    if (!Number.isInteger(copies) || copies < 1 || copies > 999) return atLabel(index, invalid('copies'));
+    if (!validCopies(copies)) return atLabel(index, invalid('copies'));
     let bytes;
     try {
       bytes = renderTraceCode({ ...label, compress: label.compress ?? compress }, dpi);
@@ -218,7 +220,7 @@ function createApi(addon, renderTraceCode) {
     if (list.length === 0) throw invalid('labels');
     if (options === null || typeof options !== 'object') throw invalid('options');
     const { title: givenTitle, copies, dpi: givenDpi, compress } = options;
-    if (copies !== undefined && !(Number.isInteger(copies) && copies >= 1 && copies <= 999)) throw invalid('copies');
+    if (copies !== undefined && !validCopies(copies)) throw invalid('copies');
     const title = givenTitle;
     if (title !== undefined && (typeof title !== 'string' || title === '' || Buffer.byteLength(title) > 255 || title.includes('\0'))) throw invalid('title');
     if (givenDpi !== undefined && ![203, 300, 600].includes(givenDpi)) throw invalid('dpi');
@@ -361,7 +363,7 @@ function createApi(addon, renderTraceCode) {
       if (job === null && last) return { ...last, state: 'forgotten' };
       if (job === null) return ref.uuid === null ? null : { id: jobId, uuid: ref.uuid, state: 'lost' };
       last = job;
-      if (['completed', 'canceled', 'aborted'].includes(job.state)) return job;
+      if (finalJobStates.includes(job.state)) return job;
       const left = deadline - Date.now();
       if (left <= 0) {
         throw makeError(ERROR_CODES.SCHEDULER_TIMEOUT, `job ${jobId} did not end within ${timeout} ms; it is ${job.state}${job.stateReasons.length ? ` (${job.stateReasons.join(', ')})` : ''}`, { job });

@@ -2,7 +2,7 @@
 // `trace-label build`: the source build for a platform without a prebuilt
 // binary. The package has no install step (pnpm refuses packages with one, npm
 // warns), so the loader's error names this command instead. Nothing to do when
-// both native modules load; otherwise build them with cmake-js into the
+// the native module loads; otherwise build it with cmake-js into the
 // package's build/, after naming everything that build lacks.
 
 const fs = require('fs');
@@ -91,7 +91,7 @@ function missingTools() {
 function buildFromSource() {
   const error = loadError();
   if (!error) {
-    console.error(`trace-label-printer: the native modules load on ${platformTag()}; nothing to build.`);
+    console.error(`trace-label-printer: the native module loads on ${platformTag()}; nothing to build.`);
     return 0;
   }
   const why = error.code === 'TRACE_LABEL_NO_BINARY' ? 'no binary ships for it' : error.message.split('\n')[0];

@@ -11,7 +11,8 @@
 const zlib = require('zlib');
 const { ERROR_CODES, makeError } = require('./errors');
 
-const MAX_SIDE = 10000; // the add-on's reader refuses larger images
+// The add-on's reader refuses larger images.
+const maxSide = () => require('./languages').LIMITS.maxImageSide;
 const PNG_SIGNATURE = Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]);
 
 const unreadable = (why, cause) => makeError(ERROR_CODES.UNREADABLE_IMAGE, `unreadable image: ${why}`, { cause });
@@ -23,10 +24,10 @@ function describe(value) {
 }
 
 function checkSize(width, height, what) {
-  const fits = (n) => Number.isInteger(n) && n >= 1 && n <= MAX_SIDE;
+  const fits = (n) => Number.isInteger(n) && n >= 1 && n <= maxSide();
   if (!fits(width) || !fits(height)) {
     const show = (n) => (typeof n === 'number' ? n : typeof n === 'string' ? JSON.stringify(n) : describe(n));
-    throw unreadable(`${what} is ${show(width)} x ${show(height)} pixels; each side must be a whole number from 1 to ${MAX_SIDE}`);
+    throw unreadable(`${what} is ${show(width)} x ${show(height)} pixels; each side must be a whole number from 1 to ${maxSide()}`);
   }
 }
 
@@ -384,4 +385,4 @@ function withImage(options, { nativePng = false } = {}) {
   );
 }
 
-module.exports = { toBMP, withImage, MAX_SIDE };
+module.exports = { toBMP, withImage };

@@ -1,26 +1,36 @@
 'use strict';
-// The printer languages the add-on speaks, by the names it expects (exact
-// case), and the file extension the command-line tool gives each stream; the
-// resolution the add-on assumes when CUPS reports none, and the dot density
-// a resolution gives. The add-on's own copies are checked against these by
-// test/js/round-trip.test.js (every language) and render.test.js (the default
-// resolution).
+// The facts the native module holds, as it exports them: the printer
+// languages it speaks, by the names it expects (exact case), and the bounds
+// it holds requests to (LIMITS: the largest image side, the copies a job may
+// ask for, the resolution it assumes when CUPS reports none, the job states
+// that are final); the dot density a resolution gives. Each is read from the
+// module on first use, so that `trace-label build` runs where it is missing.
+// Beside them the file extension the command-line tool gives each stream.
 
-const LANGUAGES = Object.freeze(['TSPL', 'ZPL', 'ESC/POS', 'CPCL', 'PPLA', 'DPL']);
+let native;
+const addon = () => (native ??= require(require('./native-path').nativePath()));
 
-const EXTENSIONS = Object.freeze({
-  TSPL: '.tspl',
-  ZPL: '.zpl',
-  'ESC/POS': '.escpos',
-  CPCL: '.cpcl',
-  PPLA: '.ppla',
-  DPL: '.dpl',
-});
+let languages;
+let limits;
 
-const DEFAULT_DPI = 203;
-
-// The dot density of a resolution, as the add-on has it (loaded on first use,
-// so that the language list needs no binary).
-const dotsPerMm = (dpi) => require(require('./native-path').nativePath('trace_label'))._dotsPerMm(dpi);
-
-module.exports = { LANGUAGES, EXTENSIONS, DEFAULT_DPI, dotsPerMm };
+module.exports = {
+  get LANGUAGES() {
+    return (languages ??= Object.freeze([...addon()._facts.languages]));
+  },
+  get LIMITS() {
+    const { languages: _, finalJobStates, ...rest } = addon()._facts;
+    return (limits ??= Object.freeze({ ...rest, finalJobStates: Object.freeze([...finalJobStates]) }));
+  },
+  get DEFAULT_DPI() {
+    return module.exports.LIMITS.defaultDpi;
+  },
+  dotsPerMm: (dpi) => addon()._dotsPerMm(dpi),
+  EXTENSIONS: Object.freeze({
+    TSPL: '.tspl',
+    ZPL: '.zpl',
+    'ESC/POS': '.escpos',
+    CPCL: '.cpcl',
+    PPLA: '.ppla',
+    DPL: '.dpl',
+  }),
+};

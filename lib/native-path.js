@@ -1,5 +1,5 @@
 'use strict';
-// Finds the native modules: an explicit path from the environment (a sanitizer
+// Finds the native module: an explicit path from the environment (a sanitizer
 // build, say), then a local build (a developer's, or `trace-label build`'s),
 // then the binary shipped for this platform in prebuilds/. Node-API 8 keeps one
 // binary good for every Node and Electron version that has it.
@@ -9,10 +9,14 @@ const path = require('path');
 
 const ROOT = path.join(__dirname, '..');
 
+// Each native module and the variable that overrides where it is loaded from.
 const MODULES = {
   trace_label: 'TRACE_LABEL_ADDON',
-  trace_label_render: 'TRACE_LABEL_RENDER_ADDON',
 };
+// The override of the render module that rendering now shares with printing:
+// still read, for this release, when TRACE_LABEL_ADDON is not set.
+const RENDER_ALIAS = 'TRACE_LABEL_RENDER_ADDON';
+let aliasWarned = false;
 
 // The program interpreter (PT_INTERP) an ELF file names, or null for a file
 // that is not ELF or names none (a static program). One read of its first
@@ -77,8 +81,18 @@ function candidates(name, root = ROOT) {
 }
 
 // The file to load for module `name`; throws an error that says what is missing.
-function nativePath(name, { env = process.env, root = ROOT } = {}) {
-  const override = env[MODULES[name]];
+function nativePath(name = 'trace_label', { env = process.env, root = ROOT } = {}) {
+  let override = env[MODULES[name]];
+  if (!override && name === 'trace_label' && env[RENDER_ALIAS]) {
+    override = env[RENDER_ALIAS];
+    if (!aliasWarned) {
+      aliasWarned = true;
+      process.emitWarning(`${RENDER_ALIAS} is deprecated: set ${MODULES[name]}, which names the one module`, {
+        type: 'DeprecationWarning',
+        code: 'TRACE_LABEL_RENDER_ADDON',
+      });
+    }
+  }
   if (override) return override;
   const places = candidates(name, root);
   const found = places.find((file) => fs.existsSync(file));

@@ -448,7 +448,7 @@ function decodeStoredImage(language, bytes) {
   return { language, width, height, dots, commands, image, imageName: placed };
 }
 
-const DECODERS = {
+const DECODER_OF = {
   TSPL: decodeTspl,
   ZPL: decodeZpl,
   'ESC/POS': decodeEscPos,
@@ -456,9 +456,17 @@ const DECODERS = {
   PPLA: (bytes) => decodeStoredImage('PPLA', bytes),
   DPL: (bytes) => decodeStoredImage('DPL', bytes),
 };
+// The dispatch takes exactly the add-on's languages: one it speaks that has no
+// decoder here fails loading, not a test run later.
+const DECODERS = new Map(
+  LANGUAGES.map((language) => {
+    if (!DECODER_OF[language]) throw new Error(`virtual printer: no decoder for ${language}`);
+    return [language, DECODER_OF[language]];
+  }),
+);
 
 function decode(language, bytes, options = {}) {
-  const decoder = DECODERS[language];
+  const decoder = DECODERS.get(language);
   if (!decoder) throw new Error(`unknown printer language ${JSON.stringify(language)}; one of ${LANGUAGES.join(', ')}`);
   return decoder(bytes, options);
 }

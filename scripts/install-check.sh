@@ -28,6 +28,9 @@ mkdir "$work/unpacked"
 tar -xzf "$tarball" -C "$work/unpacked"
 mapfile -t shipped < <(find "$work/unpacked/package/prebuilds" -path '*/linux-*/*.node' | sort)
 [ ${#shipped[@]} -gt 0 ] || { echo "install-check: the tarball ships no Linux binary" >&2; exit 1; }
+# One native module per platform: printing and rendering share it.
+extra=$(find "$work/unpacked/package/prebuilds" -name '*.node' ! -name trace_label.node)
+[ -z "$extra" ] || { echo "install-check: a second native module ships: $extra" >&2; exit 1; }
 bash "$root/scripts/symbol-floor.sh" "${shipped[@]}" >&2
 
 mkdir "$work/bin"

@@ -1,7 +1,7 @@
 #!/usr/bin/env node
 'use strict';
-// Builds the native modules in Release for this machine and puts them in
-// prebuilds/<platform>-<arch>/, where lib/native-path.js finds them in an
+// Builds the native module in Release for this machine and puts it in
+// prebuilds/<platform>-<arch>/, where lib/native-path.js finds it in an
 // installed package; on x64 Linux with the cross tools, linux-arm64 as well.
 // Run it on each platform that should get binaries; `npm pack` and `npm
 // publish` run it first (prepack). Needs the dev dependencies.

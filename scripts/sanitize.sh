@@ -52,7 +52,7 @@ if [ "$mode" != --cpp ]; then
   js_tests=$(ls test/js/*.test.js)
   preload="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)"
   LD_PRELOAD="$preload" ASAN_OPTIONS="${ASAN_OPTIONS/detect_leaks=1/detect_leaks=0}" \
-    TRACE_LABEL_ADDON="$addon" TRACE_LABEL_RENDER_ADDON="$PWD/$build/Release/trace_label_render.node" \
+    TRACE_LABEL_ADDON="$addon" \
     node --test $js_tests || status=$?
   check_reports
   [ "$status" -eq 0 ] || exit "$status"

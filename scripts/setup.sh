@@ -40,7 +40,7 @@ install_missing() {
 
 have_binaries() {
   node -e "const { nativePath } = require('./lib/native-path');
-    nativePath('trace_label'); nativePath('trace_label_render');" 2>/dev/null
+    nativePath();" 2>/dev/null
 }
 
 if [ "$mode" = --demo ]; then

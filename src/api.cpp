@@ -267,7 +267,7 @@ napi_value ReadSubmitExtras(napi_env env, napi_value options, TraceCodePrintPara
   napi_value value = nullptr;
   napi_valuetype type = napi_undefined;
   if (ReadOptional(env, options, "copies", value, type, threw) &&
-      !WholeNumber(env, value, type, 1, 999, params.copies)) {
+      !WholeNumber(env, value, type, kMinCopies, kMaxCopies, params.copies)) {
     return optionsFailure(env, "copies");
   }
   if (threw) return nullptr;
@@ -532,4 +532,17 @@ napi_value GetJob(napi_env env, napi_callback_info info) {
 
 napi_value CancelJob(napi_env env, napi_callback_info info) {
   return JobQueryCall(env, info, true);
+}
+
+napi_value Facts(napi_env env) {
+  std::vector<std::string> names;
+  for (const LanguageEntry& language : languages()) names.emplace_back(language.name);
+  return Record(env)
+      .texts("languages", names)
+      .number("maxImageSide", kMaxImageSide)
+      .number("minCopies", kMinCopies)
+      .number("maxCopies", kMaxCopies)
+      .number("defaultDpi", kDefaultDpi)
+      .texts("finalJobStates", cupsstate::finalJobStates())
+      .value();
 }

@@ -18,3 +18,7 @@ napi_value GetPrinter(napi_env env, napi_callback_info info);
 // _getJob(id): job or null; _cancelJob(id): true, or false when there was nothing to cancel.
 napi_value GetJob(napi_env env, napi_callback_info info);
 napi_value CancelJob(napi_env env, napi_callback_info info);
+// _facts: { languages, maxImageSide, minCopies, maxCopies, defaultDpi,
+// finalJobStates }, the language table's names in its order and the bounds
+// requests are held to, for the JavaScript side to check and name.
+napi_value Facts(napi_env env);

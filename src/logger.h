@@ -21,7 +21,7 @@ namespace logger {
 
 // setLogger(fn | null | undefined): a function gets each line, null drops
 // them, undefined (or no argument) restores standard output. Anything else
-// throws a TypeError. Every module of the package exports it.
+// throws a TypeError.
 napi_value SetLogger(napi_env env, napi_callback_info info);
 
 // The lines of one call in an environment that has a logger (or null):

@@ -1,11 +1,12 @@
 // The module's face towards Node.js: the export table, the two blocking
-// callbacks and their Promise-returning twins, setLogger, and the
-// underscored calls that lib/api.js wraps (src/api.cpp). Nothing native may
+// callbacks and their Promise-returning twins, renderTraceCode, setLogger,
+// and the underscored calls that lib/api.js wraps (src/api.cpp). Nothing native may
 // escape into the JavaScript engine, so each callback ends in a catch-all that
 // answers like the nearest documented failure.
 
 #include <node_api.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@
 #include "credentials.h"
 #include "engine.h"
 #include "helper/log.h"
+#include "instruction/base.h"
 #include "instruction/resolution.h"
 #include "logger.h"
 #include "napi_utils.h"
@@ -141,6 +143,52 @@ napi_value DotsPerMm(napi_env env, napi_callback_info info) {
   return result;
 }
 
+// The resolution argument of renderTraceCode: missing or undefined means the
+// print path's default; anything but a number is refused. Like a resolution
+// from CUPS it is taken as it is, and its dot density follows dotsPerMm.
+bool ReadDpi(napi_env env, size_t argc, napi_value value, int32_t& dpi) {
+  dpi = kDefaultDpi;
+  if (argc < 2) return true;
+  napi_valuetype type = napi_undefined;
+  if (napi_typeof(env, value, &type) != napi_ok) return false;
+  if (type == napi_undefined) return true;
+  return napi_get_value_int32(env, value, &dpi) == napi_ok;
+}
+
+// renderTraceCode(options, dpi?): a Buffer with the command stream that
+// printTraceCode would submit to a printer of that resolution (ZPL graphics
+// compressed when options.compress is true), made without asking CUPS; false
+// when the language is unknown or the image or the command could not be made
+// (where printTraceCode answers false before submitting); undefined for a
+// refused request.
+napi_value RenderTraceCode(napi_env env, napi_callback_info info) {
+  try {
+    logger::CallScope log(env);
+    size_t argc = 2;
+    napi_value argv[2] = {nullptr, nullptr};
+    if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok || argc == 0) {
+      return nullptr;
+    }
+    TraceCodePrintParams params;
+    if (!ReadPrintRequest(env, argv[0], params)) return nullptr;
+    if (!ReadCompressOption(env, argv[0], params)) return nullptr;
+    int32_t dpi = kDefaultDpi;
+    if (!ReadDpi(env, argc, argv[1], dpi)) return nullptr;
+
+    std::unique_ptr<BaseInstruction> instruction = makeInstruction(std::move(params), dpi);
+    if (!instruction) return MakeBoolean(env, false);
+    const ByteVector command = instruction->render();
+    if (command.empty()) return MakeBoolean(env, false);
+    napi_value result = nullptr;
+    if (napi_create_buffer_copy(env, command.size(), command.data(), nullptr, &result) != napi_ok) {
+      return MakeBoolean(env, false);
+    }
+    return result;
+  } catch (...) {
+    return MakeBoolean(env, false);
+  }
+}
+
 napi_value Init(napi_env env, napi_value exports) {
   static const napi_property_descriptor kExports[] = {
       {"checkPrinterConnection", nullptr, CheckPrinterConnection, nullptr, nullptr, nullptr,
@@ -149,6 +197,8 @@ napi_value Init(napi_env env, napi_value exports) {
       {"checkPrinterConnectionAsync", nullptr, CheckPrinterConnectionAsync, nullptr, nullptr,
        nullptr, napi_default, nullptr},
       {"printTraceCodeAsync", nullptr, PrintTraceCodeAsync, nullptr, nullptr, nullptr, napi_default,
+       nullptr},
+      {"renderTraceCode", nullptr, RenderTraceCode, nullptr, nullptr, nullptr, napi_default,
        nullptr},
       {"setLogger", nullptr, logger::SetLogger, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"setCredentials", nullptr, credentials::SetCredentials, nullptr, nullptr, nullptr,
@@ -165,6 +215,11 @@ napi_value Init(napi_env env, napi_value exports) {
       {"_dotsPerMm", nullptr, DotsPerMm, nullptr, nullptr, nullptr, napi_default, nullptr},
   };
   napi_define_properties(env, exports, sizeof(kExports) / sizeof(kExports[0]), kExports);
+  // Values of this environment, so not in the table shared by every one.
+  const napi_property_descriptor kFacts[] = {
+      {"_facts", nullptr, nullptr, nullptr, nullptr, Facts(env), napi_default, nullptr},
+  };
+  napi_define_properties(env, exports, sizeof(kFacts) / sizeof(kFacts[0]), kFacts);
   return exports;
 }
 

@@ -16,11 +16,16 @@
 #include "helper/label_image.h"
 #include "instruction/base.h"
 #include "napi_utils.h"
+#include "printer/cups_link.h"
 #include "printer/trace_code.h"
 
 // The print path's private stages, which BaseInstruction lets this bench reach.
 struct BaseInstructionStages {
-  static void lookup(BaseInstruction& label) { label.loadPrinterDefaults(); }
+  // The label is made at a fixed resolution; the lookup then asks a scheduler link of its own.
+  static void lookup(BaseInstruction& label) {
+    label.link_ = cupsLink();
+    label.loadPrinterDefaults();
+  }
   static bool submit(BaseInstruction& label, const ByteVector& command) {
     return label.sendCommandToPrinterMacOS(command);
   }

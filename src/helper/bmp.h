@@ -9,6 +9,9 @@
 
 using ByteVector = std::vector<uint8_t>;
 
+// The widest and tallest image any reader takes, in pixels.
+constexpr int32_t kMaxImageSide = 10000;
+
 // Offset of the pixel rows in every prepared image.
 constexpr uint32_t kPreparedPixelOffset = 1078;
 

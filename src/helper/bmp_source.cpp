@@ -14,7 +14,7 @@
 namespace bmpsource {
 namespace {
 
-constexpr int32_t kMaxSide = 10000;
+constexpr int32_t kMaxSide = kMaxImageSide;
 
 // Room for n bytes in one allocation. Large buffers ask Linux for huge pages:
 // faulting in a fresh 100 MB buffer page by page took about twice as long.

@@ -19,7 +19,7 @@
 
 namespace pnggray {
 
-constexpr uint32_t kMaxSide = 10000;
+constexpr uint32_t kMaxSide = kMaxImageSide;
 
 inline bool isPng(const uint8_t* bytes, size_t size) {
   static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};

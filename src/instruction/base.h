@@ -1,11 +1,15 @@
 #pragma once
 // The language-independent half of a print job: it keeps the request, asks
-// CUPS for the printer's resolution, prepares the label image in printer dots,
-// and submits whatever the language class generates as one raw CUPS job.
+// its printer link for the printer's resolution, prepares the label image in
+// printer dots, and hands whatever the language class generates to the link
+// as one raw job. Nothing here knows CUPS: the link that talks to the
+// scheduler is printer/cups_link.h, in the library beside this one.
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "helper/bmp.h"
@@ -41,12 +45,27 @@ struct PrintOutcome {
   bool accepted() const { return result == Result::kAccepted; }
 };
 
+// Where a print goes: the queue's resolution and the submission of a command
+// stream as one raw job. Made and used on the thread that prints.
+class PrinterLink {
+ public:
+  virtual ~PrinterLink() = default;
+  // The queue's resolution, with the print path's lines; none when it has none.
+  virtual std::optional<int32_t> resolution(const std::string& device) = 0;
+  // Submits `command` for the request (device, title, copies, job-uuid) and
+  // fills in how it ended.
+  virtual void submit(const TraceCodePrintParams& request, const ByteVector& command,
+                      PrintOutcome& outcome) = 0;
+};
+
 class BaseInstruction {
  public:
-  // Resolution from CUPS (the print path).
-  explicit BaseInstruction(TraceCodePrintParams params);
-  // Resolution given by the caller; CUPS is not asked (rendering without printing).
-  BaseInstruction(TraceCodePrintParams params, int32_t fixedDpi);
+  // Resolution given by the caller, or asked of the link when there is none;
+  // without a link the object only renders (rendering without printing).
+  BaseInstruction(TraceCodePrintParams params, std::optional<int32_t> fixedDpi,
+                  std::unique_ptr<PrinterLink> link);
+  BaseInstruction(TraceCodePrintParams params, int32_t fixedDpi)
+      : BaseInstruction(std::move(params), fixedDpi, nullptr) {}
   virtual ~BaseInstruction();
   BaseInstruction(const BaseInstruction&) = delete;
   BaseInstruction& operator=(const BaseInstruction&) = delete;
@@ -63,6 +82,7 @@ class BaseInstruction {
   // A command stream made already (a batch of labels), submitted as one raw
   // job with the print path's options, lines and request fields (device,
   // title, copies); no image is read and CUPS is not asked for a resolution.
+  // Defined with the CUPS part (printer/cups_link.cpp).
   static PrintOutcome submitPrepared(TraceCodePrintParams params, const ByteVector& command);
 
   // submit() as the print path answers: true when CUPS accepted the job.
@@ -83,25 +103,19 @@ class BaseInstruction {
   bool defaultsLoaded = false;
 
  private:
-  // The print path's two exchanges with the scheduler, on one connection
-  // (bounded waits, see printer/cups_connection.h) that the first opens: the
-  // queue's resolution, and the submission of the command as one raw job.
+  // The print path's two exchanges with the printer, both through the link:
+  // the queue's resolution, and the submission of the command as one raw job.
   void loadPrinterDefaults();
   bool sendCommandToPrinterMacOS(const ByteVector& command);
   void send(const ByteVector& command, PrintOutcome& outcome);
   bool sendCommandToPrinterWindows(const ByteVector& command);
 
-  struct Prepared {};
-  BaseInstruction(TraceCodePrintParams params, Prepared);
-
-  struct Scheduler;
-  Scheduler& scheduler();
   void prepareImage();
   void prepareImage(ImageView image);
   // A side of the label in dots, in 64 bits so that no millimetre count wraps.
   int64_t labelDots(int32_t mm) const { return int64_t{getBaseDot()} * mm; }
 
-  std::unique_ptr<Scheduler> scheduler_;
+  std::unique_ptr<PrinterLink> link_;
   // Why bmpData is empty, when it is.
   PrintOutcome::Result imageFailure_ = PrintOutcome::Result::kUnreadableImage;
 

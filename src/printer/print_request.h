@@ -28,6 +28,10 @@ class ImageLoan {
 // One print request, filled from the JavaScript options object. Its field
 // names are the option names. It is a plain value that owns no image bytes:
 // stages that only read it take it by reference or have it moved to them.
+// The copies a job may ask for.
+constexpr int32_t kMinCopies = 1;
+constexpr int32_t kMaxCopies = 999;
+
 struct TraceCodePrintParams {
   std::string device;
   std::string instruction = "PCL";  // names no language until the caller sets one

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <memory>
 #include <utility>
 
@@ -328,6 +329,11 @@ CancelResult cancelJob(http_t* http, int32_t jobId) noexcept {
     result.failure = std::move(answer.failure);
     return result;
   });
+}
+
+std::vector<std::string> finalJobStates() {
+  return {std::begin(kJobStates) + (IPP_JSTATE_CANCELED - IPP_JSTATE_PENDING),
+          std::end(kJobStates)};
 }
 
 }  // namespace cupsstate

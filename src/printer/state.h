@@ -81,6 +81,9 @@ struct CancelResult {
   Failure failure;  // for every outcome but Cancelled
 };
 
+// The job states after which a job does not change: canceled, aborted, completed.
+std::vector<std::string> finalJobStates();
+
 PrinterList listPrinters(http_t* http) noexcept;
 PrinterLookup getPrinter(http_t* http, const std::string& name) noexcept;
 JobLookup getJob(http_t* http, int32_t jobId) noexcept;

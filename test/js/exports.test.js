@@ -1,8 +1,8 @@
 'use strict';
 // What the package exports: the add-on's own exports are fixed; ES module
 // importers get every export by name, the very objects CommonJS gets;
-// index.d.ts declares exactly those, and the languages lib/languages.js
-// lists. What checkPrinterConnection logs, state by state, is
+// index.d.ts declares exactly those, and the languages the add-on's own
+// table lists (lib/languages.js hands them on). What checkPrinterConnection logs, state by state, is
 // test/cpp/cups/query_test.cpp's; arguments of every type, hostile.test.js's.
 const test = require('node:test');
 const assert = require('node:assert/strict');
@@ -10,7 +10,7 @@ const fs = require('fs');
 const path = require('path');
 const { spawnSync } = require('child_process');
 const { runInChild, ROOT } = require('../support/child');
-const { LANGUAGES, EXTENSIONS } = require('../../lib/languages');
+const { LANGUAGES, LIMITS, EXTENSIONS } = require('../../lib/languages');
 
 const DECLARATIONS = fs.readFileSync(path.join(ROOT, 'index.d.ts'), 'utf8');
 
@@ -41,10 +41,13 @@ test('import { ... } from the package names every export', () => {
   assert.deepEqual(JSON.parse(r.stdout), { same: names, all: [...names].sort() });
 });
 
-test('index.d.ts declares every export and nothing else, and the languages in order', () => {
+test('index.d.ts declares every export and nothing else, the languages in order and the bounds', () => {
   const declared = [...DECLARATIONS.matchAll(/^export declare (?:function|const) (\w+)/gm)].map((m) => m[1]);
   assert.deepEqual([...new Set(declared)].sort(), Object.keys(require(ROOT)).sort());
   const union = /export type PrinterLanguage = ([^;]+);/.exec(DECLARATIONS);
   assert.deepEqual(union[1].split('|').map((s) => s.trim().slice(1, -1)), LANGUAGES);
   assert.deepEqual(Object.keys(EXTENSIONS), LANGUAGES);
+  // The bounds it documents are the module's.
+  assert.ok(DECLARATIONS.includes(`Copies of the label, ${LIMITS.minCopies} to ${LIMITS.maxCopies} `));
+  assert.ok(DECLARATIONS.includes(`a side over ${LIMITS.maxImageSide} pixels`));
 });

@@ -9,16 +9,16 @@ const os = require('os');
 const path = require('path');
 const { nativePath, platformTag } = require('../../lib/native-path');
 
-test('the loader prefers an override, then a local build, then a prebuilt binary', (t) => {
+test('the loader prefers an override, then a local build, then a prebuilt binary', async (t) => {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'label-native-'));
   t.after(() => fs.rmSync(root, { recursive: true, force: true }));
-  const build = path.join(root, 'build', 'Release', 'trace_label_render.node');
-  const prebuilt = path.join(root, 'prebuilds', platformTag(), 'trace_label_render.node');
+  const build = path.join(root, 'build', 'Release', 'trace_label.node');
+  const prebuilt = path.join(root, 'prebuilds', platformTag(), 'trace_label.node');
   const place = (file) => {
     fs.mkdirSync(path.dirname(file), { recursive: true });
     fs.writeFileSync(file, '');
   };
-  const find = (env) => nativePath('trace_label_render', { env, root });
+  const find = (env) => nativePath('trace_label', { env, root });
 
   const names = (e) => [build, prebuilt, 'npx trace-label build'].every((part) => e.message.includes(part));
   assert.throws(() => find({}), (e) => e.code === 'TRACE_LABEL_NO_BINARY' && names(e));
@@ -26,8 +26,17 @@ test('the loader prefers an override, then a local build, then a prebuilt binary
   assert.equal(find({}), prebuilt);
   place(build);
   assert.equal(find({}), build);
-  const env = { TRACE_LABEL_RENDER_ADDON: '/elsewhere.node', TRACE_LABEL_ADDON: '/not-this.node' };
-  assert.equal(find(env), '/elsewhere.node');
+  assert.equal(nativePath(undefined, { env: {}, root }), build, 'the one module is the default');
+  // The render module's old variable still names the module, below the add-on's own, with one warning.
+  const warnings = [];
+  const warned = (w) => warnings.push(w);
+  process.on('warning', warned);
+  t.after(() => process.off('warning', warned));
+  assert.equal(find({ TRACE_LABEL_RENDER_ADDON: '/old.node', TRACE_LABEL_ADDON: '/this.node' }), '/this.node');
+  assert.equal(find({ TRACE_LABEL_RENDER_ADDON: '/old.node' }), '/old.node');
+  assert.equal(find({ TRACE_LABEL_RENDER_ADDON: '/old.node' }), '/old.node');
+  await new Promise(setImmediate);
+  assert.deepEqual(warnings.map((w) => [w.name, w.code]), [['DeprecationWarning', 'TRACE_LABEL_RENDER_ADDON']]);
 });
 
 // An ELF file with one PT_INTERP header naming `interp`, laid out by hand from

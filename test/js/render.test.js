@@ -9,7 +9,6 @@ const path = require('path');
 const { PrivateCups } = require('../../lib/private-cups');
 const { runInChild } = require('../support/child');
 const { sampleLabelBmp } = require('../../demo/sample-label');
-const { DEFAULT_DPI } = require('../../lib/languages');
 
 const QUEUE = 'render_label';
 
@@ -31,13 +30,13 @@ test('renderTraceCode', async (t) => {
 
   await t.test('the resolution argument', async () => {
     const at = async (dpi) => (await render(`${request('CPCL', false)}${dpi}`)).answer.value;
-    const byDefault = await at(`, ${DEFAULT_DPI}`);
+    const byDefault = await at(', 203');
     // Only exactly 300 or 600 (after truncation) changes the dot density.
     for (const same of ['', ', 601', ', 299']) assert.deepEqual(await at(same), byDefault, same);
     assert.deepEqual(await at(', 300.9'), await at(', 300'));
     assert.deepEqual(await at(', 600.5'), await at(', 600'));
-    for (const dpi of [DEFAULT_DPI, 300, 600]) {
-      const [w, h] = [25, 15].map((mm) => mm * { [DEFAULT_DPI]: 8, 300: 12, 600: 24 }[dpi]);
+    for (const dpi of [203, 300, 600]) {
+      const [w, h] = [25, 15].map((mm) => mm * { 203: 8, 300: 12, 600: 24 }[dpi]);
       assert.ok(Buffer.from((await at(`, ${dpi}`)).hex, 'hex').toString('latin1').startsWith(`! 0 200 200 ${h} 1\r\nPW ${w}\r\n`), dpi);
     }
     for (const bad of [", '300'", ', null']) assert.equal(await at(bad), 'undefined', bad);

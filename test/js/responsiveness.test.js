@@ -121,7 +121,7 @@ test('a stopped scheduler', async (t) => {
     });
   }
 
-  // Each thread's logger gets its own calls' lines, the render module's too.
+  // Each thread's logger gets its own calls' lines, rendering's too.
   await t.test('several worker threads use the module at once, each with its own logger', async () => {
     const before = cups.jobs(QUEUE).length;
     const r = await runInChild(`

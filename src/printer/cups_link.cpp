@@ -1,0 +1,188 @@
+#include "printer/cups_link.h"
+
+#include <cups/cups.h>
+
+#include <ctime>
+#include <string>
+#include <utility>
+
+#include "helper/log.h"
+#include "printer/cups_connection.h"
+#include "printer/cups_dests.h"
+#include "printer/cups_job.h"
+#include "printer/device_kind.h"
+#include "printer/job_file.h"
+#include "printer/queue_resolution.h"
+#include "printer/trace_code.h"
+
+namespace {
+
+// Owns the job options until they are released, logged, on the normal paths.
+class CupsOptions {
+ public:
+  CupsOptions() = default;
+  ~CupsOptions() { release(); }
+  CupsOptions(const CupsOptions&) = delete;
+  CupsOptions& operator=(const CupsOptions&) = delete;
+
+  void add(const char* name, const char* value) {
+    count_ = cupsAddOption(name, value, count_, &options_);
+  }
+  bool exists() const { return options_ != nullptr; }
+  int count() const { return count_; }
+  cups_option_t* options() const { return options_; }
+  void release() {
+    if (options_ != nullptr) cupsFreeOptions(count_, options_);
+    options_ = nullptr;
+    count_ = 0;
+  }
+
+ private:
+  int count_ = 0;
+  cups_option_t* options_ = nullptr;
+};
+
+struct Scheduler {
+  explicit Scheduler(const std::string& device) : queue(cups, device) {}
+  CupsConnection cups;
+  QueueDests queue;
+};
+
+// Why a submission the scheduler did not accept failed: the earliest step
+// that went wrong, since a later one may have had no queue to go to.
+void classifyFailure(Scheduler& cups, const JobSubmission& job, PrintOutcome& outcome) {
+  using Result = PrintOutcome::Result;
+  outcome.cupsStatus = job.errorCode;
+  if (job.errorText) outcome.cupsMessage = *job.errorText;
+  if (job.timedOut) {
+    outcome.result = Result::kTimedOut;
+  } else if (cups.cups.authRefused()) {
+    outcome.result = Result::kAuthentication;
+    outcome.withCredentials = cups.cups.hasCredentials();
+    outcome.cupsStatus = IPP_STATUS_ERROR_CUPS_AUTHENTICATION_CANCELED;
+    outcome.cupsMessage = httpStatus(HTTP_STATUS_UNAUTHORIZED);
+  } else if (cups.cups.http() == nullptr) {
+    outcome.result = cups.cups.encryptionRefused() ? Result::kEncryption : Result::kUnreachable;
+    outcome.cupsMessage = cups.cups.connectError();
+  } else if (cups.queue.answer() == QueueDests::Answer::kNotFound) {
+    outcome.result = Result::kNoSuchPrinter;
+  } else if (cups.queue.answer() != QueueDests::Answer::kFound) {
+    // The queue question failed: its answer, not the step skipped after it.
+    outcome.result = cups.queue.noAnswer() ? Result::kLost : Result::kRefused;
+    outcome.cupsStatus = cups.queue.failureStatus();
+    outcome.cupsMessage = cups.queue.failureMessage();
+  } else if (job.noAnswer) {
+    outcome.result = Result::kLost;
+  } else {
+    outcome.result = Result::kRefused;
+  }
+}
+
+class CupsLink final : public PrinterLink {
+ public:
+  std::optional<int32_t> resolution(const std::string& device) override {
+    return queueResolution(scheduler(device).queue, device, /*log=*/true);
+  }
+  void submit(const TraceCodePrintParams& request, const ByteVector& command,
+              PrintOutcome& outcome) override;
+
+ private:
+  Scheduler& scheduler(const std::string& device) {
+    if (!scheduler_) scheduler_ = std::make_unique<Scheduler>(device);
+    return *scheduler_;
+  }
+  std::unique_ptr<Scheduler> scheduler_;
+};
+
+// One raw CUPS job through a fresh temporary file that only this process can
+// read, removed again before returning.
+void CupsLink::submit(const TraceCodePrintParams& request, const ByteVector& command,
+                      PrintOutcome& outcome) {
+  outcome.result = PrintOutcome::Result::kJobFile;
+  JobFile file(jobFileName(std::time(nullptr), nextJobFileNumber()));
+  tracelog::line("[DEBUG] macOS平台: 生成临时文件名: %s\n", file.path().c_str());
+  if (!file.created()) {
+    tracelog::line("[DEBUG] macOS平台: 无法创建临时文件\n");
+    return;
+  }
+  tracelog::line("[DEBUG] macOS平台: 成功创建临时文件\n");
+  if (!file.writeAll(command)) {
+    tracelog::line("[DEBUG] macOS平台: 写入临时文件失败\n");
+    return;  // the file is closed and removed on the way out
+  }
+  tracelog::line("[DEBUG] macOS平台: 成功写入打印命令到临时文件\n");
+  file.close();
+  tracelog::line("[DEBUG] macOS平台: 关闭临时文件\n");
+
+  tracelog::line("[DEBUG] macOS平台: 设置CUPS打印选项\n");
+  CupsOptions options;
+  // Raw, not application/octet-stream: CUPS treats that as "detect the type",
+  // and a text-like label stream would then be printed as text.
+  options.add("document-format", CUPS_FORMAT_RAW);
+  options.add("job-sheets", "none");
+  options.add("job-priority", "100");
+  options.add("fit-to-page", "false");
+  options.add("print-scaling", "none");
+  options.add("scaling", "100");
+  options.add("orientation-requested", "3");
+  options.add("number-up", "1");
+  Scheduler& cups = scheduler(request.device);
+  // An IPP device refuses a media it does not list, and no IPP printer lists
+  // this one: the job would be canceled after CUPS accepted it. Such a device
+  // prints its loaded labels without being told their size.
+  if (!reachedOverIpp(cups.queue.queue())) options.add("media", "Custom.Transverse");
+  if (request.copies > 0) options.add("copies", std::to_string(request.copies).c_str());
+
+  tracelog::line("[DEBUG] macOS平台: 发送打印任务到CUPS...\n");
+  const JobSubmission job =
+      submitFile(cups.cups, cups.queue, request.device.c_str(), file.path().c_str(),
+                 request.title.c_str(), options.count(), options.options(), request.jobUuid);
+  const bool accepted = job.jobId >= 1;
+  if (accepted) {
+    outcome.result = PrintOutcome::Result::kAccepted;
+    outcome.jobId = job.jobId;
+    outcome.jobUuid = job.uuid;
+    tracelog::line("[DEBUG] macOS平台: 打印任务已提交，ID=%d\n", job.jobId);
+  } else {
+    classifyFailure(cups, job, outcome);
+    tracelog::line("[DEBUG] macOS平台: 打印失败，错误码=%d\n", job.errorCode);
+    if (job.timedOut) {
+      cups.cups.logTimeout();
+    } else if (job.errorText) {
+      tracelog::line("[DEBUG] macOS平台: 错误详情: %s\n", job.errorText->c_str());
+    }
+  }
+  if (options.exists()) {
+    tracelog::line("[DEBUG] macOS平台: 释放CUPS选项资源\n");
+    options.release();
+  }
+  tracelog::line("[DEBUG] macOS平台: 删除临时文件\n");
+  const bool removed = file.remove();
+  if (!accepted) return;
+  if (!removed) tracelog::line("[DEBUG] macOS平台: 删除临时文件失败\n");
+  tracelog::line("[DEBUG] macOS平台: 打印任务处理完成\n");
+}
+
+}  // namespace
+
+std::unique_ptr<PrinterLink> cupsLink() {
+  return std::make_unique<CupsLink>();
+}
+
+std::unique_ptr<BaseInstruction> makeInstruction(TraceCodePrintParams&& params,
+                                                 std::optional<int32_t> fixedDpi) {
+  return makeInstruction(std::move(params), fixedDpi, cupsLink());
+}
+
+bool execPrint(TraceCodePrintParams params) {
+  std::unique_ptr<BaseInstruction> instruction = makeInstruction(std::move(params), std::nullopt);
+  return instruction != nullptr && instruction->exec();
+}
+
+PrintOutcome BaseInstruction::submitPrepared(TraceCodePrintParams params,
+                                             const ByteVector& command) {
+  PrintOutcome outcome;
+  outcome.bytes = command.size();
+  cupsLink()->submit(params, command, outcome);
+  return outcome;
+}
