@@ -307,6 +307,15 @@ Result guarded(Fn&& fn) noexcept {
   }
 }
 
+// A request about one job: no connection, or an id that no job can have, is
+// answered without asking.
+template <typename Result, typename Outcome, typename Fn>
+Result aboutJob(http_t* http, int32_t jobId, Outcome notFound, Fn&& ask) noexcept {
+  if (http == nullptr) return noConnection<Result>();
+  return guarded<Result>(
+      [&] { return jobId < 1 ? cannotExist<Result>(notFound, "Job ids start at 1.") : ask(); });
+}
+
 }  // namespace
 
 ipp_t* send(http_t* http, ipp_t* request, Failure& failure) {
@@ -384,11 +393,7 @@ PrinterLookup getPrinter(http_t* http, const std::string& name) noexcept {
 // no job history (PreserveJobHistory Off) forgets a job as soon as it is
 // final: such a job reads as not found.
 JobLookup getJob(http_t* http, int32_t jobId) noexcept {
-  if (http == nullptr) return noConnection<JobLookup>();
-  return guarded<JobLookup>([&] {
-    if (jobId < 1) {
-      return cannotExist<JobLookup>(Lookup::NotFound, "Job ids start at 1.");
-    }
+  return aboutJob<JobLookup>(http, jobId, Lookup::NotFound, [&] {
     ipp_t* request = jobRequest(IPP_OP_GET_JOB_ATTRIBUTES, jobId);
     requestFields(request, kJobFields);
     JobLookup lookup;
@@ -405,11 +410,7 @@ JobLookup getJob(http_t* http, int32_t jobId) noexcept {
 // Cancel-Job as the job's owner. The scheduler refuses a job that is already
 // final with not-possible.
 CancelResult cancelJob(http_t* http, int32_t jobId) noexcept {
-  if (http == nullptr) return noConnection<CancelResult>();
-  return guarded<CancelResult>([&] {
-    if (jobId < 1) {
-      return cannotExist<CancelResult>(Cancel::NotFound, "Job ids start at 1.");
-    }
+  return aboutJob<CancelResult>(http, jobId, Cancel::NotFound, [&] {
     Answer answer = ask(http, jobRequest(IPP_OP_CANCEL_JOB, jobId));
     CancelResult result;
     if (answer.response != nullptr) {
