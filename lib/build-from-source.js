@@ -116,4 +116,4 @@ function buildFromSource() {
   return 0;
 }
 
-module.exports = { buildFromSource, missingTools };
+module.exports = { buildFromSource };

@@ -158,4 +158,4 @@ function createWatch({ addon, getPrinter, schedulerError, noSuchPrinter, invalid
   return { watchPrinter, jobChanges };
 }
 
-module.exports = { createWatch, POLL_MS };
+module.exports = { createWatch };

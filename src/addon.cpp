@@ -1,5 +1,9 @@
 #include "addon.h"
 
+#include <dlfcn.h>
+
+#include <mutex>
+
 namespace addon {
 namespace {
 
@@ -18,6 +22,16 @@ State* of(napi_env env) {
   auto state = std::make_unique<State>();
   if (napi_set_instance_data(env, state.get(), finalize, nullptr) != napi_ok) return nullptr;
   return state.release();
+}
+
+void pinLibrary() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&pinLibrary), &info) != 0 && info.dli_fname != nullptr) {
+      dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+    }
+  });
 }
 
 }  // namespace addon

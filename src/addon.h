@@ -34,4 +34,8 @@ struct State {
 // The environment's state; null only when it could not be made.
 State* of(napi_env env);
 
+// For a thread that may outlive an environment which unloads the add-on (a
+// worker thread that was the only one to load it): keeps the code mapped.
+void pinLibrary();
+
 }  // namespace addon

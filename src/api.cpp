@@ -21,56 +21,9 @@
 #include "printer/queue_resolution.h"
 #include "printer/state.h"
 #include "printer/trace_code.h"
+#include "record.h"
 
 namespace {
-
-// A plain JavaScript object, filled a property at a time; statuses are not
-// inspected (a failed set leaves the property out).
-class Record {
- public:
-  explicit Record(napi_env env) : env_(env) { napi_create_object(env, &object_); }
-  napi_value value() const { return object_; }
-
-  Record& set(const char* key, napi_value value) {
-    napi_set_named_property(env_, object_, key, value);
-    return *this;
-  }
-  Record& text(const char* key, const std::string& value) {
-    napi_value v = nullptr;
-    napi_create_string_utf8(env_, value.data(), value.size(), &v);
-    return set(key, v);
-  }
-  Record& number(const char* key, double value) {
-    napi_value v = nullptr;
-    napi_create_double(env_, value, &v);
-    return set(key, v);
-  }
-  Record& flag(const char* key, bool value) { return set(key, MakeBoolean(env_, value)); }
-  Record& texts(const char* key, const std::vector<std::string>& values) {
-    napi_value array = nullptr;
-    napi_create_array_with_length(env_, values.size(), &array);
-    for (size_t i = 0; i < values.size(); ++i) {
-      napi_value v = nullptr;
-      napi_create_string_utf8(env_, values[i].data(), values[i].size(), &v);
-      napi_set_element(env_, array, static_cast<uint32_t>(i), v);
-    }
-    return set(key, array);
-  }
-  // A Date from seconds since the epoch, or null.
-  Record& time(const char* key, const std::optional<int64_t>& seconds) {
-    napi_value v = nullptr;
-    if (seconds) {
-      napi_create_date(env_, static_cast<double>(*seconds) * 1000, &v);
-    } else {
-      napi_get_null(env_, &v);
-    }
-    return set(key, v);
-  }
-
- private:
-  napi_env env_;
-  napi_value object_ = nullptr;
-};
 
 // Why an exchange with the scheduler failed, as the failure record names it.
 struct SchedulerFailure {
@@ -104,35 +57,6 @@ napi_value optionsFailure(napi_env env, const char* property) {
 }
 
 // ---- submitTraceCode ----
-
-const char* failureKind(PrintOutcome::Result result) {
-  using Result = PrintOutcome::Result;
-  switch (result) {
-    case Result::kAccepted:
-      return nullptr;
-    case Result::kUnreadableImage:
-      return "image";
-    case Result::kLabelTooLarge:
-      return "size";
-    case Result::kJobFile:
-      return "jobFile";
-    case Result::kNoSuchPrinter:
-      return "printer";
-    case Result::kUnreachable:
-      return "unreachable";
-    case Result::kEncryption:
-      return "encryption";
-    case Result::kRefused:
-      return "refused";
-    case Result::kTimedOut:
-      return "timeout";
-    case Result::kAuthentication:
-      return "authentication";
-    case Result::kLost:
-      return "lost";
-  }
-  return "refused";
-}
 
 class SubmitJob : public engine::Job {
  public:
@@ -183,41 +107,6 @@ class SubmitJob : public engine::Job {
   std::string printer_;
   std::string language_;
   bool known_ = false;
-  PrintOutcome outcome_;
-};
-
-// One stream made by the caller (a batch of labels, each rendered already),
-// sent as one job on the print path.
-class PreparedJob : public engine::Job {
- public:
-  PreparedJob(TraceCodePrintParams params, ByteVector command)
-      : params_(std::move(params)), command_(std::move(command)) {}
-
-  void run(engine::Loop& loop) override {
-    printer_ = params_.device;
-    params_.connection = &loop.connection().get();
-    outcome_ = BaseInstruction::submitPrepared(std::move(params_), command_);
-    command_ = {};
-  }
-
-  napi_value settle(napi_env env) override {
-    Record answer(env);
-    if (const char* kind = failureKind(outcome_.result)) {
-      answer.text("failure", kind)
-          .number("cupsStatus", outcome_.cupsStatus)
-          .text("cupsMessage", outcome_.cupsMessage);
-    } else {
-      answer.number("jobId", outcome_.jobId);
-    }
-    return answer.text("printer", printer_)
-        .number("bytes", static_cast<double>(outcome_.bytes))
-        .value();
-  }
-
- private:
-  TraceCodePrintParams params_;
-  ByteVector command_;
-  std::string printer_;
   PrintOutcome outcome_;
 };
 
@@ -344,7 +233,18 @@ std::optional<int32_t> PrintResolution(CupsConnection& cups, const std::string& 
   return queueResolution(dests, name, /*log=*/false).value_or(kDefaultDpi);
 }
 
-class PrintersJob : public engine::Job {
+// A job that asks the scheduler: its answer is the failure record when an
+// exchange failed.
+class SchedulerJob : public engine::Job {
+ protected:
+  void fail(const CupsConnection& cups, const cupsstate::Failure& failure) {
+    failure_ = SchedulerFailure::of(cups, failure);
+  }
+
+  std::optional<SchedulerFailure> failure_;
+};
+
+class PrintersJob : public SchedulerJob {
  public:
   // One queue by name, or (no name) all of them.
   explicit PrintersJob(std::optional<std::string> name) : name_(std::move(name)) {}
@@ -385,17 +285,12 @@ class PrintersJob : public engine::Job {
   }
 
  private:
-  void fail(const CupsConnection& cups, const cupsstate::Failure& failure) {
-    failure_ = SchedulerFailure::of(cups, failure);
-  }
-
   std::optional<std::string> name_;
   std::vector<cupsstate::PrinterInfo> printers_;
   std::vector<int32_t> dpis_;
-  std::optional<SchedulerFailure> failure_;
 };
 
-class JobQuery : public engine::Job {
+class JobQuery : public SchedulerJob {
  public:
   JobQuery(int32_t id, bool cancel) : id_(id), cancel_(cancel) {}
 
@@ -404,15 +299,11 @@ class JobQuery : public engine::Job {
     if (cancel_) {
       const cupsstate::CancelResult result = cupsstate::cancelJob(cups.http(), id_);
       cancelled_ = result.outcome == cupsstate::Cancel::Cancelled;
-      if (result.outcome == cupsstate::Cancel::Error) {
-        failure_ = SchedulerFailure::of(cups, result.failure);
-      }
+      if (result.outcome == cupsstate::Cancel::Error) fail(cups, result.failure);
       return;
     }
     lookup_ = cupsstate::getJob(cups.http(), id_);
-    if (lookup_.outcome == cupsstate::Lookup::Error) {
-      failure_ = SchedulerFailure::of(cups, lookup_.failure);
-    }
+    if (lookup_.outcome == cupsstate::Lookup::Error) fail(cups, lookup_.failure);
   }
 
   napi_value settle(napi_env env) override {
@@ -437,7 +328,6 @@ class JobQuery : public engine::Job {
   bool cancel_;
   bool cancelled_ = false;
   cupsstate::JobLookup lookup_;
-  std::optional<SchedulerFailure> failure_;
 };
 
 // The one argument of a query, checked by index.js already.
@@ -487,26 +377,6 @@ napi_value SubmitTraceCode(napi_env env, napi_callback_info info) {
       return std::make_unique<SubmitJob>(std::move(params), held, png, dpi);
     });
     return promise != nullptr ? promise : engine::settled(env, optionsFailure(env, "buffer"));
-  } catch (...) {
-    return engine::settled(env, Null(env));
-  }
-}
-
-napi_value SubmitPrepared(napi_env env, napi_callback_info info) {
-  try {
-    napi_value request = Argument(env, info);
-    TraceCodePrintParams params;
-    ImageView bytes;
-    if (request == nullptr || GetStringProperty(env, request, "device", params.device) != napi_ok ||
-        GetStringProperty(env, request, "title", params.title) != napi_ok ||
-        GetInt32Property(env, request, "copies", params.copies) != napi_ok ||
-        GetBufferPropertyInPlace(env, request, "bytes", bytes) != napi_ok) {
-      return engine::settled(env, optionsFailure(env, "options"));
-    }
-    // A copy: the job runs after this callback, and the caller may reuse the Buffer.
-    ByteVector command(bytes.data, bytes.data + bytes.size);
-    return engine::submit(env,
-                          std::make_unique<PreparedJob>(std::move(params), std::move(command)));
   } catch (...) {
     return engine::settled(env, Null(env));
   }

@@ -9,9 +9,6 @@
 
 // _submitTraceCode(options): { jobId, printer, language, dpi, dots, bytes }.
 napi_value SubmitTraceCode(napi_env env, napi_callback_info info);
-// _submitPrepared({ device, title, copies, bytes }): { jobId, printer, bytes }:
-// a stream made already (a batch) as one job; copies 0 sends none.
-napi_value SubmitPrepared(napi_env env, napi_callback_info info);
 // _listPrinters(): [printer...]; _getPrinter(name): printer or null.
 napi_value ListPrinters(napi_env env, napi_callback_info info);
 napi_value GetPrinter(napi_env env, napi_callback_info info);

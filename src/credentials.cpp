@@ -4,23 +4,16 @@
 #include <utility>
 
 #include "addon.h"
+#include "napi_utils.h"
 
 namespace credentials {
 namespace {
 
 using Held = std::shared_ptr<const cupsauth::Credentials>;
 
-void typeError(napi_env env) {
-  napi_value code = nullptr;
-  napi_value message = nullptr;
-  napi_value error = nullptr;
-  napi_create_string_utf8(env, "ERR_INVALID_ARG_TYPE", NAPI_AUTO_LENGTH, &code);
-  napi_create_string_utf8(env,
-                          "setCredentials takes { user, password } (strings of at most 255 "
-                          "bytes, user not empty) or null",
-                          NAPI_AUTO_LENGTH, &message);
-  if (napi_create_type_error(env, code, message, &error) == napi_ok) napi_throw(env, error);
-}
+const char* const kTypeError =
+    "setCredentials takes { user, password } (strings of at most 255 bytes, user not empty) or "
+    "null";
 
 // A string property of at most 255 bytes without NUL; false otherwise, or
 // with a getter's exception pending.
@@ -47,26 +40,24 @@ bool ReadText(napi_env env, napi_value object, const char* name, std::string& ou
 
 napi_value SetCredentials(napi_env env, napi_callback_info info) {
   try {
-    size_t argc = 1;
-    napi_value argv[1] = {nullptr};
-    if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok) return nullptr;
+    napi_value arg = nullptr;
     napi_valuetype type = napi_undefined;
-    if (argc > 0 && napi_typeof(env, argv[0], &type) != napi_ok) return nullptr;
+    if (!TypedArgument(env, info, arg, type)) return nullptr;
     Held chosen;
     if (type == napi_object) {
       auto read = std::make_shared<cupsauth::Credentials>();
-      const bool ok = ReadText(env, argv[0], "user", read->user) && !read->user.empty() &&
-                      ReadText(env, argv[0], "password", read->password);
+      const bool ok = ReadText(env, arg, "user", read->user) && !read->user.empty() &&
+                      ReadText(env, arg, "password", read->password);
       bool pending = false;
       napi_is_exception_pending(env, &pending);
       if (pending) return nullptr;
       if (!ok) {
-        typeError(env);
+        ThrowArgTypeError(env, kTypeError);
         return nullptr;
       }
       chosen = std::move(read);
     } else if (type != napi_null) {
-      typeError(env);
+      ThrowArgTypeError(env, kTypeError);
       return nullptr;
     }
     addon::State* state = addon::of(env);

@@ -1,7 +1,5 @@
 #include "engine.h"
 
-#include <dlfcn.h>
-
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -190,18 +188,6 @@ void serve(std::shared_ptr<Shared> shared) {
   }
 }
 
-// The thread may outlive an environment that unloads the add-on (a worker
-// thread that was the only one to load it); keep the code mapped.
-void pinLibrary() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&serve), &info) != 0 && info.dli_fname != nullptr) {
-      dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-    }
-  });
-}
-
 struct Instance {
   std::shared_ptr<Shared> shared;
 };
@@ -246,7 +232,7 @@ Shared* instance(napi_env env) {
   napi_unref_threadsafe_function(env, tsfn);
   shared->tsfn = tsfn;
 
-  pinLibrary();
+  addon::pinLibrary();
   try {
     std::thread(serve, shared).detach();
   } catch (const std::exception&) {

@@ -9,63 +9,26 @@
 #include "engine.h"
 #include "napi_utils.h"
 #include "printer/job_stream.h"
+#include "record.h"
 
 namespace {
 
 using StreamPtr = std::shared_ptr<JobStream>;
 
-const char* failureKind(PrintOutcome::Result result) {
-  using Result = PrintOutcome::Result;
-  switch (result) {
-    case Result::kAccepted:
-      return nullptr;
-    case Result::kNoSuchPrinter:
-      return "printer";
-    case Result::kUnreachable:
-      return "unreachable";
-    case Result::kEncryption:
-      return "encryption";
-    case Result::kTimedOut:
-      return "timeout";
-    case Result::kAuthentication:
-      return "authentication";
-    case Result::kLost:
-      return "lost";
-    default:
-      return "refused";
-  }
-}
-
-void setNumber(napi_env env, napi_value object, const char* key, double value) {
-  napi_value v = nullptr;
-  napi_create_double(env, value, &v);
-  napi_set_named_property(env, object, key, v);
-}
-
-void setText(napi_env env, napi_value object, const char* key, const std::string& value) {
-  napi_value v = nullptr;
-  napi_create_string_utf8(env, value.data(), value.size(), &v);
-  napi_set_named_property(env, object, key, v);
-}
-
 // { jobId } or the failure record lib/api.js reads (submitError).
 napi_value outcomeRecord(napi_env env, const PrintOutcome& outcome, const std::string& printer) {
-  napi_value record = nullptr;
-  napi_create_object(env, &record);
+  Record record(env);
   if (const char* kind = failureKind(outcome.result)) {
-    setText(env, record, "failure", kind);
-    setNumber(env, record, "cupsStatus", outcome.cupsStatus);
-    setText(env, record, "cupsMessage", outcome.cupsMessage);
+    record.text("failure", kind)
+        .number("cupsStatus", outcome.cupsStatus)
+        .text("cupsMessage", outcome.cupsMessage);
     if (outcome.result == PrintOutcome::Result::kAuthentication) {
-      napi_set_named_property(env, record, "withCredentials",
-                              MakeBoolean(env, outcome.withCredentials));
+      record.flag("withCredentials", outcome.withCredentials);
     }
   } else {
-    setNumber(env, record, "jobId", outcome.jobId);
-    setNumber(env, record, "bytes", static_cast<double>(outcome.bytes));
+    record.number("jobId", outcome.jobId).number("bytes", static_cast<double>(outcome.bytes));
   }
-  setText(env, record, "printer", printer);
-  return record;
+  return record.text("printer", printer).value();
 }
 
 // What the writing thread hands to the JavaScript thread.

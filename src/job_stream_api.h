@@ -1,7 +1,7 @@
 #pragma once
 // The calls behind submitTraceCodes' streamed job (lib/api.js):
 //   _openJobStream({ device, title, copies }, onEvent) -> Promise of
-//     { handle, jobId, printer } or a failure record as _submitPrepared's;
+//     { handle, jobId, printer } or a failure record as _submitTraceCode's;
 //     onEvent(written, end, prepared, failedAt) afterwards: labels written
 //     and made so far, the index of a label that could not be made (or -1),
 //     and once, at the end, { jobId } or { canceled: true } or a failure record.

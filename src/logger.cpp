@@ -1,36 +1,20 @@
 #include "logger.h"
 
 #include "addon.h"
+#include "napi_utils.h"
 
 namespace logger {
-namespace {
-
-bool typeError(napi_env env) {
-  napi_value code = nullptr;
-  napi_value message = nullptr;
-  napi_value error = nullptr;
-  napi_create_string_utf8(env, "ERR_INVALID_ARG_TYPE", NAPI_AUTO_LENGTH, &code);
-  napi_create_string_utf8(env, "setLogger takes a function, null or undefined", NAPI_AUTO_LENGTH,
-                          &message);
-  if (napi_create_type_error(env, code, message, &error) == napi_ok) napi_throw(env, error);
-  return false;
-}
-
-}  // namespace
-
 napi_value SetLogger(napi_env env, napi_callback_info info) {
   try {
-    size_t argc = 1;
-    napi_value argv[1] = {nullptr};
-    if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok) return nullptr;
+    napi_value arg = nullptr;
     napi_valuetype type = napi_undefined;
-    if (argc > 0 && napi_typeof(env, argv[0], &type) != napi_ok) return nullptr;
+    if (!TypedArgument(env, info, arg, type)) return nullptr;
     if (type != napi_undefined && type != napi_null && type != napi_function) {
-      typeError(env);
+      ThrowArgTypeError(env, "setLogger takes a function, null or undefined");
       return nullptr;
     }
     napi_ref function = nullptr;
-    if (type == napi_function && napi_create_reference(env, argv[0], 1, &function) != napi_ok) {
+    if (type == napi_function && napi_create_reference(env, arg, 1, &function) != napi_ok) {
       return nullptr;
     }
 

@@ -208,8 +208,6 @@ napi_value Init(napi_env env, napi_value exports) {
       // Wrapped by index.js, which makes their failure records into Errors.
       {"_submitTraceCode", nullptr, SubmitTraceCode, nullptr, nullptr, nullptr, napi_default,
        nullptr},
-      {"_submitPrepared", nullptr, SubmitPrepared, nullptr, nullptr, nullptr, napi_default,
-       nullptr},
       {"_listPrinters", nullptr, ListPrinters, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"_getPrinter", nullptr, GetPrinter, nullptr, nullptr, nullptr, napi_default, nullptr},
       {"_getJob", nullptr, GetJob, nullptr, nullptr, nullptr, napi_default, nullptr},

@@ -117,3 +117,21 @@ napi_value Argument(napi_env env, napi_callback_info info) {
   }
   return argv[0];
 }
+
+bool TypedArgument(napi_env env, napi_callback_info info, napi_value& value, napi_valuetype& type) {
+  size_t argc = 1;
+  napi_value argv[1] = {nullptr};
+  if (napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr) != napi_ok) return false;
+  value = argv[0];
+  type = napi_undefined;
+  return argc == 0 || napi_typeof(env, value, &type) == napi_ok;
+}
+
+void ThrowArgTypeError(napi_env env, const char* message) {
+  napi_value code = nullptr;
+  napi_value text = nullptr;
+  napi_value error = nullptr;
+  napi_create_string_utf8(env, "ERR_INVALID_ARG_TYPE", NAPI_AUTO_LENGTH, &code);
+  napi_create_string_utf8(env, message, NAPI_AUTO_LENGTH, &text);
+  if (napi_create_type_error(env, code, text, &error) == napi_ok) napi_throw(env, error);
+}

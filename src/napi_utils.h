@@ -38,6 +38,11 @@ bool ReadCompressOption(napi_env env, napi_value options, TraceCodePrintParams& 
 
 // A callback's first argument; null when it was called without one.
 napi_value Argument(napi_env env, napi_callback_info info);
+// The first argument and its type (undefined when there is none); false when
+// they could not be read.
+bool TypedArgument(napi_env env, napi_callback_info info, napi_value& value, napi_valuetype& type);
+// Throws a TypeError with the code ERR_INVALID_ARG_TYPE.
+void ThrowArgTypeError(napi_env env, const char* message);
 
 // A JavaScript boolean, null and undefined; the status is not inspected.
 napi_value MakeBoolean(napi_env env, bool value);

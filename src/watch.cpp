@@ -1,12 +1,11 @@
 #include "watch.h"
 
-#include <dlfcn.h>
-
 #include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
 
+#include "addon.h"
 #include "credentials.h"
 #include "napi_utils.h"
 #include "printer/watch_loop.h"
@@ -14,17 +13,6 @@
 namespace {
 
 using Kind = watch::Event::Kind;
-
-// The thread may outlive a worker's environment: the library stays loaded.
-void pinLibrary() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&pinLibrary), &info) != 0 && info.dli_fname != nullptr) {
-      dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-    }
-  });
-}
 
 const char* typeOf(Kind kind) {
   switch (kind) {
@@ -137,7 +125,7 @@ napi_value Watch(napi_env env, napi_callback_info info) {
         if (napi_call_threadsafe_function(tsfn, copy, napi_tsfn_blocking) != napi_ok) delete copy;
         if (event.kind == Kind::Closed) napi_release_threadsafe_function(tsfn, napi_tsfn_release);
       });
-  pinLibrary();
+  addon::pinLibrary();
   if (!holder->loop->start()) {
     napi_release_threadsafe_function(tsfn, napi_tsfn_release);
     napi_throw_error(env, nullptr, "the watcher's thread could not be started");

@@ -79,11 +79,6 @@ class BaseInstruction {
 
   // Generates and submits, with the print path's lines; says how it ended.
   PrintOutcome submit();
-  // A command stream made already (a batch of labels), submitted as one raw
-  // job with the print path's options, lines and request fields (device,
-  // title, copies); no image is read and CUPS is not asked for a resolution.
-  // Defined with the CUPS part (printer/cups_link.cpp).
-  static PrintOutcome submitPrepared(TraceCodePrintParams params, const ByteVector& command);
 
   // submit() as the print path answers: true when CUPS accepted the job.
   bool exec() { return submit().accepted(); }

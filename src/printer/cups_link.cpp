@@ -18,31 +18,6 @@
 
 namespace {
 
-// Owns the job options until they are released, logged, on the normal paths.
-class CupsOptions {
- public:
-  CupsOptions() = default;
-  ~CupsOptions() { release(); }
-  CupsOptions(const CupsOptions&) = delete;
-  CupsOptions& operator=(const CupsOptions&) = delete;
-
-  void add(const char* name, const char* value) {
-    count_ = cupsAddOption(name, value, count_, &options_);
-  }
-  bool exists() const { return options_ != nullptr; }
-  int count() const { return count_; }
-  cups_option_t* options() const { return options_; }
-  void release() {
-    if (options_ != nullptr) cupsFreeOptions(count_, options_);
-    options_ = nullptr;
-    count_ = 0;
-  }
-
- private:
-  int count_ = 0;
-  cups_option_t* options_ = nullptr;
-};
-
 // The request's kept connection, or (the print path) one of its own.
 struct Scheduler {
   Scheduler(CupsConnection* kept, const std::string& device)
@@ -123,23 +98,8 @@ void CupsLink::submit(const TraceCodePrintParams& request, const ByteVector& com
   tracelog::line("[DEBUG] macOS平台: 关闭临时文件\n");
 
   tracelog::line("[DEBUG] macOS平台: 设置CUPS打印选项\n");
-  CupsOptions options;
-  // Raw, not application/octet-stream: CUPS treats that as "detect the type",
-  // and a text-like label stream would then be printed as text.
-  options.add("document-format", CUPS_FORMAT_RAW);
-  options.add("job-sheets", "none");
-  options.add("job-priority", "100");
-  options.add("fit-to-page", "false");
-  options.add("print-scaling", "none");
-  options.add("scaling", "100");
-  options.add("orientation-requested", "3");
-  options.add("number-up", "1");
   Scheduler& cups = scheduler(request.device);
-  // An IPP device refuses a media it does not list, and no IPP printer lists
-  // this one: the job would be canceled after CUPS accepted it. Such a device
-  // prints its loaded labels without being told their size.
-  if (!reachedOverIpp(cups.queue.queue())) options.add("media", "Custom.Transverse");
-  if (request.copies > 0) options.add("copies", std::to_string(request.copies).c_str());
+  CupsOptions options(cups.queue.queue(), request.copies);
 
   tracelog::line("[DEBUG] macOS平台: 发送打印任务到CUPS...\n");
   const JobSubmission job =
@@ -174,6 +134,24 @@ void CupsLink::submit(const TraceCodePrintParams& request, const ByteVector& com
 
 }  // namespace
 
+CupsOptions::CupsOptions(const cups_dest_t* queue, int32_t copies) {
+  // Raw, not application/octet-stream: CUPS treats that as "detect the type",
+  // and a text-like label stream would then be printed as text.
+  add("document-format", CUPS_FORMAT_RAW);
+  add("job-sheets", "none");
+  add("job-priority", "100");
+  add("fit-to-page", "false");
+  add("print-scaling", "none");
+  add("scaling", "100");
+  add("orientation-requested", "3");
+  add("number-up", "1");
+  // An IPP device refuses a media it does not list, and no IPP printer lists
+  // this one: the job would be canceled after CUPS accepted it. Such a device
+  // prints its loaded labels without being told their size.
+  if (!reachedOverIpp(queue)) add("media", "Custom.Transverse");
+  if (copies > 0) add("copies", std::to_string(copies).c_str());
+}
+
 std::unique_ptr<PrinterLink> cupsLink(CupsConnection* kept) {
   return std::make_unique<CupsLink>(kept);
 }
@@ -187,12 +165,4 @@ std::unique_ptr<BaseInstruction> makeInstruction(TraceCodePrintParams&& params,
 bool execPrint(TraceCodePrintParams params) {
   std::unique_ptr<BaseInstruction> instruction = makeInstruction(std::move(params), std::nullopt);
   return instruction != nullptr && instruction->exec();
-}
-
-PrintOutcome BaseInstruction::submitPrepared(TraceCodePrintParams params,
-                                             const ByteVector& command) {
-  PrintOutcome outcome;
-  outcome.bytes = command.size();
-  cupsLink(params.connection)->submit(params, command, outcome);
-  return outcome;
 }

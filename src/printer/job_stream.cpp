@@ -13,7 +13,7 @@
 #include "printer/cups_connection.h"
 #include "printer/cups_dests.h"
 #include "printer/cups_job.h"
-#include "printer/device_kind.h"
+#include "printer/cups_link.h"
 #include "printer/state.h"
 
 namespace {
@@ -58,28 +58,10 @@ PrintOutcome JobStream::open(Notify notify) {
   cups_ = std::make_unique<CupsConnection>();
   queue_ = std::make_unique<QueueDests>(*cups_, device_);
 
-  // The print path's options (BaseInstruction::send), so that a batch prints
-  // as its labels would one by one.
-  int count = 0;
-  cups_option_t* options = nullptr;
-  const auto add = [&](const char* name, const char* value) {
-    count = cupsAddOption(name, value, count, &options);
-  };
-  add("document-format", CUPS_FORMAT_RAW);
-  add("job-sheets", "none");
-  add("job-priority", "100");
-  add("fit-to-page", "false");
-  add("print-scaling", "none");
-  add("scaling", "100");
-  add("orientation-requested", "3");
-  add("number-up", "1");
-  if (queue_->queue() != nullptr && !reachedOverIpp(queue_->queue())) {
-    add("media", "Custom.Transverse");
-  }
-  if (copies_ > 0) add("copies", std::to_string(copies_).c_str());
-  const JobSubmission job =
-      startJob(*cups_, *queue_, device_.c_str(), title_.c_str(), count, options);
-  cupsFreeOptions(count, options);
+  // The print path's options, so that a batch prints as its labels would one by one.
+  const CupsOptions options(queue_->queue(), copies_);
+  const JobSubmission job = startJob(*cups_, *queue_, device_.c_str(), title_.c_str(),
+                                     options.count(), options.options());
   if (job.jobId < 1) {
     failed(job, *cups_, queue_.get(), outcome);
     return outcome;

@@ -37,10 +37,7 @@ struct Answer {
 // cupsDoRequest frees the request on every path.
 Answer ask(http_t* http, ipp_t* request) {
   Answer answer;
-  answer.response.reset(cupsDoRequest(http, request, "/"));
-  const char* text = cupsLastErrorString();
-  answer.failure = {cupsLastError(), text != nullptr ? text : "",
-                    CupsConnection::unanswered(http, answer.response.get())};
+  answer.response.reset(send(http, request, answer.failure));
   if (answer.response == nullptr) return answer;
   const ipp_status_t status = ippGetStatusCode(answer.response.get());
   if (status < IPP_STATUS_REDIRECTION_OTHER_SITE) return answer;
@@ -260,6 +257,20 @@ ipp_t* jobRequest(ipp_op_t operation, int32_t jobId) {
   return request;
 }
 
+// ask() for one queue or job: the lookup's outcome (and failure) in `lookup`,
+// and when found, the answer's records of `group`.
+template <typename Result, typename Record, size_t N>
+std::vector<Record> lookUp(http_t* http, ipp_t* request, ipp_tag_t group,
+                           const Field<Record> (&fields)[N], Result& lookup) {
+  Answer answer = ask(http, request);
+  lookup.outcome = outcomeOf(answer);
+  if (lookup.outcome != Lookup::Found) {
+    lookup.failure = std::move(answer.failure);
+    return {};
+  }
+  return records(answer.response.get(), group, fields);
+}
+
 template <typename Result>
 Result failed(ipp_status_t status, const char* message) noexcept {
   Result result;  // every result starts out as an error
@@ -296,7 +307,24 @@ Result guarded(Fn&& fn) noexcept {
   }
 }
 
+// A request about one job: no connection, or an id that no job can have, is
+// answered without asking.
+template <typename Result, typename Outcome, typename Fn>
+Result aboutJob(http_t* http, int32_t jobId, Outcome notFound, Fn&& ask) noexcept {
+  if (http == nullptr) return noConnection<Result>();
+  return guarded<Result>(
+      [&] { return jobId < 1 ? cannotExist<Result>(notFound, "Job ids start at 1.") : ask(); });
+}
+
 }  // namespace
+
+ipp_t* send(http_t* http, ipp_t* request, Failure& failure) {
+  ipp_t* response = cupsDoRequest(http, request, "/");
+  const char* text = cupsLastErrorString();
+  failure = {cupsLastError(), text != nullptr ? text : "",
+             CupsConnection::unanswered(http, response)};
+  return response;
+}
 
 // CUPS-Get-Printers for the fields of PrinterInfo and the resolution only,
 // then the default destination's name: two exchanges for any number of
@@ -347,15 +375,10 @@ PrinterLookup getPrinter(http_t* http, const std::string& name) noexcept {
     ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
     requestFields(request, kPrinterFields);
-    Answer answer = ask(http, request);
     PrinterLookup lookup;
-    lookup.outcome = outcomeOf(answer);
-    if (lookup.outcome != Lookup::Found) {
-      lookup.failure = std::move(answer.failure);
-      return lookup;
-    }
     std::vector<PrinterInfo> printers =
-        records(answer.response.get(), IPP_TAG_PRINTER, kPrinterFields);
+        lookUp(http, request, IPP_TAG_PRINTER, kPrinterFields, lookup);
+    if (lookup.outcome != Lookup::Found) return lookup;
     if (printers.empty() || printers.front().name.empty()) {
       return failed<PrinterLookup>(IPP_STATUS_ERROR_INTERNAL, "The answer names no printer.");
     }
@@ -370,21 +393,12 @@ PrinterLookup getPrinter(http_t* http, const std::string& name) noexcept {
 // no job history (PreserveJobHistory Off) forgets a job as soon as it is
 // final: such a job reads as not found.
 JobLookup getJob(http_t* http, int32_t jobId) noexcept {
-  if (http == nullptr) return noConnection<JobLookup>();
-  return guarded<JobLookup>([&] {
-    if (jobId < 1) {
-      return cannotExist<JobLookup>(Lookup::NotFound, "Job ids start at 1.");
-    }
+  return aboutJob<JobLookup>(http, jobId, Lookup::NotFound, [&] {
     ipp_t* request = jobRequest(IPP_OP_GET_JOB_ATTRIBUTES, jobId);
     requestFields(request, kJobFields);
-    Answer answer = ask(http, request);
     JobLookup lookup;
-    lookup.outcome = outcomeOf(answer);
-    if (lookup.outcome != Lookup::Found) {
-      lookup.failure = std::move(answer.failure);
-      return lookup;
-    }
-    std::vector<JobInfo> jobs = records(answer.response.get(), IPP_TAG_JOB, kJobFields);
+    std::vector<JobInfo> jobs = lookUp(http, request, IPP_TAG_JOB, kJobFields, lookup);
+    if (lookup.outcome != Lookup::Found) return lookup;
     if (jobs.empty() || jobs.front().id != jobId) {
       return failed<JobLookup>(IPP_STATUS_ERROR_INTERNAL, "The answer is about another job.");
     }
@@ -396,11 +410,7 @@ JobLookup getJob(http_t* http, int32_t jobId) noexcept {
 // Cancel-Job as the job's owner. The scheduler refuses a job that is already
 // final with not-possible.
 CancelResult cancelJob(http_t* http, int32_t jobId) noexcept {
-  if (http == nullptr) return noConnection<CancelResult>();
-  return guarded<CancelResult>([&] {
-    if (jobId < 1) {
-      return cannotExist<CancelResult>(Cancel::NotFound, "Job ids start at 1.");
-    }
+  return aboutJob<CancelResult>(http, jobId, Cancel::NotFound, [&] {
     Answer answer = ask(http, jobRequest(IPP_OP_CANCEL_JOB, jobId));
     CancelResult result;
     if (answer.response != nullptr) {

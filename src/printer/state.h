@@ -23,6 +23,9 @@ struct Failure {
   bool noAnswer = false;  // the exchange ended without an answer (lost connection)
 };
 
+// cupsDoRequest, which takes the request; how it went is left in `failure`.
+ipp_t* send(http_t* http, ipp_t* request, Failure& failure);
+
 // States are IPP's enum values by name; a value IPP does not define reads
 // "unknown".
 

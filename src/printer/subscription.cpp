@@ -36,10 +36,7 @@ struct Exchange {
 
 Exchange exchange(http_t* http, ipp_t* request) {
   Exchange result;
-  result.response.reset(cupsDoRequest(http, request, "/"));
-  const char* text = cupsLastErrorString();
-  result.failure = {cupsLastError(), text != nullptr ? text : "",
-                    CupsConnection::unanswered(http, result.response.get())};
+  result.response.reset(cupsstate::send(http, request, result.failure));
   if (result.response == nullptr) {
     // An HTTP refusal (403 for a policy that denies the operation) is an answer.
     if (!result.failure.noAnswer) result.outcome = refusal(result.failure.status);
