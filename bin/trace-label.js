@@ -37,6 +37,7 @@ Commands:
   watch NAME        show a queue's condition, and a line each time it changes
   job ID            show one job: its queue, state and title
   build             build the native module from source where no binary ships
+  demo              print a sample label in every language on virtual printers
   cancel ID         cancel one job
 
 Options of every command:
@@ -121,6 +122,16 @@ for a platform that has no prebuilt binary (requiring the package then says
 so). Needs CMake 3.16 or newer, a C++17 compiler, make or ninja, the CUPS
 headers and cmake-js in the app; when one is missing it names it and how to
 get it. Does nothing when the module already loads. Exit code 0 when it loads.`,
+  demo: `Usage: trace-label demo [-o DIR]
+
+  -o, --output DIR     where to write the previews (default: trace-label-demo
+                       in the current folder)
+Tries the package without a printer: starts a private CUPS scheduler (the
+system's cupsd, on a socket of its own; no CUPS service needs to run) with one
+virtual label printer per language, prints the sample label in all six
+languages, decodes each job the way the printer would and writes a PNG preview
+of every label to DIR. Needs cupsd and lpadmin (Debian and Ubuntu: apt-get
+install cups-daemon cups-client). Exit code 0 when every language printed.`,
   cancel: `Usage: trace-label cancel ID
 
 Cancels one job. Exit code 1 when the job had ended already, the scheduler
@@ -455,6 +466,22 @@ const commands = {
     if (values.help) return out.help('build');
     if (positionals.length) throw new UsageError('build takes no arguments');
     return require('../lib/build-from-source').buildFromSource();
+  },
+
+  async demo(args, out) {
+    const { values, positionals } = parse('demo', args, { output: { type: 'string', short: 'o' } });
+    if (values.help) return out.help('demo');
+    if (positionals.length) throw new UsageError('demo takes no arguments');
+    if (values.output === '') throw new UsageError('the output folder is empty');
+    const dir = path.resolve(values.output ?? 'trace-label-demo');
+    out.logTo('log', values);
+    try {
+      const code = await require('../lib/demo').runDemo({ out: dir, log: out.log });
+      out.log(`The previews are in ${dir}`);
+      return code === 0 ? 0 : 1;
+    } catch (error) {
+      throw new Failure(`the demo could not start: ${error.message}`);
+    }
   },
 
   check(args, out) {

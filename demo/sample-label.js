@@ -96,3 +96,14 @@ function sampleLabelBmp(options = {}, bpp = 24) {
 }
 
 module.exports = { drawSampleLabel, sampleLabelBmp };
+
+// `node demo/sample-label.js FILE.png` writes the label as an 8-bit gray PNG:
+// the package ships that copy (assets/sample-label.png) for `trace-label demo`,
+// since qrcode is not one of its dependencies.
+if (require.main === module) {
+  const { PNG } = require('pngjs');
+  const { width, height, gray } = drawSampleLabel();
+  const png = new PNG({ width, height, colorType: 0, inputColorType: 0, inputHasAlpha: false });
+  png.data = Buffer.from(gray);
+  require('fs').writeFileSync(process.argv[2], PNG.sync.write(png, { colorType: 0, inputColorType: 0, inputHasAlpha: false }));
+}

@@ -6,7 +6,7 @@
 # yarn 1 and pnpm 10 (both fetched with npx), each with its defaults; every
 # one must exit 0, ask for no build approval and load the package. One app
 # then requires and imports the package, renders a label and prints it
-# through a private scheduler. Last, a copy without binaries must refuse to
+# through a private scheduler, and `npx trace-label demo` runs. Last, a copy without binaries must refuse to
 # load with an error naming `npx trace-label build`, and that command must
 # name what a source build lacks.
 #   scripts/install-check.sh [TARBALL]    default: npm pack of this checkout
@@ -135,6 +135,21 @@ EOF
   tail -30 "$work/smoke.log" >&2
   exit 1
 }
+
+# The demo as a user tries it from the tarball: the shipped sample label on
+# virtual printers, the previews in the folder it names.
+(cd "$work/npm-ignore" && PATH=$bare npx trace-label demo --output demo-out) >"$work/demo.log" 2>&1 || {
+  tail -30 "$work/demo.log" >&2
+  echo "install-check: npx trace-label demo failed" >&2
+  exit 1
+}
+previews=$(find "$work/npm-ignore/demo-out" -name 'preview-*.png' | wc -l)
+grep -q "The previews are in $work/npm-ignore/demo-out\$" "$work/demo.log" && [ "$previews" -eq 6 ] || {
+  tail -30 "$work/demo.log" >&2
+  echo "install-check: npx trace-label demo wrote $previews previews, or did not name their folder" >&2
+  exit 1
+}
+echo "install-check: npx trace-label demo printed all six languages and wrote $previews previews" >&2
 
 # Without binaries the package must refuse to load with the command that
 # builds it, and that command on this PATH cannot build: it must say what is

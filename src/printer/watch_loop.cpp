@@ -25,10 +25,13 @@ struct WatchLoop::State {
     std::lock_guard<std::mutex> lock(mutex);
     return stopping;
   }
-  // Waits up to `ms` or until stop(); true when stopped.
+  // Waits up to `ms` or until stop(); true when stopped. On the system
+  // clock: a steady-clock wait needs pthread_cond_clockwait (glibc 2.30),
+  // above the prebuilt binaries' floor, and a clock step only moves one poll.
   bool pause(int ms) {
     std::unique_lock<std::mutex> lock(mutex);
-    return wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping; });
+    return wake.wait_until(lock, std::chrono::system_clock::now() + std::chrono::milliseconds(ms),
+                           [this] { return stopping; });
   }
 };
 
