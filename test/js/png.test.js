@@ -50,16 +50,12 @@ test('every kind of PNG prints the label its toBMP BMP prints, in every language
       const expected = addon.renderTraceCode({ ...label, buffer: addon.toBMP(image) }, 203);
       out.push({ jobId: job.jobId, expected: expected.toString('base64') });
     }
-    // The oracle itself: the same BMP given as buffer makes the rendered bytes.
-    const plain = await addon.submitTraceCode({ device: 'png_q', instruction: 'ZPL', withCutter: false, width: 20, height: 12, buffer: addon.toBMP(fs.readFileSync(cases[0].file)) });
-    return { out, plain: plain.jobId };`,
+    return out;`,
   );
   assert.equal(r.answer.kind, 'value', JSON.stringify(r.answer) + r.stderr);
-  const jobs = await cups.waitForJobs('png_q', cases.length + 1);
-  const byId = new Map(jobs.map((j) => [j.id, j.data]));
-  const { out, plain } = r.answer.value;
-  assert.deepEqual(byId.get(plain), Buffer.from(out.find((_, i) => cases[i].language === 'ZPL').expected, 'base64'));
-  out.forEach(({ jobId, expected }, i) => assert.ok(byId.get(jobId).equals(Buffer.from(expected, 'base64')), `${cases[i].name} (${cases[i].language})`));
+  // That a BMP given as buffer is sent as renderTraceCode makes it is dots.test.js's.
+  const byId = new Map((await cups.waitForJobs('png_q', cases.length)).map((j) => [j.id, j.data]));
+  r.answer.value.forEach(({ jobId, expected }, i) => assert.ok(byId.get(jobId).equals(Buffer.from(expected, 'base64')), `${cases[i].name} (${cases[i].language})`));
 });
 
 test('damaged and hostile PNGs are refused with a reason, the bomb in bounded memory, and nothing is sent', async (t) => {

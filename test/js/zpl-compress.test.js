@@ -1,8 +1,9 @@
 'use strict';
-// compress: true writes ZPL graphic fields as :Z64: or as run-length hex,
-// whichever is shorter, in the fields of the uncompressed stream. Both the
-// virtual printer and a ZPL renderer written elsewhere (zpl-renderer-js) must
-// read the same dots from it as from the uncompressed label.
+// ZPL graphic fields: a raster over the 99,999 bytes a ^GF field may carry
+// goes out as bands of whole rows, and compress: true writes each field as
+// :Z64: or as run-length hex, whichever is shorter. Both the virtual printer
+// and a ZPL renderer written elsewhere (zpl-renderer-js) must read the dots
+// of the prepared image, which the PPLA stream of the same request carries whole.
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { PNG } = require('pngjs');
@@ -34,6 +35,27 @@ async function rendererDiffers(zpl, widthMm, heightMm, dotsPerMm, expected) {
   for (let i = 0; i < expected.length; i++) differ += (png.data[4 * i] < 128 ? 1 : 0) !== expected[i];
   return differ;
 }
+
+// Dark and light diagonals that differ from row to row, so a band placed one
+// row off shows. 100 x 150 mm is 120,000 raster bytes at 8 dots/mm and
+// 270,000 at 12; a label just under the limit staying one field is
+// test/cpp/raster_languages_test.cpp's.
+const pattern = (width, height) =>
+  makeBmp({ width, height, bpp: 24, pixel: (x, y) => ((x + 3 * y) % 11 < 4 || (x * y) % 17 === 0 ? 0 : 255) });
+
+test('large labels go out as bands of whole rows', async (t) => {
+  for (const [dpi, fields] of [[203, ['^FO0,0', '^FO0,999']], [300, ['^FO0,0', '^FO0,666', '^FO0,1332']]]) {
+    await t.test(`100 x 150 mm at ${dpi} dpi`, async () => {
+      const dotsPerMm = dpi === 300 ? 12 : 8;
+      const bmp = pattern(100 * dotsPerMm, 150 * dotsPerMm);
+      const zpl = addon.renderTraceCode(request(100, 150, bmp), dpi);
+      assert.deepEqual(zpl.toString('latin1').match(/\^FO\d+,\d+/g), fields);
+      const expected = decode('PPLA', addon.renderTraceCode({ ...request(100, 150, bmp), instruction: 'PPLA' }, dpi)).dots;
+      assert.deepEqual(decode('ZPL', zpl).dots, expected);
+      assert.equal(await rendererDiffers(zpl, 100, 150, dotsPerMm, expected), 0);
+    });
+  }
+});
 
 test('compressed trace-code labels print the same dots', async (t) => {
   const sizes = [
@@ -89,7 +111,22 @@ test('the other languages ignore compress', () => {
   assert.equal(addon.renderTraceCode(request(50, 30, bmp, { compress: 1 }), 203), undefined);
 });
 
-const label = (body) => Buffer.from(`^XA\r\n^PW8\r\n^LL2\r\n^LH0,0\r\n^GFA,2,2,1,${body}\r\n^FS\r\n^XZ\r\n`, 'latin1');
+const zplLabel = (fields) => Buffer.from(`^XA\r\n^PW8\r\n^LL2\r\n^LH0,0\r\n${fields}^XZ\r\n`, 'latin1');
+const label = (body) => zplLabel(`^GFA,2,2,1,${body}\r\n^FS\r\n`);
+const band = (y, hex) => `^FO0,${y}\r\n^GFA,${hex.length / 2},${hex.length / 2},1,${hex}\r\n^FS\r\n`;
+
+test('the virtual printer reads ZPL bands and refuses bad ones', () => {
+  assert.deepEqual([...decode('ZPL', zplLabel(band(1, '0F') + band(0, 'F0'))).dots], [1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1]);
+  const refusals = [
+    [band(0, 'F0') + band(0, '0F'), /overlap at row 0/],
+    [band(0, 'F0'), /no graphic field covers row 1/],
+    [band(0, 'F0') + band(2, '0F'), /does not fit/],
+    [band(0, 'F0') + '^GFA,1,1,1,0F\r\n^FS\r\n', /second graphic field without \^FO/],
+    ['^FO0,0\r\n', /\^FO without a graphic field/],
+    [`^GFA,100000,100000,1,${'00'.repeat(100000)}\r\n^FS\r\n`, /outside 1 to 99999/],
+  ];
+  for (const [body, message] of refusals) assert.throws(() => decode('ZPL', zplLabel(body)), message, body.slice(0, 40));
+});
 
 // CRC-16/XMODEM, table-driven (the decoder's is bitwise).
 const CRC_TABLE = Array.from({ length: 256 }, (_, n) => {

@@ -151,6 +151,18 @@ async function launch(cmd, args, { env, ready, what }) {
   throw new Error(`${what} did not start: ${output}`);
 }
 
+// Polls a printer's kept jobs; gives up after 15 s without a new one.
+async function waitForJobs(printer, count, what) {
+  let [have, since] = [-1, 0];
+  for (;;) {
+    const jobs = printer.jobs();
+    if (jobs.length >= count) return jobs;
+    if (jobs.length !== have) [have, since] = [jobs.length, Date.now()];
+    if (Date.now() - since > 15000) throw new Error(`waiting for ${count} job(s) on ${what}, have ${have}`);
+    await sleep(25);
+  }
+}
+
 class IppPrinter {
   constructor(rig, name, dir, port, formats) {
     Object.assign(this, { rig, name, dir, port, formats, proc: null });
@@ -189,19 +201,8 @@ class IppPrinter {
       .sort((a, b) => a.id - b.id);
   }
 
-  // Polls the kept folder; gives up after `stallMs` without a new job.
-  async waitForJobs(count, stallMs = 15000) {
-    let have = -1;
-    let since = 0;
-    for (;;) {
-      const jobs = this.jobs();
-      if (jobs.length >= count) return jobs;
-      if (jobs.length !== have) [have, since] = [jobs.length, Date.now()];
-      if (Date.now() - since > stallMs) {
-        throw new Error(`waiting for ${count} job(s) on ${this.name}, have ${have}\n${this.output()}`);
-      }
-      await sleep(25);
-    }
+  waitForJobs(count) {
+    return waitForJobs(this, count, `${this.name}\n${this.output()}`);
   }
 
   // Out of labels: the next job is held and the printer reports media-empty
@@ -257,14 +258,8 @@ class SocketPrinter {
     return this.kept.slice();
   }
 
-  async waitForJobs(count, stallMs = 15000) {
-    let [have, since] = [-1, 0];
-    while (this.kept.length < count) {
-      if (this.kept.length !== have) [have, since] = [this.kept.length, Date.now()];
-      if (Date.now() - since > stallMs) throw new Error(`waiting for ${count} job(s) on ${this.uri}, have ${have}`);
-      await sleep(25);
-    }
-    return this.jobs();
+  waitForJobs(count) {
+    return waitForJobs(this, count, this.uri);
   }
 
   // Closing the listener: connections are refused from now on.
@@ -371,34 +366,23 @@ function addIppBackend(cups) {
 // The scheduler's subscriptions on `queue`, anyone's, by id, and cancelling
 // one as its lease running out would (ipptool over the local socket).
 const SUBSCRIPTION_TESTS = {
-  list: `{
-  OPERATION Get-Subscriptions
-  GROUP operation-attributes-tag
-  ATTR charset attributes-charset utf-8
-  ATTR naturalLanguage attributes-natural-language en
-  ATTR uri printer-uri $uri
-  ATTR name requesting-user-name root
-  ATTR boolean my-subscriptions false
-  STATUS successful-ok
-  STATUS client-error-not-found
-  DISPLAY notify-subscription-id
-}
-`,
-  cancel: `{
-  OPERATION Cancel-Subscription
-  GROUP operation-attributes-tag
-  ATTR charset attributes-charset utf-8
-  ATTR naturalLanguage attributes-natural-language en
-  ATTR uri printer-uri $uri
-  ATTR name requesting-user-name root
-  ATTR integer notify-subscription-id $id
-  STATUS successful-ok
-}
-`,
+  list: ['Get-Subscriptions', 'ATTR boolean my-subscriptions false', 'STATUS client-error-not-found', 'DISPLAY notify-subscription-id'],
+  cancel: ['Cancel-Subscription', 'ATTR integer notify-subscription-id $id'],
 };
+const ippTest = ([operation, ...lines]) => `{
+  OPERATION ${operation}
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR name requesting-user-name root
+  ${lines.join('\n  ')}
+  STATUS successful-ok
+}
+`;
 function ipptool(cups, queue, which, vars = []) {
   const file = path.join(cups.dir, `${which}-subscriptions.test`);
-  fs.writeFileSync(file, SUBSCRIPTION_TESTS[which]);
+  fs.writeFileSync(file, ippTest(SUBSCRIPTION_TESTS[which]));
   const uri = `ipp://${encodeURIComponent(cups.socket)}/printers/${queue}`;
   const args = ['-t', ...vars.flatMap((v) => ['-d', v]), uri, file];
   const r = require('child_process').spawnSync('ipptool', args, { encoding: 'utf8', timeout: 30000 });
