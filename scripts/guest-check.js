@@ -34,8 +34,10 @@ function sampleImage(pkgRoot) {
 }
 
 function renders(app) {
-  const pkgRoot = path.dirname(require.resolve('trace-label-printer/package.json', { paths: [app] }));
-  const addon = require(require.resolve('trace-label-printer', { paths: [app] }));
+  // By path, not by name: this script sits inside the package, and Node 18
+  // resolves the package's own name to itself whatever `paths` says.
+  const pkgRoot = path.join(app, 'node_modules', 'trace-label-printer');
+  const addon = require(pkgRoot);
   addon.setLogger(null);
   const buffer = sampleImage(pkgRoot);
   const streams = {};
