@@ -7,40 +7,29 @@
 //   node bench/device-latency.js
 const fs = require('fs');
 const path = require('path');
-const { DeviceRig, addIppBackend } = require('../test/support/ipp-printer');
-const { PrivateCups } = require('../lib/private-cups');
-const sleep = (ms) => new Promise(r => setTimeout(r, ms));
-(async () => {
-  const rig = await DeviceRig.start();
-  const cups = await PrivateCups.start();
+const { withDevices, sleep } = require('./lib/devices');
+withDevices(async ({ rig, cups, addon, label }) => {
   const out = [];
-  try {
-    addIppBackend(cups);
-    Object.assign(process.env, cups.env);
-    const addon = require('..');
-    addon.setLogger(() => {});
-    const label = { instruction: 'TSPL', withCutter: false, width: 2, height: 1, image: { width: 16, height: 8, data: new Uint8Array(128).fill(255), channels: 1 } };
-    for (let run = 0; run < 5; run++) {
-      const p = await rig.ippPrinter('lat' + run);
-      cups.admin('lpadmin', ['-p', 'q' + run, '-E', '-v', p.uri]);
-      // one job per queue, timed end to end when ready
-      let t = Date.now();
-      await addon.submitTraceCode({ ...label, device: 'q' + run, wait: true });
-      const printed = Date.now() - t;
-      const refill = p.mediaEmpty();
-      await addon.submitTraceCode({ ...label, device: 'q' + run });
-      const held = path.join(p.dir, 'held');
-      for (let i = 0; i < 2000 && !fs.existsSync(held); i++) await sleep(5);
-      const t0 = fs.statSync(held).mtimeMs;
-      let seen = null;
-      for (let i = 0; i < 2000 && !seen; i++) {
-        const info = await addon.getPrinter('q' + run);
-        if (info.problems.includes('media-empty')) seen = Date.now();
-        else await sleep(20);
-      }
-      out.push({ printedMs: printed, mediaEmptySeenMs: Math.round(seen - t0) });
-      refill();
+  for (let run = 0; run < 5; run++) {
+    const p = await rig.ippPrinter('lat' + run);
+    cups.admin('lpadmin', ['-p', 'q' + run, '-E', '-v', p.uri]);
+    // one job per queue, timed end to end when ready
+    let t = Date.now();
+    await addon.submitTraceCode({ ...label, device: 'q' + run, wait: true });
+    const printed = Date.now() - t;
+    const refill = p.mediaEmpty();
+    await addon.submitTraceCode({ ...label, device: 'q' + run });
+    const held = path.join(p.dir, 'held');
+    for (let i = 0; i < 2000 && !fs.existsSync(held); i++) await sleep(5);
+    const t0 = fs.statSync(held).mtimeMs;
+    let seen = null;
+    for (let i = 0; i < 2000 && !seen; i++) {
+      const info = await addon.getPrinter('q' + run);
+      if (info.problems.includes('media-empty')) seen = Date.now();
+      else await sleep(20);
     }
-  } finally { cups.stop(); rig.stop(); }
+    out.push({ printedMs: printed, mediaEmptySeenMs: Math.round(seen - t0) });
+    refill();
+  }
   console.log(JSON.stringify(out));
-})();
+});
