@@ -337,6 +337,15 @@ std::vector<std::unique_ptr<QueueDests>> QueueDests::listed(ipp_t* listing) {
           q.lpoptionsCount_ = cupsCopyDest(&every.dests[i], q.lpoptionsCount_, &q.lpoptions_);
         }
       }
+      // cupsCopyDest gives a line without options a zero-size block of
+      // options, which cupsFreeDests (seeing none) never frees.
+      for (int i = 0; i < q.lpoptionsCount_; ++i) {
+        cups_dest_t& copy = q.lpoptions_[i];
+        if (copy.num_options == 0 && copy.options != nullptr) {
+          std::free(copy.options);
+          copy.options = nullptr;
+        }
+      }
     });
     if (q.answer_ == Answer::kFound) out.push_back(std::move(queue));
   }
