@@ -29,36 +29,6 @@ struct Scheduler {
   QueueDests queue;
 };
 
-// Why a submission the scheduler did not accept failed: the earliest step
-// that went wrong, since a later one may have had no queue to go to.
-void classifyFailure(Scheduler& cups, const JobSubmission& job, PrintOutcome& outcome) {
-  using Result = PrintOutcome::Result;
-  outcome.cupsStatus = job.errorCode;
-  if (job.errorText) outcome.cupsMessage = *job.errorText;
-  if (job.timedOut) {
-    outcome.result = Result::kTimedOut;
-  } else if (cups.cups.authRefused()) {
-    outcome.result = Result::kAuthentication;
-    outcome.withCredentials = cups.cups.hasCredentials();
-    outcome.cupsStatus = IPP_STATUS_ERROR_CUPS_AUTHENTICATION_CANCELED;
-    outcome.cupsMessage = httpStatus(HTTP_STATUS_UNAUTHORIZED);
-  } else if (cups.cups.http() == nullptr) {
-    outcome.result = cups.cups.encryptionRefused() ? Result::kEncryption : Result::kUnreachable;
-    outcome.cupsMessage = cups.cups.connectError();
-  } else if (cups.queue.answer() == QueueDests::Answer::kNotFound) {
-    outcome.result = Result::kNoSuchPrinter;
-  } else if (cups.queue.answer() != QueueDests::Answer::kFound) {
-    // The queue question failed: its answer, not the step skipped after it.
-    outcome.result = cups.queue.noAnswer() ? Result::kLost : Result::kRefused;
-    outcome.cupsStatus = cups.queue.failureStatus();
-    outcome.cupsMessage = cups.queue.failureMessage();
-  } else if (job.noAnswer) {
-    outcome.result = Result::kLost;
-  } else {
-    outcome.result = Result::kRefused;
-  }
-}
-
 class CupsLink final : public PrinterLink {
  public:
   explicit CupsLink(CupsConnection* kept) : kept_(kept) {}
@@ -113,7 +83,7 @@ void CupsLink::submit(const TraceCodePrintParams& request, const ByteVector& com
     outcome.jobUuid = job.uuid;
     tracelog::line("[DEBUG] macOS平台: 打印任务已提交，ID=%d\n", job.jobId);
   } else {
-    classifyFailure(cups, job, outcome);
+    classifyFailure(job, cups.cups, &cups.queue, outcome);
     tracelog::line("[DEBUG] macOS平台: 打印失败，错误码=%d\n", job.errorCode);
     if (job.timedOut) {
       cups.cups.logTimeout();
@@ -133,6 +103,33 @@ void CupsLink::submit(const TraceCodePrintParams& request, const ByteVector& com
 }
 
 }  // namespace
+
+void classifyFailure(const JobSubmission& job, CupsConnection& cups, const QueueDests* queue,
+                     PrintOutcome& outcome) {
+  using Result = PrintOutcome::Result;
+  outcome.cupsStatus = job.errorCode;
+  if (job.errorText) outcome.cupsMessage = *job.errorText;
+  if (job.timedOut) {
+    outcome.result = Result::kTimedOut;
+  } else if (cups.authRefused()) {
+    outcome.result = Result::kAuthentication;
+    outcome.withCredentials = cups.hasCredentials();
+    outcome.cupsStatus = IPP_STATUS_ERROR_CUPS_AUTHENTICATION_CANCELED;
+    outcome.cupsMessage = httpStatus(HTTP_STATUS_UNAUTHORIZED);
+  } else if (cups.http() == nullptr) {
+    outcome.result = cups.encryptionRefused() ? Result::kEncryption : Result::kUnreachable;
+    outcome.cupsMessage = cups.connectError();
+  } else if (queue != nullptr && queue->answer() == QueueDests::Answer::kNotFound) {
+    outcome.result = Result::kNoSuchPrinter;
+  } else if (queue != nullptr && queue->answer() != QueueDests::Answer::kFound) {
+    // The queue question failed: its answer, not the step skipped after it.
+    outcome.result = queue->noAnswer() ? Result::kLost : Result::kRefused;
+    outcome.cupsStatus = queue->failureStatus();
+    outcome.cupsMessage = queue->failureMessage();
+  } else {
+    outcome.result = job.noAnswer ? Result::kLost : Result::kRefused;
+  }
+}
 
 CupsOptions::CupsOptions(const cups_dest_t* queue, int32_t copies) {
   // Raw, not application/octet-stream: CUPS treats that as "detect the type",

@@ -12,6 +12,14 @@
 #include "instruction/base.h"
 
 class CupsConnection;
+class QueueDests;
+struct JobSubmission;
+
+// Why a job the scheduler did not accept failed: the earliest step that went
+// wrong, since a later one may have had no queue to go to. `queue` is null
+// past the queue question.
+void classifyFailure(const JobSubmission& job, CupsConnection& cups, const QueueDests* queue,
+                     PrintOutcome& outcome);
 
 // The job options of every label job, a batch's too, in their order, for a
 // job to `queue` (null when it is not known); owned until released.

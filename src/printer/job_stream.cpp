@@ -16,38 +16,6 @@
 #include "printer/cups_link.h"
 #include "printer/state.h"
 
-namespace {
-
-// The outcome of a failed step, told apart as the print path tells it
-// (BaseInstruction::send).
-void failed(const JobSubmission& job, CupsConnection& cups, const QueueDests* queue,
-            PrintOutcome& outcome) {
-  using Result = PrintOutcome::Result;
-  outcome.cupsStatus = job.errorCode;
-  if (job.errorText) outcome.cupsMessage = *job.errorText;
-  if (job.timedOut) {
-    outcome.result = Result::kTimedOut;
-  } else if (cups.authRefused()) {
-    outcome.result = Result::kAuthentication;
-    outcome.withCredentials = cups.hasCredentials();
-    outcome.cupsStatus = IPP_STATUS_ERROR_CUPS_AUTHENTICATION_CANCELED;
-    outcome.cupsMessage = httpStatus(HTTP_STATUS_UNAUTHORIZED);
-  } else if (cups.http() == nullptr) {
-    outcome.result = cups.encryptionRefused() ? Result::kEncryption : Result::kUnreachable;
-    outcome.cupsMessage = cups.connectError();
-  } else if (queue != nullptr && queue->answer() == QueueDests::Answer::kNotFound) {
-    outcome.result = Result::kNoSuchPrinter;
-  } else if (queue != nullptr && queue->answer() != QueueDests::Answer::kFound) {
-    outcome.result = queue->noAnswer() ? Result::kLost : Result::kRefused;
-    outcome.cupsStatus = queue->failureStatus();
-    outcome.cupsMessage = queue->failureMessage();
-  } else {
-    outcome.result = job.noAnswer ? Result::kLost : Result::kRefused;
-  }
-}
-
-}  // namespace
-
 JobStream::JobStream(std::string device, std::string title, int32_t copies)
     : device_(std::move(device)), title_(std::move(title)), copies_(copies) {}
 
@@ -63,7 +31,7 @@ PrintOutcome JobStream::open(Notify notify) {
   const JobSubmission job = startJob(*cups_, *queue_, device_.c_str(), title_.c_str(),
                                      options.count(), options.options());
   if (job.jobId < 1) {
-    failed(job, *cups_, queue_.get(), outcome);
+    classifyFailure(job, *cups_, queue_.get(), outcome);
     return outcome;
   }
   jobId_ = job.jobId;
@@ -218,10 +186,10 @@ void JobStream::serve() {
       event.outcome.result = PrintOutcome::Result::kAccepted;
       event.outcome.jobId = jobId_;
     } else {
-      failed(finished, *cups_, nullptr, event.outcome);
+      classifyFailure(finished, *cups_, nullptr, event.outcome);
     }
   } else if (writeFailed) {
-    failed(failure, *cups_, nullptr, event.outcome);
+    classifyFailure(failure, *cups_, nullptr, event.outcome);
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
