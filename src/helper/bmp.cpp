@@ -75,7 +75,7 @@ ByteVector resizeBMP(const ByteVector& bmp, int32_t width, int32_t height) {
   checkPreparedSize(targetWidth, targetHeight);
   ByteVector out = newPreparedImage(targetWidth, targetHeight, &bmp[bmpfield::kResolution]);
   const pixelrows::ColumnSampler columns(src.width, targetWidth);
-  sampleRows(out, src.height, targetWidth, targetHeight, [&](uint32_t sy, uint8_t* dst) {
+  sampleRows(out, src.height, targetWidth, targetHeight, [&](uint32_t sy, uint8_t* dst, uint32_t) {
     columns.sampleRow(src.rows + size_t{sy} * src.stride, dst);
   });
   tracelog::line("[DEBUG] 成功将BMP图像从%d x %d调整为%d x %d\n", static_cast<int>(src.width),

@@ -44,8 +44,9 @@ inline uint8_t* nextRow(ByteVector& image, uint32_t stride) {
 // (headers only) by nearest-neighbour sampling of a source sourceHeight rows
 // high: output row y takes source row min(sourceHeight - 1, trunc(y x scale)),
 // both counted from the bottom. sampleRow(sy, dst) writes the targetWidth
-// pixels taken from source row sy; a repeated source row is copied from the
-// row just written instead.
+// pixels taken from source row sy, and `next` is the row it will be asked for
+// next (a hint; the last row names itself); a repeated source row is copied
+// from the row just written instead.
 template <typename SampleRow>
 void sampleRows(ByteVector& out, uint32_t sourceHeight, uint32_t targetWidth, uint32_t targetHeight,
                 SampleRow&& sampleRow) {
@@ -59,7 +60,10 @@ void sampleRows(ByteVector& out, uint32_t sourceHeight, uint32_t targetWidth, ui
     if (sy == previous) {
       std::memcpy(dst, dst - stride, targetWidth);
     } else {
-      sampleRow(sy, dst);
+      // Where the next row will read, for a prefetch: at most one row off.
+      const auto after = static_cast<uint32_t>(static_cast<double>(y + 1) * scaleY);
+      const uint32_t next = std::min(sourceHeight - 1, std::max(after, sy + 1));
+      sampleRow(sy, dst, next);
       previous = sy;
     }
   }

@@ -67,10 +67,13 @@ struct ColumnOffsets {
 
 // One target row of a 24- or 32-bit source: the sampled pixels are gathered
 // as B, G, R, X words and handed to the shared gray kernel, chunk by chunk.
-void grayRow(const uint8_t* src, const ColumnOffsets& offsets, GatherFn gather,
-             pixelrows::RowFn kernel, uint8_t* dst, uint32_t targetWidth) {
+void grayRow(const uint8_t* src, const uint8_t* next, const ColumnOffsets& offsets, GatherFn gather,
+             pixelrows::RowFn kernel, pixelrows::GatherGrayFn fused, uint8_t* dst,
+             uint32_t targetWidth) {
   alignas(32) uint8_t words[kChunk * 4];
-  for (uint32_t x0 = 0; x0 < targetWidth; x0 += kChunk) {
+  uint32_t x0 = 0;
+  if (fused != nullptr) x0 = fused(src, next, offsets.at.data(), dst, offsets.wordSafe);
+  for (; x0 < targetWidth; x0 += kChunk) {
     const uint32_t n = std::min(kChunk, targetWidth - x0);
     const uint32_t whole = std::min(n, offsets.wordSafe > x0 ? offsets.wordSafe - x0 : 0);
     gather(src, offsets.at.data() + x0, words, whole);
@@ -187,17 +190,20 @@ ByteVector LabelImageSource::resize(int32_t width, int32_t height) const {
   if (bytesPerPixel > 1 && !wholeRows) offsets.emplace(columns, width_, targetWidth, bytesPerPixel);
   std::vector<uint8_t> grayRowBuffer(wholeRows ? width_ : 0);
   static const GatherFn gather = chooseGather();
-  bmpsource::sampleRows(out, height_, targetWidth, targetHeight, [&](uint32_t sy, uint8_t* dst) {
-    const uint8_t* src = rows_ + size_t{sy} * stride_;
-    if (bytesPerPixel == 1) {
-      columns.sampleRow(src, dst);
-    } else if (wholeRows) {
-      rowKernel(src, grayRowBuffer.data(), width_);
-      columns.sampleRow(grayRowBuffer.data(), dst);
-    } else {
-      grayRow(src, *offsets, gather, kernel, dst, targetWidth);
-    }
-  });
+  const pixelrows::GatherGrayFn fused = pixelrows::gatherGrayKernel(alpha_);
+  bmpsource::sampleRows(
+      out, height_, targetWidth, targetHeight, [&](uint32_t sy, uint8_t* dst, uint32_t next) {
+        const uint8_t* src = rows_ + size_t{sy} * stride_;
+        const uint8_t* nextRow = next == sy ? nullptr : rows_ + size_t{next} * stride_;
+        if (bytesPerPixel == 1) {
+          columns.sampleRow(src, dst);
+        } else if (wholeRows) {
+          rowKernel(src, grayRowBuffer.data(), width_);
+          columns.sampleRow(grayRowBuffer.data(), dst);
+        } else {
+          grayRow(src, nextRow, *offsets, gather, kernel, fused, dst, targetWidth);
+        }
+      });
   tracelog::line("[DEBUG] 成功将BMP图像从%d x %d调整为%d x %d\n", static_cast<int>(width_),
                  static_cast<int>(height_), width, height);
   return out;

@@ -154,6 +154,20 @@ VECTOR_TARGET void bgrVector(const uint8_t* src, uint8_t* dst, uint32_t width) {
   for (; x < width; ++x, src += 3) dst[x] = gray(src[2], src[1], src[0]);
 }
 
+// Gray levels of sixteen B, G, R, A words; with kAlpha, alpha below 128 is white.
+template <bool kAlpha>
+VECTOR_TARGET inline __m256i levels16(__m256i a, __m256i b) {
+  __m256i levels = gray16(a, b);
+  if (kAlpha) {
+    // Lanes with alpha below 128 become 255; OR-ing 255 onto a gray level does that.
+    const __m256i half = _mm256_set1_epi32(127);
+    const __m256i opaque = pack16(_mm256_cmpgt_epi32(_mm256_srli_epi32(a, 24), half),
+                                  _mm256_cmpgt_epi32(_mm256_srli_epi32(b, 24), half));
+    levels = _mm256_or_si256(levels, _mm256_andnot_si256(opaque, _mm256_set1_epi16(0xFF)));
+  }
+  return levels;
+}
+
 template <bool kAlpha>
 VECTOR_TARGET void bgraVector(const uint8_t* src, uint8_t* dst, uint32_t width) {
   uint32_t x = 0;
@@ -161,15 +175,7 @@ VECTOR_TARGET void bgraVector(const uint8_t* src, uint8_t* dst, uint32_t width) 
     prefetch(src);
     const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src));
     const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 32));
-    __m256i levels = gray16(a, b);
-    if (kAlpha) {
-      // Lanes with alpha below 128 become 255; OR-ing 255 onto a gray level does that.
-      const __m256i half = _mm256_set1_epi32(127);
-      const __m256i opaque = pack16(_mm256_cmpgt_epi32(_mm256_srli_epi32(a, 24), half),
-                                    _mm256_cmpgt_epi32(_mm256_srli_epi32(b, 24), half));
-      levels = _mm256_or_si256(levels, _mm256_andnot_si256(opaque, _mm256_set1_epi16(0xFF)));
-    }
-    store16(dst + x, levels);
+    store16(dst + x, levels16<kAlpha>(a, b));
   }
   for (; x < width; ++x, src += 4) {
     dst[x] = (!kAlpha || src[3] >= 128) ? gray(src[2], src[1], src[0]) : 255;
@@ -177,6 +183,32 @@ VECTOR_TARGET void bgraVector(const uint8_t* src, uint8_t* dst, uint32_t width) 
 }
 
 constexpr GrayKernels kVector{"avx2+fma", bgrVector, bgraVector<true>, bgraVector<false>};
+
+// The gathered words go straight into the gray arithmetic: through a buffer,
+// the stores and reloads cost as much as the gathers.
+template <bool kAlpha>
+VECTOR_TARGET uint32_t gatherGrayVector(const uint8_t* src, const uint8_t* next,
+                                        const uint32_t* offsets, uint8_t* dst, uint32_t n) {
+  const int* base = reinterpret_cast<const int*>(src);
+  uint32_t x = 0;
+  for (; x + 16 <= n; x += 16) {
+    // Sampled rows lie apart, so the hardware prefetcher starts over at each
+    // one and the gathers wait on memory; fetching the same columns of the
+    // next row into L2 a row ahead hides that. Every 4th pixel reaches each
+    // line of rows sampled at up to 16 bytes a pixel.
+    if (next != nullptr) {
+      for (int k = 0; k < 16; k += 4) {
+        _mm_prefetch(reinterpret_cast<const char*>(next + offsets[x + k]), _MM_HINT_T1);
+      }
+    }
+    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(offsets + x));
+    const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(offsets + x + 8));
+    const __m256i a = _mm256_i32gather_epi32(base, low, 1);
+    const __m256i b = _mm256_i32gather_epi32(base, high, 1);
+    store16(dst + x, levels16<kAlpha>(a, b));
+  }
+  return x;
+}
 
 // Sixteen target bytes per block from the 32 source bytes at its base.
 VECTOR_TARGET void shuffleBlocks(const uint8_t* src, uint8_t* dst, const uint32_t* base,
@@ -207,6 +239,15 @@ const GrayKernels* vectorKernels() {
 #else
   return nullptr;
 #endif
+}
+
+GatherGrayFn gatherGrayKernel(bool alpha) {
+#ifdef PIXEL_ROWS_X86
+  if (vectorKernels() != nullptr) return alpha ? gatherGrayVector<true> : gatherGrayVector<false>;
+#else
+  (void)alpha;
+#endif
+  return nullptr;
 }
 
 const GrayKernels& blockKernels() {

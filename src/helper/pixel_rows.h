@@ -39,6 +39,15 @@ const GrayKernels* vectorKernels();
 // The vector kernels where available, else the block ones.
 const GrayKernels& grayKernels();
 
+// Gray levels of pixels read as 4-byte B, G, R, X (or A) words at
+// src + offsets[i]: writes dst[i] for the first i < n in whole vector blocks
+// and returns how many; the caller does the rest.
+// `next`, unless null, is the row to be read after this one, fetched ahead.
+using GatherGrayFn = uint32_t (*)(const uint8_t* src, const uint8_t* next, const uint32_t* offsets,
+                                  uint8_t* dst, uint32_t n);
+// Null unless vectorKernels() is there; alpha below 128 is white with `alpha`.
+GatherGrayFn gatherGrayKernel(bool alpha);
+
 // Nearest-neighbour sampling of one row: target column x takes source column
 // min(sourceWidth - 1, trunc(x * scale)), scale = sourceWidth / targetWidth in
 // double precision. Built once per resize and applied to every row.
