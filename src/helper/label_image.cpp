@@ -10,41 +10,14 @@
 #include "helper/log.h"
 #include "helper/pixel_rows.h"
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#endif
-
 namespace {
 
 // Pixels gathered per kernel call: small enough to stay in L1.
 constexpr uint32_t kChunk = 256;
 
 // Copies the 4 bytes at src + offsets[i] to words[i] for i < n.
-void gatherPortable(const uint8_t* src, const uint32_t* offsets, uint8_t* words, uint32_t n) {
+void gather(const uint8_t* src, const uint32_t* offsets, uint8_t* words, uint32_t n) {
   for (uint32_t i = 0; i < n; ++i) std::memcpy(words + 4 * i, src + offsets[i], 4);
-}
-
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-// Eight pixels per hardware gather.
-__attribute__((target("avx2"))) void gatherAvx2(const uint8_t* src, const uint32_t* offsets,
-                                                uint8_t* words, uint32_t n) {
-  uint32_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(offsets + i));
-    const __m256i v = _mm256_i32gather_epi32(reinterpret_cast<const int*>(src), at, 1);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(words + 4 * i), v);
-  }
-  gatherPortable(src, offsets + i, words + 4 * i, n - i);
-}
-#endif
-
-using GatherFn = void (*)(const uint8_t*, const uint32_t*, uint8_t*, uint32_t);
-
-GatherFn chooseGather() {
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-  if (__builtin_cpu_supports("avx2")) return gatherAvx2;
-#endif
-  return gatherPortable;
 }
 
 // Where each target column's pixel starts in a source row. Every sampled
@@ -67,7 +40,7 @@ struct ColumnOffsets {
 
 // One target row of a 24- or 32-bit source: the sampled pixels are gathered
 // as B, G, R, X words and handed to the shared gray kernel, chunk by chunk.
-void grayRow(const uint8_t* src, const uint8_t* next, const ColumnOffsets& offsets, GatherFn gather,
+void grayRow(const uint8_t* src, const uint8_t* next, const ColumnOffsets& offsets,
              pixelrows::RowFn kernel, pixelrows::GatherGrayFn fused, uint8_t* dst,
              uint32_t targetWidth) {
   alignas(32) uint8_t words[kChunk * 4];
@@ -189,7 +162,6 @@ ByteVector LabelImageSource::resize(int32_t width, int32_t height) const {
   std::optional<ColumnOffsets> offsets;
   if (bytesPerPixel > 1 && !wholeRows) offsets.emplace(columns, width_, targetWidth, bytesPerPixel);
   std::vector<uint8_t> grayRowBuffer(wholeRows ? width_ : 0);
-  static const GatherFn gather = chooseGather();
   const pixelrows::GatherGrayFn fused = pixelrows::gatherGrayKernel(alpha_);
   bmpsource::sampleRows(
       out, height_, targetWidth, targetHeight, [&](uint32_t sy, uint8_t* dst, uint32_t next) {
@@ -201,7 +173,7 @@ ByteVector LabelImageSource::resize(int32_t width, int32_t height) const {
           rowKernel(src, grayRowBuffer.data(), width_);
           columns.sampleRow(grayRowBuffer.data(), dst);
         } else {
-          grayRow(src, nextRow, *offsets, gather, kernel, fused, dst, targetWidth);
+          grayRow(src, nextRow, *offsets, kernel, fused, dst, targetWidth);
         }
       });
   tracelog::line("[DEBUG] 成功将BMP图像从%d x %d调整为%d x %d\n", static_cast<int>(width_),
