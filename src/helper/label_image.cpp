@@ -38,8 +38,9 @@ struct ColumnOffsets {
   }
 };
 
-// One target row of a 24- or 32-bit source: the sampled pixels are gathered
-// as B, G, R, X words and handed to the shared gray kernel, chunk by chunk.
+// One target row of a 24- or 32-bit source: the fused vector kernel, where
+// there is one, takes whole blocks; the rest are gathered as B, G, R, X
+// words and handed to the shared gray kernel, chunk by chunk.
 void grayRow(const uint8_t* src, const uint8_t* next, const ColumnOffsets& offsets,
              pixelrows::RowFn kernel, pixelrows::GatherGrayFn fused, uint8_t* dst,
              uint32_t targetWidth) {
