@@ -28,16 +28,6 @@ if (root) {
   });
   test.after(() => spawnSync('userdel', [USER]));
 }
-// A server that wants a password for the job operations only, and one that wants it for every operation.
-let jobsAuth;
-let allAuth;
-if (root) {
-  test.before(async () => {
-    jobsAuth = await PrivateCups.start({ queues: ['auth_q', 'cli_q'], tcp: true, authenticate: 'jobs' });
-    allAuth = await PrivateCups.start({ queues: ['auth_all'], tcp: true, authenticate: 'all' });
-  });
-  test.after(() => [jobsAuth, allAuth].forEach((c) => c && c.stop()));
-}
 
 const PRELUDE = `
 const label = (device) => ({ device, instruction: 'TSPL', withCutter: false, width: 20, height: 10,
@@ -62,8 +52,9 @@ const owners = (cups, queue) =>
   cups.admin('lpstat', ['-W', 'all', '-o', queue]).split('\n').filter(Boolean).map((l) => l.split(/\s+/)[1]);
 
 // submitTraceCode without or with a wrong password on a jobs-only server is the CLI's --user test's.
-test('a password on the job operations: refused without credentials, per environment with them', { skip }, async () => {
-  const cups = jobsAuth;
+test('a password on the job operations: refused without credentials, per environment with them', { skip }, async (t) => {
+  const cups = await PrivateCups.start({ queues: ['auth_q'], tcp: true, authenticate: 'jobs' });
+  t.after(() => cups.stop());
   const r = await run(
     cups,
     `const { Worker } = require('worker_threads');
@@ -117,8 +108,9 @@ test('a password on the job operations: refused without credentials, per environ
   assert.deepEqual(owners(cups, 'auth_q'), [USER, USER, USER, USER]);
 });
 
-test('a password on every operation: each call answers at once with the right reason', { skip }, async () => {
-  const cups = allAuth;
+test('a password on every operation: each call answers at once with the right reason', { skip }, async (t) => {
+  const cups = await PrivateCups.start({ queues: ['auth_all'], tcp: true, authenticate: 'all' });
+  t.after(() => cups.stop());
   const r = await run(
     cups,
     `const calls = async () => ({
@@ -174,13 +166,14 @@ test('a password on every operation: each call answers at once with the right re
   assertNoSecret(r);
 });
 
-test('under a terminal no call prompts, and each answers within the bound', { skip }, async () => {
-  const cups = allAuth;
+test('under a terminal no call prompts, and each answers within the bound', { skip }, async (t) => {
+  const cups = await PrivateCups.start({ queues: ['auth_tty'], tcp: true, authenticate: 'all' });
+  t.after(() => cups.stop());
   const index = JSON.stringify(require.resolve('../../index.js'));
   const script = `const a = require(${index}); a.setLogger(null);
-    const l = { device: 'auth_all', instruction: 'TSPL', withCutter: false, width: 20, height: 10, image: { width: 8, height: 8, channels: 1, data: Buffer.alloc(64) } };
+    const l = { device: 'auth_tty', instruction: 'TSPL', withCutter: false, width: 20, height: 10, image: { width: 8, height: 8, channels: 1, data: Buffer.alloc(64) } };
     const b = { ...l, image: undefined, buffer: a.toBMP(l.image) };
-    const out = [a.checkPrinterConnection('auth_all'), a.printTraceCode(b)];
+    const out = [a.checkPrinterConnection('auth_tty'), a.printTraceCode(b)];
     a.printTraceCodeAsync(b).then(async (p) => { out.push(p);
       out.push(await a.submitTraceCode(l).catch((e) => e.code));
       console.log('ANSWERS ' + JSON.stringify(out)); });`;
@@ -255,8 +248,9 @@ function underTerminal(args, env, prompt, typed) {
   });
 }
 
-test('the CLI\'s --user: a password from TRACE_LABEL_CUPS_PASSWORD or typed unseen on its terminal', { skip }, async () => {
-  const cups = jobsAuth;
+test('the CLI\'s --user: a password from TRACE_LABEL_CUPS_PASSWORD or typed unseen on its terminal', { skip }, async (t) => {
+  const cups = await PrivateCups.start({ queues: ['cli_q'], tcp: true, authenticate: 'jobs' });
+  t.after(() => cups.stop());
   const addon = require('../../index.js');
   const image = require('path').join(cups.dir, 'label.bmp');
   require('fs').writeFileSync(image, addon.toBMP({ width: 8, height: 8, channels: 1, data: Buffer.alloc(64) }));
