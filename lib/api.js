@@ -8,13 +8,14 @@ const { ERROR_CODES, makeError } = require('./errors');
 const { LANGUAGES, LIMITS, dotsPerMm: dotsPerMillimetre } = require('./languages');
 const { minCopies, maxCopies, finalJobStates } = LIMITS;
 const validCopies = (n) => Number.isInteger(n) && n >= minCopies && n <= maxCopies;
-const { toBMP, withImage } = require('./images');
+const { toBMP, withImage, imageBytes } = require('./images');
 const { withCondition } = require('./condition');
 const { createWatch } = require('./watch');
 // Labels of a batch handed to the add-on and not yet sent, at most.
 const BACKLOG = 32;
 
-// Each message states the rule the reader applies (src/napi_utils.cpp, src/api.cpp).
+// Each message states the rule its reader applies: submitRequest below, or
+// for the print path's options src/napi_utils.cpp.
 const OPTION_RULES = {
   options: 'the options must be an object',
   device: 'options.device must be a non-empty string: the name of a CUPS queue',
@@ -38,6 +39,78 @@ const OPTION_RULES = {
 };
 
 const invalid = (property) => makeError(ERROR_CODES.INVALID_OPTIONS, OPTION_RULES[property], { property });
+
+// The add-on reads text up to its first NUL, as C does, and a number as
+// ToInt32 does (2 ** 32 + 5 is 5): so do these rules.
+const cText = (v) => (typeof v === 'string' ? v.split('\0')[0] : '');
+const int32 = (v) => (typeof v === 'number' ? v | 0 : 0);
+const validTitle = (v) => typeof v === 'string' && v !== '' && Buffer.byteLength(v) <= 255 && !v.includes('\0');
+const validDpi = (v) => v === 203 || v === 300 || v === 600;
+// No label printer takes a label over a metre either way: past that a size
+// is most likely a slip (inches, dots), and it would make a huge job.
+const LARGEST_LABEL_MM = 1000;
+
+// submitTraceCode's options as the add-on takes them, plain and typed; or the
+// Error for the first one refused. Each is read once, in this order, and none
+// after a refused one; a getter's exception propagates. `image` is read only
+// when `buffer` is undefined, and a PNG there is handed over undecoded.
+function submitRequest(options) {
+  const device = options.device;
+  if (cText(device) === '') return invalid('device');
+  const instruction = options.instruction;
+  if (cText(instruction) === '') return invalid('instruction');
+  const withCutter = options.withCutter;
+  if (typeof withCutter !== 'boolean') return invalid('withCutter');
+  const width = int32(options.width);
+  if (width === 0) return invalid('width');
+  const height = int32(options.height);
+  if (height === 0) return invalid('height');
+  let buffer = options.buffer;
+  let png = false;
+  if (buffer === undefined) {
+    const image = options.image;
+    if (image !== undefined) ({ bytes: buffer, png } = imageBytes(image, true));
+  }
+  if (!ArrayBuffer.isView(buffer)) return invalid('buffer');
+  // A negative size was refused only once the image had been read.
+  if (width < 0) return invalid('width');
+  if (height < 0) return invalid('height');
+  const copies = options.copies;
+  if (copies !== undefined && !validCopies(copies)) return invalid('copies');
+  const dpi = options.dpi;
+  if (dpi !== undefined && !validDpi(dpi)) return invalid('dpi');
+  const title = options.title;
+  if (title !== undefined && !validTitle(title)) return invalid('title');
+  const allowLarge = options.allowLarge;
+  if (allowLarge !== undefined && typeof allowLarge !== 'boolean') return invalid('allowLarge');
+  if (!allowLarge && (width > LARGEST_LABEL_MM || height > LARGEST_LABEL_MM)) {
+    return submitError({ failure: 'large', width, height, limit: LARGEST_LABEL_MM });
+  }
+  // Asked first, as the print path asks, so that a request without it reads no more.
+  const compress = 'compress' in options ? options.compress : undefined;
+  if (compress !== undefined && typeof compress !== 'boolean') return invalid('compress');
+  return {
+    device: cText(device),
+    instruction: cText(instruction),
+    withCutter,
+    width,
+    height,
+    buffer,
+    png,
+    copies: copies ?? 0,
+    dpi,
+    title: title ?? defaultTitle(cText(instruction), width, height),
+    compress: compress ?? false,
+  };
+}
+
+// The title of a job whose caller gave none: the label's language and size
+// and a short id of its own ("ZPL 50x30mm 3f2a9c"), so that jobs tell apart
+// in lpstat. Six hex digits: two jobs of one size share one only by chance,
+// 1 in 16 million.
+function defaultTitle(instruction, width, height) {
+  return `${instruction} ${width}x${height}mm ${require('crypto').randomBytes(3).toString('hex')}`;
+}
 
 // The scheduler's part of a failure record as an Error, or null.
 function schedulerError(record, what) {
@@ -166,7 +239,7 @@ function isBmp(buffer) {
   }
 }
 
-// A batch's default title, like a label's (src/api.cpp): its language, the
+// A batch's default title, like a label's (defaultTitle): its language, the
 // size when all labels share one, the count and a short id of its own
 // ("ZPL 50x30mm 12 labels 3f2a9c").
 // Labels not known before the end of their iterable (null) give the
@@ -180,16 +253,23 @@ function batchTitle(labels, first) {
 
 // log(line): a line for the application's logger (setLogger).
 function createApi(addon, renderTraceCode, log = () => {}) {
-  // The options are read by the add-on at call time, in printTraceCode's
-  // order, then copies, dpi, title and compress; `image` only when `buffer` is undefined.
+  // The options are read at call time: wait, then submitRequest's.
   function submitTraceCode(options) {
     if (options === null || typeof options !== 'object') return Promise.reject(invalid('options'));
-    // Checked before submitting: a bad wait must not leave a job behind.
-    const timeout = waitTimeout(options.wait);
-    if (timeout === null) return Promise.reject(invalid('wait'));
-    return addon._submitTraceCode(withImage(options, { nativePng: true })).then((record) => {
+    let timeout;
+    let request;
+    try {
+      // Checked before submitting: a bad wait must not leave a job behind.
+      timeout = waitTimeout(options.wait);
+      if (timeout === null) return Promise.reject(invalid('wait'));
+      request = submitRequest(options);
+    } catch (error) {
+      return Promise.reject(error);
+    }
+    if (request instanceof Error) return Promise.reject(request);
+    return addon._submitTraceCode(request).then((record) => {
       if (record.failure === 'options') throw invalid(record.property);
-      if (record.failure) throw submitError(record, options);
+      if (record.failure) throw submitError(record, request);
       return timeout === undefined ? record : untilPrinted(record, timeout);
     });
   }
@@ -249,8 +329,8 @@ function createApi(addon, renderTraceCode, log = () => {}) {
     const { title: givenTitle, copies, dpi: givenDpi, compress, onProgress, signal } = options;
     if (copies !== undefined && !validCopies(copies)) throw invalid('copies');
     const title = givenTitle;
-    if (title !== undefined && (typeof title !== 'string' || title === '' || Buffer.byteLength(title) > 255 || title.includes('\0'))) throw invalid('title');
-    if (givenDpi !== undefined && ![203, 300, 600].includes(givenDpi)) throw invalid('dpi');
+    if (title !== undefined && !validTitle(title)) throw invalid('title');
+    if (givenDpi !== undefined && !validDpi(givenDpi)) throw invalid('dpi');
     if (compress !== undefined && typeof compress !== 'boolean') throw invalid('compress');
     if (onProgress !== undefined && typeof onProgress !== 'function') throw invalid('onProgress');
     if (!validSignal(signal)) throw invalid('signal');
