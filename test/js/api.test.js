@@ -100,6 +100,19 @@ test('submitTraceCode refuses with a code and a reason', async (t) => {
   assert.equal(cups.jobs('api_q').length, 0);
 });
 
+// What submitTraceCode reads of its options, in order, and where it stops:
+// options beyond the label, a refusal, a getter that throws.
+const ALL_READS = 'wait device instruction withCutter width height buffer image copies dpi title allowLarge has compress compress';
+const READS = [
+  ["{ copies: 2, dpi: 203, title: 'x', compress: true }", 'ERR_SCHEDULER_REFUSED', ALL_READS],
+  ['{ width: 0, height: NaN }', 'width', 'wait device instruction withCutter width'],
+  // A negative size is refused after the image, where a bad image comes first.
+  ["{ width: -5, buffer: 'BM' }", 'buffer', 'wait device instruction withCutter width height buffer'],
+  ['{ width: -5 }', 'width', 'wait device instruction withCutter width height buffer image'],
+  ["{ dpi: 'throws', title: 5 }", 'no dpi', 'wait device instruction withCutter width height buffer image copies dpi'],
+  ['{ width: 1001 }', 'ERR_LABEL_TOO_LARGE', ALL_READS.replace(' has compress compress', '')],
+];
+
 // Every refused value names its option and the rule; the values at the rule's
 // edges pass it. The queue rejects jobs, so a call whose options pass ends at
 // the scheduler (ERR_SCHEDULER_REFUSED) without printing.
@@ -113,12 +126,12 @@ test('each refusal states the rule, and the rule is the one the reader applies',
     ['device', ["''", '5'], [], /^options\.device must be a non-empty string: the name of a CUPS queue$/],
     ['instruction', ["''", '5'], [], /^options\.instruction must be a string, one of TSPL, ZPL, ESC\/POS, CPCL, PPLA, DPL$/],
     ['withCutter', ['1', 'null'], ['true', 'false'], /^options\.withCutter must be true or false$/],
-    ['width', ['0.5', '-0.5', '-5', 'NaN', 'Infinity', "'5'"], ['1', '1.9', '1000'], size],
+    ['width', ['0.5', '-0.5', '-5', 'NaN', 'Infinity', "'5'", '2 ** 32'], ['1', '1.9', '1000', '2 ** 32 + 3'], size],
     ['height', ['0.99', '-1', "'2'"], ['1', '1000.9'], size],
     ['buffer', ['[1, 2]', "'BM'"], [], /^options\.buffer must be a Buffer, typed array or DataView holding a BMP file, or give options\.image instead$/],
     ['copies', ['0', '1000', '2.5', "'2'"], ['1', '999'], /^options\.copies must be a whole number from 1 to 999 \(a fraction is refused\)$/],
     ['dpi', ['200', '300.5', "'300'"], ['203', '300', '600'], /^options\.dpi must be the number 203, 300 or 600$/],
-    ['title', ["''", '5', "'\u00e9'.repeat(128)"], ["'\u00e9'.repeat(127) + 'a'", "'x'"], /^options\.title must be a non-empty string of at most 255 bytes of UTF-8$/],
+    ['title', ["''", '5', "'\u00e9'.repeat(128)", "'a\\0b'"], ["'\u00e9'.repeat(127) + 'a'", "'x'"], /^options\.title must be a non-empty string of at most 255 bytes of UTF-8$/],
     ['allowLarge', ['1', "'yes'"], ['true', 'false'], /^options\.allowLarge must be true or false \(true lets width or height be over 1000 mm\)$/],
   ];
   const calls = rules.flatMap(([option, refused, accepted]) =>
@@ -127,7 +140,13 @@ test('each refusal states the rule, and the rule is the one the reader applies',
   const r = await child(cups, `return Promise.all([
     ${calls.map(([option, v]) => `outcome(addon.submitTraceCode(label('api_rejecting', { ${option}: ${v} })))`)},
     ${ids.map(([v]) => `outcome(addon.getJob(${v})), outcome(addon.cancelJob(${v}))`)},
-    outcome(addon.getPrinter('')), outcome(addon.waitForJob(1, { timeout: NaN })), outcome(addon.submitTraceCode(5))]);`);
+    outcome(addon.getPrinter('')), outcome(addon.waitForJob(1, { timeout: NaN })), outcome(addon.submitTraceCode(5)),
+    ...${JSON.stringify(READS.map(([more]) => more))}.map((more) => {
+      const seen = [];
+      const options = new Proxy(eval(\`label('api_rejecting', \${more})\`), {
+        get: (o, k) => { seen.push(k); if (o[k] === 'throws') throw new RangeError('no ' + k); return o[k]; }, has: (o, k) => (seen.push(\`has \${k}\`), k in o) });
+      return outcome(addon.submitTraceCode(options)).then((e) => [e.property ?? e.code ?? e.message, seen.join(' ')]);
+    })]);`);
   const got = r.answer.value;
   calls.forEach(([option, v, refused], i) => {
     const what = `${option}: ${v} -> ${JSON.stringify(got[i])}`;
@@ -142,11 +161,12 @@ test('each refusal states the rule, and the rule is the one the reader applies',
       else assert.ok(answer === null || answer === false, `${v}: ${JSON.stringify(answer)}`);
     }
   });
-  assert.deepEqual(rest.slice(2 * ids.length).map((e) => [e.property, e.message]), [
+  assert.deepEqual(rest.slice(2 * ids.length, 2 * ids.length + 3).map((e) => [e.property, e.message]), [
     ['name', 'the queue name must be a non-empty string'],
     ['timeout', 'options.timeout must be a number of milliseconds from 0 (Infinity waits for ever)'],
     ['options', 'the options must be an object'],
   ]);
+  assert.deepEqual(rest.slice(2 * ids.length + 3), READS.map(([, answer, reads]) => [answer, reads]));
 });
 
 test('printers: state, reason, default, the resolution a print would take; null when unknown', async (t) => {
