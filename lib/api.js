@@ -5,9 +5,11 @@
 // does not read itself.
 
 const { ERROR_CODES, makeError } = require('./errors');
-const { LANGUAGES, LIMITS, dotsPerMm: dotsPerMillimetre } = require('./languages');
-const { minCopies, maxCopies, finalJobStates } = LIMITS;
-const validCopies = (n) => Number.isInteger(n) && n >= minCopies && n <= maxCopies;
+// The module's facts are read on first use: the command-line tool loads this
+// file before it knows there is a module.
+const facts = require('./languages');
+const { dotsPerMm: dotsPerMillimetre } = facts;
+const validCopies = (n) => Number.isInteger(n) && n >= facts.LIMITS.minCopies && n <= facts.LIMITS.maxCopies;
 const { toBMP, withImage, imageBytes } = require('./images');
 const { withCondition } = require('./condition');
 const { createWatch } = require('./watch');
@@ -19,12 +21,16 @@ const BACKLOG = 32;
 const OPTION_RULES = {
   options: 'the options must be an object',
   device: 'options.device must be a non-empty string: the name of a CUPS queue',
-  instruction: `options.instruction must be a string, one of ${LANGUAGES.join(', ')}`,
+  get instruction() {
+    return `options.instruction must be a string, one of ${facts.LANGUAGES.join(', ')}`;
+  },
   withCutter: 'options.withCutter must be true or false',
   width: 'options.width must be a number of millimetres from 1 to 1000 (fractions are dropped, so 1.9 is 1 and 0.5 is 0, refused; over 1000 needs allowLarge: true)',
   height: 'options.height must be a number of millimetres from 1 to 1000 (fractions are dropped, so 1.9 is 1 and 0.5 is 0, refused; over 1000 needs allowLarge: true)',
   buffer: 'options.buffer must be a Buffer, typed array or DataView holding a BMP file, or give options.image instead',
-  copies: `options.copies must be a whole number from ${minCopies} to ${maxCopies} (a fraction is refused)`,
+  get copies() {
+    return `options.copies must be a whole number from ${facts.LIMITS.minCopies} to ${facts.LIMITS.maxCopies} (a fraction is refused)`;
+  },
   dpi: 'options.dpi must be the number 203, 300 or 600',
   title: 'options.title must be a non-empty string of at most 255 bytes of UTF-8',
   allowLarge: 'options.allowLarge must be true or false (true lets width or height be over 1000 mm)',
@@ -184,7 +190,7 @@ function submitError(record, options) {
   const { failure, printer, language, dpi, dots } = record;
   switch (failure) {
     case 'language':
-      return makeError(ERROR_CODES.UNKNOWN_LANGUAGE, `unknown printer language "${language}": use one of ${LANGUAGES.join(', ')} (exact case)`);
+      return makeError(ERROR_CODES.UNKNOWN_LANGUAGE, `unknown printer language "${language}": use one of ${facts.LANGUAGES.join(', ')} (exact case)`);
     case 'image':
       return makeError(ERROR_CODES.UNREADABLE_IMAGE, record.reason || bufferReason(options.buffer));
     case 'size':
@@ -290,7 +296,7 @@ function createApi(addon, renderTraceCode, log = () => {}) {
     }
     if (bytes === undefined) return atLabel(index, invalid('buffer'));
     if (bytes === false) {
-      if (!LANGUAGES.includes(label.instruction)) return atLabel(index, submitError({ failure: 'language', language: label.instruction }, label));
+      if (!facts.LANGUAGES.includes(label.instruction)) return atLabel(index, submitError({ failure: 'language', language: label.instruction }, label));
       if (label.buffer !== undefined && !isBmp(label.buffer)) return atLabel(index, submitError({ failure: 'image' }, label));
       const dotsPerMm = dotsPerMillimetre(dpi);
       const dots = { width: Math.trunc(label.width) * dotsPerMm, height: Math.trunc(label.height) * dotsPerMm };
@@ -594,7 +600,7 @@ function createApi(addon, renderTraceCode, log = () => {}) {
         if (job === null && last) return { ...last, state: 'forgotten' };
         if (job === null) return ref.uuid === null ? null : { id: jobId, uuid: ref.uuid, state: 'lost' };
         last = job;
-        if (finalJobStates.includes(job.state)) return job;
+        if (facts.LIMITS.finalJobStates.includes(job.state)) return job;
         const left = deadline - Date.now();
         if (left <= 0) {
           throw makeError(ERROR_CODES.SCHEDULER_TIMEOUT, `job ${jobId} did not end within ${timeout} ms; it is ${job.state}${job.stateReasons.length ? ` (${job.stateReasons.join(', ')})` : ''}`, { job });
@@ -614,4 +620,7 @@ function createApi(addon, renderTraceCode, log = () => {}) {
   return { submitTraceCode, submitTraceCodes, listPrinters, getPrinter, getJob, cancelJob, waitForJob, watchPrinter };
 }
 
-module.exports = { createApi };
+// The rules the command-line tool holds its own options to.
+const rules = { validCopies, validDpi, validTitle, LARGEST_LABEL_MM };
+
+module.exports = { createApi, rules };
