@@ -10,7 +10,7 @@ const { ERROR_CODES, makeError } = require('./errors');
 const facts = require('./languages');
 const { dotsPerMm: dotsPerMillimetre } = facts;
 const validCopies = (n) => Number.isInteger(n) && n >= facts.LIMITS.minCopies && n <= facts.LIMITS.maxCopies;
-const { toBMP, withImage, imageBytes } = require('./images');
+const { toBMP, imageBytes } = require('./images');
 const { withCondition } = require('./condition');
 const { createWatch } = require('./watch');
 // Labels of a batch handed to the add-on and not yet sent, at most.
@@ -235,6 +235,19 @@ function refusedProperty(label) {
   return 'buffer';
 }
 
+// A batch's label, checked by labelRefusal, as the add-on takes it: plain
+// and typed, `image` made a BMP when there is no `buffer`; null where the
+// print path's reader would refuse it. Throws toBMP's error.
+function plainLabel(label, compress) {
+  const [device, instruction] = [cText(label.device), cText(label.instruction)];
+  if (device === '' || instruction === '') return null;
+  let buffer = label.buffer;
+  if (buffer === undefined && label.image !== undefined) buffer = imageBytes(label.image).bytes;
+  if (!ArrayBuffer.isView(buffer)) return null;
+  const { withCutter, width, height } = label;
+  return { device, instruction, withCutter, width: int32(width), height: int32(height), buffer, compress: label.compress ?? compress ?? false };
+}
+
 // Whether toBMP reads `buffer` as the BMP it is (not a PNG it would convert).
 function isBmp(buffer) {
   try {
@@ -413,7 +426,8 @@ function createApi(addon, renderTraceCode, log = () => {}) {
         const copies = label.copies === undefined ? 1 : label.copies;
         let taken;
         try {
-          taken = addon._jobStreamPrepare(stream.handle, withImage({ ...label, compress: label.compress ?? compress }), dpi, copies);
+          const plain = plainLabel({ ...label }, compress);
+          taken = plain !== null && addon._jobStreamPrepare(stream.handle, plain, dpi, copies);
         } catch (error) {
           return await cancel(atLabel(index, error));
         }

@@ -106,23 +106,17 @@ class SubmitJob : public engine::Job {
   PrintOutcome outcome_;
 };
 
-// The request lib/api.js checked and made plain (submitRequest): every field
-// there and of its type, so nothing is judged here. False when a field
-// cannot be read, which only a caller that goes around lib/api.js meets.
+// The request lib/api.js checked and made plain (submitRequest): the label's
+// fields, then the buffer, whether it holds a PNG, copies, title and dpi.
 bool ReadCheckedRequest(napi_env env, napi_value request, TraceCodePrintParams& params,
                         napi_value& buffer, bool& png, std::optional<int32_t>& dpi) {
   napi_value given = nullptr;
   napi_valuetype type = napi_undefined;
-  if (GetStringProperty(env, request, "device", params.device) != napi_ok ||
-      GetStringProperty(env, request, "instruction", params.instruction) != napi_ok ||
-      GetBoolProperty(env, request, "withCutter", params.withCutter) != napi_ok ||
-      GetInt32Property(env, request, "width", params.width) != napi_ok ||
-      GetInt32Property(env, request, "height", params.height) != napi_ok ||
+  if (!ReadCheckedLabel(env, request, params) ||
       napi_get_named_property(env, request, "buffer", &buffer) != napi_ok ||
       GetBoolProperty(env, request, "png", png) != napi_ok ||
       GetInt32Property(env, request, "copies", params.copies) != napi_ok ||
       GetStringProperty(env, request, "title", params.title) != napi_ok ||
-      GetBoolProperty(env, request, "compress", params.compress) != napi_ok ||
       napi_get_named_property(env, request, "dpi", &given) != napi_ok ||
       napi_typeof(env, given, &type) != napi_ok) {
     return false;

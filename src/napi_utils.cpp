@@ -75,6 +75,15 @@ bool ReadPrintRequest(napi_env env, napi_value options, TraceCodePrintParams& pa
   return read;
 }
 
+bool ReadCheckedLabel(napi_env env, napi_value label, TraceCodePrintParams& params) {
+  return GetStringProperty(env, label, "device", params.device) == napi_ok &&
+         GetStringProperty(env, label, "instruction", params.instruction) == napi_ok &&
+         GetBoolProperty(env, label, "withCutter", params.withCutter) == napi_ok &&
+         GetInt32Property(env, label, "width", params.width) == napi_ok &&
+         GetInt32Property(env, label, "height", params.height) == napi_ok &&
+         GetBoolProperty(env, label, "compress", params.compress) == napi_ok;
+}
+
 bool ReadCompressOption(napi_env env, napi_value options, TraceCodePrintParams& params) {
   // Asked first so that a request without it reads no property it did not
   // read before the option existed.

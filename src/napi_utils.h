@@ -32,6 +32,12 @@ napi_status GetBoolProperty(napi_env env, napi_value object, const char* name, b
 bool ReadPrintRequest(napi_env env, napi_value options, TraceCodePrintParams& params,
                       napi_value* buffer = nullptr, const char** refused = nullptr);
 
+// A label lib/api.js checked and made plain: device, instruction,
+// withCutter, width, height and compress, each there and of its type, so
+// nothing is judged here; the image is the caller's to read. False when one
+// cannot be read, which only a caller that goes around lib/api.js meets.
+bool ReadCheckedLabel(napi_env env, napi_value label, TraceCodePrintParams& params);
+
 // options.compress into params.compress: true when it is undefined or a
 // boolean, false when it is anything else or its getter threw (pending).
 bool ReadCompressOption(napi_env env, napi_value options, TraceCodePrintParams& params);

@@ -60,6 +60,8 @@ test('submitTraceCodes', async (t) => {
         [mark(2, 0), mark(2, 1, { width: -2 })],
         [mark(2, 0), mark(2, 1, { width: 20000, height: 20000 })],
         [mark(2, 0, { copies: 0 })],
+        [mark(2, 0), mark(2, 1, { buffer: [1, 2] })],
+        [mark(2, 0), mark(2, 1), mark(2, 2, { buffer: undefined, image: Buffer.from('GIF89a') })],
         [],
         [mark(2, 0)],
       ];
@@ -77,6 +79,8 @@ test('submitTraceCodes', async (t) => {
       ['ERR_INVALID_OPTIONS', 1, 'width', 'label 1'],
       ['ERR_LABEL_TOO_LARGE', 1, undefined, 'label 1'],
       ['ERR_INVALID_OPTIONS', 0, 'copies', 'label 0'],
+      ['ERR_INVALID_OPTIONS', 1, 'buffer', 'label 1'],
+      ['ERR_UNREADABLE_IMAGE', 2, undefined, 'label 2'],
       ['ERR_INVALID_OPTIONS', undefined, 'labels', 'labels must be a non-empty array or iterable of label options'],
       ['ERR_INVALID_OPTIONS', undefined, 'dpi', 'options.dpi must be the number 203, 300 or 600'],
       ['ERR_NO_SUCH_PRINTER', undefined, undefined, 'CUPS has no queue named "nowhere"'],
