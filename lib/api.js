@@ -1,8 +1,8 @@
 'use strict';
 // The Promise-based calls that say what happened. The add-on answers with
 // plain records; this turns a failure record into an Error of lib/errors.js
-// whose message a person can act on, and checks the arguments the add-on
-// does not read itself.
+// whose message a person can act on. The options of these calls are checked
+// here, once, and handed to the add-on plain and typed.
 
 const { ERROR_CODES, makeError } = require('./errors');
 // The module's facts are read on first use: the command-line tool loads this
