@@ -21,16 +21,12 @@ const BACKLOG = 32;
 const OPTION_RULES = {
   options: 'the options must be an object',
   device: 'options.device must be a non-empty string: the name of a CUPS queue',
-  get instruction() {
-    return `options.instruction must be a string, one of ${facts.LANGUAGES.join(', ')}`;
-  },
+  get instruction() { return `options.instruction must be a string, one of ${facts.LANGUAGES.join(', ')}`; },
   withCutter: 'options.withCutter must be true or false',
   width: 'options.width must be a number of millimetres from 1 to 1000 (fractions are dropped, so 1.9 is 1 and 0.5 is 0, refused; over 1000 needs allowLarge: true)',
   height: 'options.height must be a number of millimetres from 1 to 1000 (fractions are dropped, so 1.9 is 1 and 0.5 is 0, refused; over 1000 needs allowLarge: true)',
   buffer: 'options.buffer must be a Buffer, typed array or DataView holding a BMP file, or give options.image instead',
-  get copies() {
-    return `options.copies must be a whole number from ${facts.LIMITS.minCopies} to ${facts.LIMITS.maxCopies} (a fraction is refused)`;
-  },
+  get copies() { return `options.copies must be a whole number from ${facts.LIMITS.minCopies} to ${facts.LIMITS.maxCopies} (a fraction is refused)`; },
   dpi: 'options.dpi must be the number 203, 300 or 600',
   title: 'options.title must be a non-empty string of at most 255 bytes of UTF-8',
   allowLarge: 'options.allowLarge must be true or false (true lets width or height be over 1000 mm)',
@@ -56,67 +52,45 @@ const validDpi = (v) => v === 203 || v === 300 || v === 600;
 // is most likely a slip (inches, dots), and it would make a huge job.
 const LARGEST_LABEL_MM = 1000;
 
-// submitTraceCode's options as the add-on takes them, plain and typed; or the
-// Error for the first one refused. Each is read once, in this order, and none
-// after a refused one; a getter's exception propagates. `image` is read only
-// when `buffer` is undefined, and a PNG there is handed over undecoded.
+// submitTraceCode's options as the add-on takes them, plain and typed; throws
+// the Error for the first one refused. Each is read once, in this order, and
+// none after a refused one; a getter's exception propagates. `image` is read
+// only when `buffer` is undefined, and a PNG there is handed over undecoded.
 function submitRequest(options) {
-  const device = options.device;
-  if (cText(device) === '') return invalid('device');
-  const instruction = options.instruction;
-  if (cText(instruction) === '') return invalid('instruction');
-  const withCutter = options.withCutter;
-  if (typeof withCutter !== 'boolean') return invalid('withCutter');
-  const width = int32(options.width);
-  if (width === 0) return invalid('width');
-  const height = int32(options.height);
-  if (height === 0) return invalid('height');
-  let buffer = options.buffer;
-  let png = false;
+  const take = (name, rule) => {
+    const value = options[name];
+    if (!rule(value)) throw invalid(name);
+    return value;
+  };
+  const optional = (rule) => (v) => v === undefined || rule(v);
+  const flag = (v) => typeof v === 'boolean';
+  const device = cText(take('device', (v) => cText(v) !== ''));
+  const instruction = cText(take('instruction', (v) => cText(v) !== ''));
+  const withCutter = take('withCutter', flag);
+  const width = int32(take('width', (v) => int32(v) !== 0));
+  const height = int32(take('height', (v) => int32(v) !== 0));
+  let [buffer, png] = [options.buffer, false];
   if (buffer === undefined) {
     const image = options.image;
     if (image !== undefined) ({ bytes: buffer, png } = imageBytes(image, true));
   }
-  if (!ArrayBuffer.isView(buffer)) return invalid('buffer');
+  if (!ArrayBuffer.isView(buffer)) throw invalid('buffer');
   // A negative size was refused only once the image had been read.
-  if (width < 0) return invalid('width');
-  if (height < 0) return invalid('height');
-  const copies = options.copies;
-  if (copies !== undefined && !validCopies(copies)) return invalid('copies');
-  const dpi = options.dpi;
-  if (dpi !== undefined && !validDpi(dpi)) return invalid('dpi');
-  const title = options.title;
-  if (title !== undefined && !validTitle(title)) return invalid('title');
-  const allowLarge = options.allowLarge;
-  if (allowLarge !== undefined && typeof allowLarge !== 'boolean') return invalid('allowLarge');
-  if (!allowLarge && (width > LARGEST_LABEL_MM || height > LARGEST_LABEL_MM)) {
-    return submitError({ failure: 'large', width, height, limit: LARGEST_LABEL_MM });
+  if (width < 0 || height < 0) throw invalid(width < 0 ? 'width' : 'height');
+  const copies = take('copies', optional(validCopies)) ?? 0;
+  const dpi = take('dpi', optional(validDpi));
+  // Untitled, a job is named by its label and a short id, to tell it apart in lpstat.
+  const title = take('title', optional(validTitle)) ?? `${instruction} ${width}x${height}mm ${shortId()}`;
+  if (!take('allowLarge', optional(flag)) && (width > LARGEST_LABEL_MM || height > LARGEST_LABEL_MM)) {
+    throw submitError({ failure: 'large', width, height, limit: LARGEST_LABEL_MM });
   }
   // Asked first, as the print path asks, so that a request without it reads no more.
-  const compress = 'compress' in options ? options.compress : undefined;
-  if (compress !== undefined && typeof compress !== 'boolean') return invalid('compress');
-  return {
-    device: cText(device),
-    instruction: cText(instruction),
-    withCutter,
-    width,
-    height,
-    buffer,
-    png,
-    copies: copies ?? 0,
-    dpi,
-    title: title ?? defaultTitle(cText(instruction), width, height),
-    compress: compress ?? false,
-  };
+  const compress = ('compress' in options && take('compress', optional(flag))) || false;
+  return { device, instruction, withCutter, width, height, buffer, png, copies, dpi, title, compress };
 }
 
-// The title of a job whose caller gave none: the label's language and size
-// and a short id of its own ("ZPL 50x30mm 3f2a9c"), so that jobs tell apart
-// in lpstat. Six hex digits: two jobs of one size share one only by chance,
-// 1 in 16 million.
-function defaultTitle(instruction, width, height) {
-  return `${instruction} ${width}x${height}mm ${require('crypto').randomBytes(3).toString('hex')}`;
-}
+// Six hex digits: two jobs of one size share a title only by chance, 1 in 16 million.
+const shortId = () => require('crypto').randomBytes(3).toString('hex');
 
 // The scheduler's part of a failure record as an Error, or null.
 function schedulerError(record, what) {
@@ -258,13 +232,13 @@ function isBmp(buffer) {
   }
 }
 
-// A batch's default title, like a label's (defaultTitle): its language, the
+// A batch's default title, like a label's (submitRequest): its language, the
 // size when all labels share one, the count and a short id of its own
 // ("ZPL 50x30mm 12 labels 3f2a9c").
 // Labels not known before the end of their iterable (null) give the
 // language and the id only ("ZPL batch 3f2a9c").
 function batchTitle(labels, first) {
-  const id = require('crypto').randomBytes(3).toString('hex');
+  const id = shortId();
   if (labels === null) return [first.instruction, 'batch', id].join(' ');
   const sizes = new Set(labels.map((l) => `${Math.trunc(l.width)}x${Math.trunc(l.height)}mm`));
   return [labels[0].instruction, ...(sizes.size === 1 ? sizes : []), `${labels.length} label${labels.length === 1 ? '' : 's'}`, id].join(' ');
@@ -273,24 +247,16 @@ function batchTitle(labels, first) {
 // log(line): a line for the application's logger (setLogger).
 function createApi(addon, renderTraceCode, log = () => {}) {
   // The options are read at call time: wait, then submitRequest's.
-  function submitTraceCode(options) {
-    if (options === null || typeof options !== 'object') return Promise.reject(invalid('options'));
-    let timeout;
-    let request;
-    try {
-      // Checked before submitting: a bad wait must not leave a job behind.
-      timeout = waitTimeout(options.wait);
-      if (timeout === null) return Promise.reject(invalid('wait'));
-      request = submitRequest(options);
-    } catch (error) {
-      return Promise.reject(error);
-    }
-    if (request instanceof Error) return Promise.reject(request);
-    return addon._submitTraceCode(request).then((record) => {
-      if (record.failure === 'options') throw invalid(record.property);
-      if (record.failure) throw submitError(record, request);
-      return timeout === undefined ? record : untilPrinted(record, timeout);
-    });
+  async function submitTraceCode(options) {
+    if (options === null || typeof options !== 'object') throw invalid('options');
+    // Checked before submitting: a bad wait must not leave a job behind.
+    const timeout = waitTimeout(options.wait);
+    if (timeout === null) throw invalid('wait');
+    const request = submitRequest(options);
+    const record = await addon._submitTraceCode(request);
+    if (record.failure === 'options') throw invalid(record.property);
+    if (record.failure) throw submitError(record, request);
+    return timeout === undefined ? record : untilPrinted(record, timeout);
   }
 
   // One label of a batch as renderTraceCode makes it, `copies` times over;
