@@ -86,7 +86,6 @@ test('submitTraceCode refuses with a code and a reason', async (t) => {
     ["label('api_q', { width: 1001 })", 'ERR_LABEL_TOO_LARGE', /^a label of 1001 x 2 mm is larger than any label printer prints \(1000 mm on a side at most\).*allowLarge: true$/],
     ["label('api_q', { width: 5000, height: 5000 })", 'ERR_LABEL_TOO_LARGE', /5000 x 5000 mm/],
     ["label('api_q', { height: 1001, allowLarge: false })", 'ERR_LABEL_TOO_LARGE', /5 x 1001 mm/],
-    ["label('api_q', { width: 1001, allowLarge: 1 })", 'ERR_INVALID_OPTIONS', /allowLarge/],
     ["label('api_none')", 'ERR_NO_SUCH_PRINTER', /"api_none"/],
     ["label('api_rejecting')", 'ERR_SCHEDULER_REFUSED', /not accepting jobs/],
   ];
@@ -100,17 +99,13 @@ test('submitTraceCode refuses with a code and a reason', async (t) => {
   assert.equal(cups.jobs('api_q').length, 0);
 });
 
-// What submitTraceCode reads of its options, in order, and where it stops:
-// options beyond the label, a refusal, a getter that throws.
-const ALL_READS = 'wait device instruction withCutter width height buffer image copies dpi title allowLarge has compress compress';
+// What submitTraceCode reads, in order, and where it stops: at a refusal, at
+// a getter that throws ('throws' here), at a bad image before a negative size.
 const READS = [
-  ["{ copies: 2, dpi: 203, title: 'x', compress: true }", 'ERR_SCHEDULER_REFUSED', ALL_READS],
+  ["{ copies: 2, dpi: 203, title: 'x', compress: true }", 'ERR_SCHEDULER_REFUSED', 'wait device instruction withCutter width height buffer image copies dpi title allowLarge has compress compress'],
   ['{ width: 0, height: NaN }', 'width', 'wait device instruction withCutter width'],
-  // A negative size is refused after the image, where a bad image comes first.
   ["{ width: -5, buffer: 'BM' }", 'buffer', 'wait device instruction withCutter width height buffer'],
-  ['{ width: -5 }', 'width', 'wait device instruction withCutter width height buffer image'],
   ["{ dpi: 'throws', title: 5 }", 'no dpi', 'wait device instruction withCutter width height buffer image copies dpi'],
-  ['{ width: 1001 }', 'ERR_LABEL_TOO_LARGE', ALL_READS.replace(' has compress compress', '')],
 ];
 
 // Every refused value names its option and the rule; the values at the rule's
@@ -143,9 +138,9 @@ test('each refusal states the rule, and the rule is the one the reader applies',
     outcome(addon.getPrinter('')), outcome(addon.waitForJob(1, { timeout: NaN })), outcome(addon.submitTraceCode(5)),
     ...${JSON.stringify(READS.map(([more]) => more))}.map((more) => {
       const seen = [];
-      const options = new Proxy(eval(\`label('api_rejecting', \${more})\`), {
-        get: (o, k) => { seen.push(k); if (o[k] === 'throws') throw new RangeError('no ' + k); return o[k]; }, has: (o, k) => (seen.push(\`has \${k}\`), k in o) });
-      return outcome(addon.submitTraceCode(options)).then((e) => [e.property ?? e.code ?? e.message, seen.join(' ')]);
+      return outcome(addon.submitTraceCode(new Proxy(eval(\`label('api_rejecting', \${more})\`), {
+        get: (o, k) => { seen.push(k); if (o[k] === 'throws') throw new RangeError('no ' + k); return o[k]; },
+        has: (o, k) => (seen.push(\`has \${k}\`), k in o) }))).then((e) => [e.property ?? e.code ?? e.message, seen.join(' ')]);
     })]);`);
   const got = r.answer.value;
   calls.forEach(([option, v, refused], i) => {
