@@ -130,20 +130,20 @@ bool readWhole(const char* file, std::string& out) {
   return whole;
 }
 
-// How a Print-Job ended: kRetry when the scheduler created nothing and the
-// two-step path may ask again (it wanted a password libcups now has, or
-// encryption, or it does not take Print-Job 2.0 or a request without
-// "Expect").
-enum class PrintJob { kAccepted, kFailed, kRetry };
+// How a request sent whole ended: kRetry when the scheduler took nothing
+// and libcups's own path may ask again (it wanted a password libcups now
+// has, or encryption, or it does not take the operation, its version or a
+// request without "Expect").
+enum class Sent { kAnswered, kFailed, kRetry };
 
-// Print-Job with the document in the same message, sent without
-// "Expect: 100-continue": one round trip, where Create-Job then
-// Send-Document take three (libcups waits for the interim answer before each
-// request body). Once the whole request is sent it is never sent again: an
-// exchange that ends without an answer may have made the job.
-PrintJob printJob(CupsConnection& cups, const Target& target, const char* title, int optionCount,
-                  cups_option_t* options, const char* uuid, const char* format,
-                  const std::string& document, int& jobId, bool& unanswered) {
+// A request and its document in one message, sent without
+// "Expect: 100-continue", so with no wait for the interim answer that
+// libcups waits for before each request body: one round trip less. Once the
+// whole request is sent it is never sent again: an exchange that ends
+// without an answer may have made the job. Takes the request.
+Sent postWhole(CupsConnection& cups, const char* resource, ipp_t* request,
+               const std::string& document, IppPtr& response, bool& unanswered) {
+  IppPtr owned(request);
   unanswered = true;
   http_t* http = cups.http();
   // The end of the last answer, as cupsSendRequest reads it first.
@@ -156,46 +156,78 @@ PrintJob printJob(CupsConnection& cups, const Target& target, const char* title,
   if (httpGetState(http) != HTTP_STATE_WAITING ||
       (auth != nullptr && std::strncmp(auth, "Digest ", 7) == 0) ||
       (connection != nullptr && strcasecmp(connection, "close") == 0)) {
-    return PrintJob::kRetry;
+    return Sent::kRetry;
   }
-  ipp_t* request =
-      jobRequest(IPP_OP_PRINT_JOB, 20, target, title, optionCount, options, uuid, format);
   char date[256];
   httpClearFields(http);
   httpSetField(http, HTTP_FIELD_CONTENT_TYPE, "application/ipp");
   httpSetField(http, HTTP_FIELD_DATE, httpGetDateString2(time(nullptr), date, sizeof date));
   httpSetLength(http, ippLength(request) + document.size());
   if (auth != nullptr) httpSetField(http, HTTP_FIELD_AUTHORIZATION, auth);
-  if (httpPost(http, target.resource) != 0) {
-    ippDelete(request);  // the headers did not go out: nothing to make a job of
-    return cups.timedOut() ? PrintJob::kFailed : PrintJob::kRetry;
+  if (httpPost(http, resource) != 0) {
+    // The headers did not go out: nothing to make a job of.
+    return cups.timedOut() ? Sent::kFailed : Sent::kRetry;
   }
   ipp_state_t state = IPP_STATE_IDLE;
   while ((state = ippWrite(http, request)) != IPP_STATE_DATA && state != IPP_STATE_ERROR) {
   }
-  ippDelete(request);
   if (state == IPP_STATE_ERROR ||
       (!document.empty() && httpWrite2(http, document.data(), document.size()) < 0)) {
-    return PrintJob::kFailed;
+    return Sent::kFailed;
   }
-  const IppPtr response(cupsGetResponse(http, target.resource));
+  response.reset(cupsGetResponse(http, resource));
   const http_status_t status = httpGetStatus(http);
   unanswered = CupsConnection::unanswered(http, response.get());
   if (response == nullptr && !cups.timedOut() && !cups.authRefused() &&
       (status == HTTP_STATUS_UNAUTHORIZED || status == HTTP_STATUS_UPGRADE_REQUIRED ||
        status == HTTP_STATUS_BAD_REQUEST || status == HTTP_STATUS_NOT_IMPLEMENTED)) {
-    return PrintJob::kRetry;
+    return Sent::kRetry;
   }
   const ipp_status_t answer = cupsLastError();
   if (response != nullptr && (answer == IPP_STATUS_ERROR_OPERATION_NOT_SUPPORTED ||
                               answer == IPP_STATUS_ERROR_BAD_REQUEST ||
                               answer == IPP_STATUS_ERROR_VERSION_NOT_SUPPORTED)) {
-    return PrintJob::kRetry;
+    return Sent::kRetry;
   }
+  return response != nullptr && answer < IPP_STATUS_REDIRECTION_OTHER_SITE ? Sent::kAnswered
+                                                                           : Sent::kFailed;
+}
+
+// Print-Job with the document in the same message: one round trip, where
+// Create-Job then Send-Document take two at best.
+Sent printJob(CupsConnection& cups, const Target& target, const char* title, int optionCount,
+              cups_option_t* options, const char* uuid, const char* format,
+              const std::string& document, int& jobId, bool& unanswered) {
+  IppPtr response;
+  Sent sent =
+      postWhole(cups, target.resource,
+                jobRequest(IPP_OP_PRINT_JOB, 20, target, title, optionCount, options, uuid, format),
+                document, response, unanswered);
   ipp_attribute_t* id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER);
-  if (answer >= IPP_STATUS_REDIRECTION_OTHER_SITE || id == nullptr) return PrintJob::kFailed;
-  jobId = ippGetInteger(id, 0);
-  return PrintJob::kAccepted;
+  if (sent == Sent::kAnswered && id == nullptr) sent = Sent::kFailed;
+  if (sent == Sent::kAnswered) jobId = ippGetInteger(id, 0);
+  return sent;
+}
+
+// The Send-Document of cupsStartDocument (the last document, its name and
+// format, to /printers/NAME), sent whole.
+Sent sendDocument(CupsConnection& cups, const char* name, int jobId, const char* docname,
+                  const char* format, const std::string& document, bool& unanswered) {
+  char uri[1024];
+  char resource[1024];
+  httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
+                   "/printers/%s", name);
+  std::snprintf(resource, sizeof resource, "/printers/%s", name);
+  ipp_t* request = ippNewRequest(IPP_OP_SEND_DOCUMENT);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+               cupsUser());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "document-name", nullptr, docname);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
+  ippAddBoolean(request, IPP_TAG_OPERATION, "last-document", 1);
+  IppPtr response;
+  return postWhole(cups, resource, request, document, response, unanswered);
 }
 
 }  // namespace
@@ -230,25 +262,28 @@ JobSubmission submitFile(CupsConnection& cups, const QueueDests& queue, const ch
   const Target target(dest);
   const char* jobUuid = uuid.empty() ? nullptr : uuid.c_str();
 
+  // Nothing updates libcups's last error when no answer comes, or when the
+  // upload stops: it would still hold the success of the exchange before.
+  const auto refusal = [&] {
+    return cupsLastError() != IPP_STATUS_OK
+               ? lastError()
+               : failure(IPP_STATUS_ERROR_INTERNAL, std::strerror(httpError(http)));
+  };
   std::string document;
-  if (oneExchange && readWhole(file, document)) {
+  const bool whole = readWhole(file, document);
+  if (oneExchange && whole) {
     int printed = 0;
     bool unanswered = false;
-    const PrintJob sent = printJob(cups, target, title, optionCount, options, jobUuid, format,
-                                   document, printed, unanswered);
-    if (sent == PrintJob::kAccepted) {
+    const Sent sent = printJob(cups, target, title, optionCount, options, jobUuid, format, document,
+                               printed, unanswered);
+    if (sent == Sent::kAnswered) {
       JobSubmission accepted;
       accepted.jobId = printed;
       accepted.uuid = uuid;
       return accepted;
     }
-    if (sent == PrintJob::kFailed) {
-      // Nothing updates libcups's last error when no answer comes, or when
-      // the upload stops (it would still hold the lookup's success).
-      JobSubmission refused =
-          cupsLastError() != IPP_STATUS_OK
-              ? lastError()
-              : failure(IPP_STATUS_ERROR_INTERNAL, std::strerror(httpError(http)));
+    if (sent == Sent::kFailed) {
+      JobSubmission refused = refusal();
       if (cups.timedOut()) return timedOut(refused);
       refused.noAnswer = unanswered && !cups.authRefused();
       return refused;
@@ -264,28 +299,35 @@ JobSubmission submitFile(CupsConnection& cups, const QueueDests& queue, const ch
   }
 
   JobSubmission result;
-  if (cups_file_t* fp = cupsFileOpen(file, "rb")) {
-    http_status_t status = cupsStartDocument(http, name, jobId, docname, format, 1);
-    char buffer[8192];
-    ssize_t bytes = 0;
-    while (status == HTTP_STATUS_CONTINUE &&
-           (bytes = cupsFileRead(fp, buffer, sizeof buffer)) > 0) {
-      status = cupsWriteRequestData(http, buffer, static_cast<size_t>(bytes));
+  result.jobId = jobId;
+  result.uuid = uuid;
+  bool unanswered = true;
+  Sent sent = Sent::kRetry;
+  if (whole) sent = sendDocument(cups, name, jobId, docname, format, document, unanswered);
+  if (sent == Sent::kRetry) {
+    // libcups's own Send-Document, streamed from the file.
+    if (cups_file_t* fp = cupsFileOpen(file, "rb")) {
+      http_status_t status = cupsStartDocument(http, name, jobId, docname, format, 1);
+      char buffer[8192];
+      ssize_t bytes = 0;
+      while (status == HTTP_STATUS_CONTINUE &&
+             (bytes = cupsFileRead(fp, buffer, sizeof buffer)) > 0) {
+        status = cupsWriteRequestData(http, buffer, static_cast<size_t>(bytes));
+      }
+      cupsFileClose(fp);
+      bool answered = false;
+      sent = status == HTTP_STATUS_CONTINUE && finishDocument(http, name, answered)
+                 ? Sent::kAnswered
+                 : Sent::kFailed;
+      unanswered = !answered;
+    } else {
+      result = failure(IPP_STATUS_ERROR_DOCUMENT_ACCESS, std::strerror(errno));
+      unanswered = false;
     }
-    cupsFileClose(fp);
-    bool answered = false;
-    if (status == HTTP_STATUS_CONTINUE && finishDocument(http, name, answered)) {
-      result.jobId = jobId;
-      result.uuid = uuid;
-      return result;
-    }
-    result = cupsLastError() != IPP_STATUS_OK
-                 ? lastError()
-                 : failure(IPP_STATUS_ERROR_INTERNAL, std::strerror(httpError(http)));
-    result.noAnswer = !answered && !cups.authRefused();
-  } else {
-    result = failure(IPP_STATUS_ERROR_DOCUMENT_ACCESS, std::strerror(errno));
   }
+  if (sent == Sent::kAnswered) return result;
+  if (result.jobId != 0) result = refusal();
+  result.noAnswer = unanswered && !cups.authRefused();
   // Cancelling is one more exchange: not with a scheduler that stopped answering.
   if (cups.timedOut()) return timedOut(result);
   cupsCancelJob2(http, name, jobId, 0);

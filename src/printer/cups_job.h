@@ -27,7 +27,8 @@ struct JobSubmission {
 // `oneExchange` the job and its document go as one Print-Job where the
 // scheduler takes it (see printJob there), otherwise as Create-Job and
 // Send-Document, as cupsPrintFile2 sends them: the scheduler then passes the
-// document's name to the backend as the last job option, not the first. A queue that
+// document's name to the backend as the last job option, not the first. The
+// document goes without waiting for "100 Continue" (see postWhole). A queue that
 // QueueDests did not find fails as cupsPrintFile2 fails for it: error 1280
 // (IPP_STATUS_ERROR_INTERNAL), "No such file or directory".
 JobSubmission submitFile(CupsConnection& cups, const QueueDests& queue, const char* name,

@@ -101,15 +101,6 @@ test('an IPP printer', { skip: unavailable() || false }, async (t) => {
     assert.deepEqual(after.at(-1).problems, []);
   });
 
-  await t.test('a device that disappears: offline, while CUPS says only processing', async () => {
-    const gone = await rig.ippPrinter('gone');
-    cups.admin('lpadmin', ['-p', 'ipp_gone', '-E', '-v', gone.uri]);
-    gone.stop();
-    const seen = await watchCondition(cups, 'ipp_gone', 'offline');
-    const last = seen.at(-1);
-    assert.deepEqual([last.state, last.condition, last.problems], ['processing', 'offline', ['offline']], JSON.stringify(seen));
-  });
-
   const LABEL = `{ device: 'ipp_label', instruction: 'ZPL', withCutter: false, width: 2, height: 1,
     buffer: Buffer.from('${numberedLabel(9).toString('hex')}', 'hex') }`;
   const inChild = (body) =>
@@ -180,18 +171,6 @@ test('an IPP printer', { skip: unavailable() || false }, async (t) => {
     assert.match(waited.message, /did not print: it was canceled/);
   };
 
-  await t.test('a device that refuses the job: it did not print, and the queue is fine', async () => {
-    const refusing = await rig.ippPrinter('refusing');
-    cups.admin('lpadmin', ['-p', 'ipp_refusing', '-E', '-v', refusing.uri]);
-    refusing.refuseJobs();
-    const r = await inChild(`const waited = await outcome(addon.submitTraceCode({ ...label, device: 'ipp_refusing', wait: { timeout: 30000 } }));
-      const { state, condition, problems, stateMessage } = await addon.getPrinter('ipp_refusing');
-      return { waited, printer: { state, condition, problems, stateMessage } };`);
-    refusedAsCupsSaysIt(r.waited);
-    assert.deepEqual([r.printer.state, r.printer.condition, r.printer.problems], ['idle', 'ready', []], 'the queue is fine for the next job');
-    assert.equal(refusing.jobs().length, 0);
-  });
-
   // In a child: watches `queue`; after the first PrinterInfo, `then` runs
   // (a snippet) and the scheduler's subscriptions are counted; once the
   // condition is `until`, the signal aborts. Answers what was seen, in order.
@@ -224,19 +203,26 @@ test('an IPP printer', { skip: unavailable() || false }, async (t) => {
     }
   });
 
-  await t.test('watchPrinter: a device that disappears, and one that refuses the job', async () => {
-    const gone = await rig.ippPrinter('watched-gone');
-    cups.admin('lpadmin', ['-p', 'ipp_watched_gone', '-E', '-v', gone.uri]);
+  await t.test('a device that disappears: offline in watchPrinter, and in getPrinter while CUPS says only processing', async () => {
+    const gone = await rig.ippPrinter('gone');
+    cups.admin('lpadmin', ['-p', 'ipp_gone', '-E', '-v', gone.uri]);
     gone.stop();
-    const offline = await watchUntil('ipp_watched_gone', 'offline', `await addon.submitTraceCode({ ...label, device: 'ipp_watched_gone' })`);
+    const offline = await watchUntil('ipp_gone', 'offline', `await addon.submitTraceCode({ ...label, device: 'ipp_gone' })`);
     assert.deepEqual(offline.seen.at(-1), ['offline', ['offline']], JSON.stringify(offline.seen));
     assert.deepEqual(offline.after, []);
+    const seen = await watchCondition(cups, 'ipp_gone', 'offline', { submit: false });
+    const last = seen.at(-1);
+    assert.deepEqual([last.state, last.condition, last.problems], ['processing', 'offline', ['offline']], JSON.stringify(seen));
+  });
 
-    // The refusing printer of the test above. The refusal passes over the
-    // queue (printing, then ready, its message as it happens to be read), so
-    // the watch runs beside a wait and ends on the first ready once the job
-    // has ended: the device is fine, the job was not.
-    const refused = await inChild(`const controller = new AbortController();
+  // The refusal passes over the queue (printing, then ready, its message as
+  // it happens to be read), so the watch runs beside the wait and ends on the
+  // first ready once the job has ended: the device is fine, the job was not.
+  await t.test('a device that refuses the job: it did not print, and the queue is fine', async () => {
+    const refusing = await rig.ippPrinter('refusing');
+    cups.admin('lpadmin', ['-p', 'ipp_refusing', '-E', '-v', refusing.uri]);
+    refusing.refuseJobs();
+    const r = await inChild(`const controller = new AbortController();
       const seen = [];
       let ended = false;
       const waited = outcome(addon.submitTraceCode({ ...label, device: 'ipp_refusing', wait: { timeout: 30000 } })).then((w) => {
@@ -248,9 +234,12 @@ test('an IPP printer', { skip: unavailable() || false }, async (t) => {
         seen.push([p.condition, p.problems]);
         if (ended && p.condition === 'ready') controller.abort();
       }
-      return { waited: await waited, seen };`);
-    refusedAsCupsSaysIt(refused.waited);
-    assert.deepEqual(refused.seen.at(-1), ['ready', []], JSON.stringify(refused.seen));
+      const { state, condition, problems } = await addon.getPrinter('ipp_refusing');
+      return { waited: await waited, seen, printer: [state, condition, problems] };`);
+    refusedAsCupsSaysIt(r.waited);
+    assert.deepEqual(r.seen.at(-1), ['ready', []], JSON.stringify(r.seen));
+    assert.deepEqual(r.printer, ['idle', 'ready', []], 'the queue is fine for the next job');
+    assert.equal(refusing.jobs().length, 0);
   });
 
   await t.test('watchPrinter: a queue that does not exist or is deleted, bad arguments, and break', async () => {

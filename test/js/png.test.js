@@ -10,29 +10,23 @@ const path = require('path');
 const zlib = require('zlib');
 const { PrivateCups } = require('../../lib/private-cups');
 const { runInChild } = require('../support/child');
-const { chunk, u32be, makePng, grayPng, everyPng, COLOURS, ALPHA, P } = require('../support/png-fixtures');
+const { chunk, makePng, everyPng } = require('../support/png-fixtures');
 
 const dir = fs.mkdtempSync('/tmp/js_png_');
-test.after(() => fs.rmSync(dir, { recursive: true, force: true }));
+let cups;
+test.before(async () => (cups = await PrivateCups.start({ queues: ['png_q'] })));
+test.after(() => (cups.stop(), fs.rmSync(dir, { recursive: true, force: true })));
 const file = (name, bytes) => {
   const at = path.join(dir, name);
   fs.writeFileSync(at, bytes);
   return at;
 };
-const child = (cups, body) => runInChild(body, { env: { ...cups.env }, timeoutMs: 120000 });
-const withHeader = (width, height, depth, colorType, idat) =>
-  Buffer.concat([Buffer.from('\x89PNG\r\n\x1a\n', 'latin1'), chunk('IHDR', Buffer.concat([u32be(width), u32be(height), Buffer.from([depth, colorType, 0, 0, 0])])), chunk('IDAT', idat), chunk('IEND', Buffer.alloc(0))]);
+const child = (body) => runInChild(body, { env: { ...cups.env }, timeoutMs: 120000 });
+const withHeader = (width, height, depth, colorType, idat) => makePng({ width, height, depth, colorType, idat });
 
-test('every kind of PNG prints the label its toBMP BMP prints, in every language', async (t) => {
-  const cups = await PrivateCups.start({ queues: ['png_q'] });
-  t.after(() => cups.stop());
-  const colour = (x, y) => COLOURS[P(x, y)];
+test('every kind of PNG prints the label its toBMP BMP prints, in every language', async () => {
   const pngs = {
     ...everyPng(),
-    'gray 4-bit, interlaced': grayPng(4, false, 1).input,
-    'gray+alpha 16-bit, interlaced': grayPng(16, true, 1).input,
-    'RGBA 8-bit': makePng({ colorType: 6, depth: 8, sample: (x, y) => [...colour(x, y), ALPHA[P(x, y)]] }),
-    'palette 2-bit with transparency': makePng({ colorType: 3, depth: 2, extra: [chunk('PLTE', Buffer.from(COLOURS.flat())), chunk('tRNS', Buffer.from(ALPHA))], sample: (x, y) => [P(x, y)] }),
     // A larger one, so that the label samples rather than repeats source pixels.
     'RGB 8-bit 300 x 200, interlaced': makePng({ colorType: 2, depth: 8, interlace: 1, width: 300, height: 200, sample: (x, y) => [(x * 7) & 255, (y * 5) & 255, (x ^ y) & 255] }),
   };
@@ -40,7 +34,6 @@ test('every kind of PNG prints the label its toBMP BMP prints, in every language
   const languages = ['ZPL', 'TSPL', 'ESC/POS', 'CPCL', 'PPLA', 'DPL'];
   const cases = names.map((name, i) => ({ name, file: file(`v${i}.png`, pngs[name]), language: languages[i % languages.length] }));
   const r = await child(
-    cups,
     `const cases = ${JSON.stringify(cases)};
     const out = [];
     for (const { file, language } of cases) {
@@ -58,9 +51,8 @@ test('every kind of PNG prints the label its toBMP BMP prints, in every language
   r.answer.value.forEach(({ jobId, expected }, i) => assert.ok(byId.get(jobId).equals(Buffer.from(expected, 'base64')), `${cases[i].name} (${cases[i].language})`));
 });
 
-test('damaged and hostile PNGs are refused with a reason, the bomb in bounded memory, and nothing is sent', async (t) => {
-  const cups = await PrivateCups.start({ queues: ['png_q'] });
-  t.after(() => cups.stop());
+test('damaged and hostile PNGs are refused with a reason, the bomb in bounded memory, and nothing is sent', async () => {
+  const sent = cups.jobs('png_q').length;
   const good = makePng({ colorType: 6, depth: 8, sample: (x, y) => [x * 20, y * 30, 100, 255] });
   const badCrc = Buffer.from(good);
   badCrc[41 + good.readUInt32BE(33)] ^= 0xff; // the first byte of IDAT's checksum
@@ -78,7 +70,6 @@ test('damaged and hostile PNGs are refused with a reason, the bomb in bounded me
   ];
   const files = cases.map(([, bytes], i) => file(`bad${i}.png`, bytes));
   const r = await child(
-    cups,
     `const status = (key) => Number(fs.readFileSync('/proc/self/status', 'utf8').match(new RegExp(key + ':\\\\s+(\\\\d+)'))[1]) * 1024;
     const label = { device: 'png_q', instruction: 'ZPL', withCutter: false, width: 20, height: 12 };
     const out = [];
@@ -104,15 +95,14 @@ test('damaged and hostile PNGs are refused with a reason, the bomb in bounded me
   // Rows stream into the label, so not even the 100 MB gray plane is made.
   const bound = (sanitized ? 64 : 16) * 2 ** 20;
   assert.ok(bombPeak <= bound, `the bomb took ${(bombPeak / 2 ** 20).toFixed(1)} MiB`);
-  assert.equal(cups.jobs('png_q').length, 0);
+  assert.equal(cups.jobs('png_q').length, sent);
 });
 
 // Counts, not times: the ticks of a setImmediate chain while a large PNG is
 // decoded and submitted, against those of the same label from a BMP made
 // beforehand. Decoded on the JavaScript thread, the PNG would add no ticks.
-test('the event loop keeps turning while a large PNG is decoded', async (t) => {
-  const cups = await PrivateCups.start({ queues: ['png_q'] });
-  t.after(() => cups.stop());
+test('the event loop keeps turning while a large PNG is decoded', async () => {
+  const sent = cups.jobs('png_q').length;
   const [width, height] = [5000, 5000];
   const row = Buffer.alloc(1 + 4 * width);
   for (let x = 0; x < width; x++) row.writeUInt32BE((Math.imul(x, 2654435761) | 0xff) >>> 0, 1 + 4 * x);
@@ -120,7 +110,6 @@ test('the event loop keeps turning while a large PNG is decoded', async (t) => {
   const big = file('big.png', withHeader(width, height, 8, 6, zlib.deflateSync(raw, { level: 1 })));
   const small = file('small.png', makePng({ colorType: 6, depth: 8, sample: (x) => [x * 20, 0, 0, 255] }));
   const r = await child(
-    cups,
     `const label = { device: 'png_q', instruction: 'ZPL', withCutter: false, width: 50, height: 30, dpi: 203 };
     const status = (key) => Number(fs.readFileSync('/proc/self/status', 'utf8').match(new RegExp(key + ':\\\\s+(\\\\d+)'))[1]) * 1024;
     const ticksDuring = async (start) => {
@@ -143,7 +132,7 @@ test('the event loop keeps turning while a large PNG is decoded', async (t) => {
   );
   assert.equal(r.answer.kind, 'value', JSON.stringify(r.answer) + r.stderr);
   const { asBmp, asPng, tiny } = r.answer.value;
-  const jobs = await cups.waitForJobs('png_q', 3);
+  const jobs = await cups.waitForJobs('png_q', sent + 3);
   assert.ok(jobs.find((j) => j.id === asPng.jobId).data.equals(jobs.find((j) => j.id === asBmp.jobId).data));
   assert.ok(asPng.ticks > 3 * asBmp.ticks && asPng.ticks > 3 * tiny.ticks, JSON.stringify({ asBmp, asPng, tiny }));
   // A row at a time: far below the 25 MB gray plane of the whole image.

@@ -99,10 +99,14 @@ const notFound = (answer) => ({
   cancel: { ok: false },
 });
 
-test('a scheduler that knows no such queue or job says so', async (t) => {
-  const cups = await PrivateCups.start({ queues: ['other_q'], tcp: true });
-  t.after(() => cups.stop());
-  const r = await ask(cups.tcpEnv.CUPS_SERVER);
+// Schedulers over TCP with and without TLS, for the tests below.
+let tls;
+let plain;
+test.before(async () => ([tls, plain] = await Promise.all([true, false].map((on) => PrivateCups.start({ queues: ['other_q'], tcp: true, tls: on })))));
+test.after(() => [tls, plain].forEach((c) => c.stop()));
+
+test('a scheduler that knows no such queue or job says so', async () => {
+  const r = await ask(plain.tcpEnv.CUPS_SERVER);
   assert.equal(r.answer.kind, 'value', r.stderr);
   assert.deepEqual(r.answer.value, notFound(r.answer.value));
 });
@@ -120,8 +124,6 @@ function encryptionCases(cups) {
 }
 
 test('required encryption: a server with TLS answers through it, one without is named as such', async (t) => {
-  const [tls, plain] = await Promise.all([true, false].map((on) => PrivateCups.start({ queues: ['other_q'], tcp: true, tls: on })));
-  t.after(() => [tls, plain].forEach((c) => c.stop()));
   const cases = [...encryptionCases(tls), ...encryptionCases(plain)];
   t.after(() => cases.forEach((c) => fs.rmSync(c.home, { recursive: true, force: true })));
   const runs = await Promise.all(cases.map((c) => ask(c.env.CUPS_SERVER, c.env)));
@@ -148,8 +150,7 @@ test('required encryption: a server with TLS answers through it, one without is 
 });
 
 test('a stopped scheduler: the encrypted connect gives up within the bound too', async (t) => {
-  const cups = await PrivateCups.start({ queues: ['other_q'], tcp: true, tls: true });
-  t.after(() => cups.stop());
+  const cups = tls;
   const cases = encryptionCases(cups);
   t.after(() => fs.rmSync(cases[0].home, { recursive: true, force: true }));
   const body = `const lines = [];

@@ -36,9 +36,11 @@ async function renders(ids, dpi, size) {
 const plan = (id) => ({ id, queue: id % 7 === 6 ? 'field_missing' : 'field_many', language: LANGUAGES[id % 6],
   cutter: id % 4 < 2, blocking: id % 3 === 0 });
 
-test('8 processes started together, mixing blocking and async calls: every job is its own label, once', async (t) => {
-  const cups = await PrivateCups.start({ queues: ['field_many'] });
-  t.after(() => cups.stop());
+let cups;
+test.before(async () => (cups = await PrivateCups.start({ queues: ['field_many', 'field_raw', 'field_one', 'field_other', 'field_stall'] })));
+test.after(() => cups.stop());
+
+test('8 processes started together, mixing blocking and async calls: every job is its own label, once', async () => {
   const PROCESSES = 8;
   const ROUNDS = 10;
   const barrier = fs.mkdtempSync(path.join(cups.dir, 'barrier-'));
@@ -81,9 +83,7 @@ test('8 processes started together, mixing blocking and async calls: every job i
   assert.deepEqual(jobs.map((job) => readNumberedJob(job.data)).sort((x, y) => x.id - y.id), wanted);
 });
 
-test('queues with a driver: the scheduler gives the resolution when lpoptions do not', async (t) => {
-  const cups = await PrivateCups.start({ queues: ['field_raw'] });
-  t.after(() => cups.stop());
+test('queues with a driver: the scheduler gives the resolution when lpoptions do not', async () => {
   cups.addPpdQueue('field_ppd203', { resolution: 203 });
   cups.addPpdQueue('field_ppd300', { resolution: 300 });
   cups.addPpdQueue('field_ppd_none'); // CUPS reports 300 dpi for a PPD that names none
@@ -109,9 +109,7 @@ test('queues with a driver: the scheduler gives the resolution when lpoptions do
   }
 });
 
-test('a check and a print ask the scheduler about their queue only', async (t) => {
-  const cups = await PrivateCups.start({ queues: ['field_one', 'field_other'] });
-  t.after(() => cups.stop());
+test('a check and a print ask the scheduler about their queue only', async () => {
   const ops = async (body) => {
     const before = cups.operations().length;
     const r = await runInChild(`${PRELUDE} return ${body};`, { env: cups.env });
@@ -157,8 +155,6 @@ function stallingProxy(cups, after, what) {
 }
 
 test('an upload that stops moving, or an answer that never comes, is a failure that says so', async (t) => {
-  const cups = await PrivateCups.start({ queues: ['field_stall'] });
-  t.after(() => cups.stop());
   // 200 x 150 mm at 203 dpi of random dots: 240,000 raster bytes that do
   // not compress on the way.
   let seed = 12345;

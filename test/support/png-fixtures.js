@@ -23,9 +23,10 @@ const chunk = (type, data) => {
   return Buffer.concat([u32be(data.length), body, u32be(zlib.crc32(body))]);
 };
 
-// sample(x, y) gives a pixel's samples in the PNG's own units.
+// sample(x, y) gives a pixel's samples in the PNG's own units; idat, when
+// given, is the compressed pixel data as it is (no samples are made).
 function makePng({ colorType, depth, interlace = 0, extra = [], sample, width = W, height = H, idat }) {
-  const passes = interlace ? [[0, 0, 8, 8], [4, 0, 8, 8], [0, 4, 4, 8], [2, 0, 4, 4], [0, 2, 2, 4], [1, 0, 2, 2], [0, 1, 1, 2]] : [[0, 0, 1, 1]];
+  const passes = idat ? [] : interlace ? [[0, 0, 8, 8], [4, 0, 8, 8], [0, 4, 4, 8], [2, 0, 4, 4], [0, 2, 2, 4], [1, 0, 2, 2], [0, 1, 1, 2]] : [[0, 0, 1, 1]];
   const raw = [];
   for (const [x0, y0, dx, dy] of passes) {
     for (let y = y0; x0 < width && y < height; y += dy) {
@@ -86,4 +87,4 @@ function everyPng() {
   return out;
 }
 
-module.exports = { W, H, COLOURS, ALPHA, P, over, composite, grid, pack, u32be, chunk, makePng, grayPng, everyPng };
+module.exports = { W, H, COLOURS, ALPHA, P, composite, grid, pack, chunk, makePng, grayPng, everyPng };

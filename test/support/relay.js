@@ -2,12 +2,13 @@
 // A TCP forwarder on 127.0.0.1 that holds each chunk for `delayMs` before
 // passing it on, in both directions: a remote print server's round trip
 // (2 x delayMs) in front of a local scheduler. Chunks keep their order.
-// `accepted` counts the connections clients have made through it.
+// `accepted` counts the connections clients have made through it;
+// `requests` holds the head of each HTTP request clients sent.
 const net = require('net');
 
 function startRelay(targetPort, delayMs) {
   const sockets = new Set();
-  const relay = { port: 0, accepted: 0 };
+  const relay = { port: 0, accepted: 0, requests: [] };
   const server = net.createServer((client) => {
     relay.accepted++;
     const upstream = net.connect(targetPort, '127.0.0.1');
@@ -23,6 +24,17 @@ function startRelay(targetPort, delayMs) {
       from.on('end', () => setTimeout(() => to.end(), delayMs));
       from.on('close', () => setTimeout(() => to.destroy(), delayMs));
     };
+    // Request heads, found in the client's bytes (documents here hold no "POST /").
+    let seen = '';
+    client.on('data', (chunk) => {
+      seen += chunk.toString('latin1');
+      for (let at; (at = seen.indexOf('POST /')) >= 0 && seen.indexOf('\r\n\r\n', at) >= 0; ) {
+        const end = seen.indexOf('\r\n\r\n', at);
+        relay.requests.push(seen.slice(at, end));
+        seen = seen.slice(end);
+      }
+      if (seen.indexOf('POST /') < 0) seen = seen.slice(-8);
+    });
     pipe(client, upstream);
     pipe(upstream, client);
   });

@@ -1,6 +1,7 @@
 // QueueDests, which asks the scheduler about one queue, against cupsGetDests,
 // which lists every destination: the same destinations of that queue, in the
 // same order, with the same options, for lpoptions files in both places.
+#include <cups/cups.h>
 #include <gtest/gtest.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -12,7 +13,6 @@
 #include <thread>
 #include <vector>
 
-#include "all_dests.h"
 #include "cups_env.h"
 #include "printer/cups_connection.h"
 #include "printer/cups_dests.h"
@@ -39,13 +39,16 @@ Dest copy(const cups_dest_t& d) {
   return out;
 }
 
-// The whole list's destinations of that queue (names are unique regardless of case).
+// The whole list's destinations of that queue (names are unique regardless
+// of case): the oracle. Nothing in between returns early.
 std::vector<Dest> fromWholeList(const std::string& name) {
+  cups_dest_t* dests = nullptr;
+  const int count = cupsGetDests(&dests);
   std::vector<Dest> out;
-  const CupsDests all;
-  for (const cups_dest_t& d : all) {
-    if (strcasecmp(d.name, name.c_str()) == 0) out.push_back(copy(d));
+  for (int i = 0; i < count; ++i) {
+    if (strcasecmp(dests[i].name, name.c_str()) == 0) out.push_back(copy(dests[i]));
   }
+  cupsFreeDests(count, dests);
   return out;
 }
 
