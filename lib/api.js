@@ -196,30 +196,13 @@ function atLabel(index, error) {
   return error;
 }
 
-// The first property renderTraceCode refused, read in its order.
-function refusedProperty(label) {
-  const text = (v) => typeof v === 'string' && v !== '';
-  const mm = (v) => typeof v === 'number' && Math.trunc(v) > 0 && v < 2 ** 31;
-  if (!text(label.device)) return 'device';
-  if (!text(label.instruction)) return 'instruction';
-  if (typeof label.withCutter !== 'boolean') return 'withCutter';
-  if (!mm(label.width)) return 'width';
-  if (!mm(label.height)) return 'height';
-  if (label.compress !== undefined && typeof label.compress !== 'boolean') return 'compress';
-  return 'buffer';
-}
-
-// A batch's label, checked by labelRefusal, as the add-on takes it: plain
-// and typed, `image` made a BMP when there is no `buffer`; null where the
-// print path's reader would refuse it. Throws toBMP's error.
-function plainLabel(label, compress) {
-  const [device, instruction] = [cText(label.device), cText(label.instruction)];
-  if (device === '' || instruction === '') return null;
-  let buffer = label.buffer;
-  if (buffer === undefined && label.image !== undefined) buffer = imageBytes(label.image).bytes;
-  if (!ArrayBuffer.isView(buffer)) return null;
-  const { withCutter, width, height } = label;
-  return { device, instruction, withCutter, width: int32(width), height: int32(height), buffer, compress: label.compress ?? compress ?? false };
+// A batch's label as readLabel read it, with its image, as the add-on takes
+// it: plain and typed; null where the print path's reader would refuse it.
+function plainLabel(read, buffer, compress) {
+  const [device, instruction] = [cText(read.device), cText(read.instruction)];
+  if (device === '' || instruction === '' || !ArrayBuffer.isView(buffer)) return null;
+  const { withCutter, width, height } = read;
+  return { device, instruction, withCutter, width: int32(width), height: int32(height), buffer, compress: read.compress ?? compress ?? false };
 }
 
 // Whether toBMP reads `buffer` as the BMP it is (not a PNG it would convert).
@@ -259,21 +242,15 @@ function createApi(addon, renderTraceCode, log = () => {}) {
     return timeout === undefined ? record : untilPrinted(record, timeout);
   }
 
-  // One label of a batch as renderTraceCode makes it, `copies` times over;
-  // an Error (with the label's index) when it cannot be made.
-  function renderLabel(label, index, dpi, compress) {
-    if (label === null || typeof label !== 'object') return atLabel(index, invalid('options'));
-    const property = refusedProperty(label);
-    if (property !== 'buffer') return atLabel(index, invalid(property));
-    const copies = label.copies === undefined ? 1 : label.copies;
-    if (!validCopies(copies)) return atLabel(index, invalid('copies'));
+  // Why a batch's label (as read, with its buffer) could not be made, as
+  // renderTraceCode says it.
+  function unmadeError(label, index, dpi, compress) {
     let bytes;
     try {
       bytes = renderTraceCode({ ...label, compress: label.compress ?? compress }, dpi);
     } catch (error) {
       return atLabel(index, error);
     }
-    if (bytes === undefined) return atLabel(index, invalid('buffer'));
     if (bytes === false) {
       if (!facts.LANGUAGES.includes(label.instruction)) return atLabel(index, submitError({ failure: 'language', language: label.instruction }, label));
       if (label.buffer !== undefined && !isBmp(label.buffer)) return atLabel(index, submitError({ failure: 'image' }, label));
@@ -281,23 +258,28 @@ function createApi(addon, renderTraceCode, log = () => {}) {
       const dots = { width: Math.trunc(label.width) * dotsPerMm, height: Math.trunc(label.height) * dotsPerMm };
       return atLabel(index, submitError({ failure: 'size', language: label.instruction, dpi, dots }, label));
     }
-    return copies === 1 ? bytes : Buffer.concat(Array(copies).fill(bytes));
+    return atLabel(index, invalid('buffer'));
   }
 
-  // The Error for the first of a batch's label options that cannot be
-  // printed, read before the label is made; null when none is refused.
-  function labelRefusal(label, index, first) {
+  // A batch's label options but its image, each read once, in this order and
+  // up to the first refused: as plain values, or the Error. Every label
+  // after the first (`first`, as read) goes to its queue in its language.
+  function readLabel(label, index, first) {
     if (label === null || typeof label !== 'object') return atLabel(index, invalid('options'));
-    for (const key of ['device', 'instruction']) {
-      if (label[key] !== first[key]) {
-        return atLabel(index, makeError(ERROR_CODES.INVALID_OPTIONS, `options.${key} ${JSON.stringify(label[key])} differs from the first label's ${JSON.stringify(first[key])}: a batch goes to one queue in one language`, { property: key }));
+    const text = (v) => typeof v === 'string' && v !== '';
+    const mm = (v) => typeof v === 'number' && Math.trunc(v) > 0 && v < 2 ** 31;
+    const optional = (rule) => (v) => v === undefined || rule(v);
+    const rules = { device: text, instruction: text, withCutter: (v) => typeof v === 'boolean', width: mm, height: mm,
+      compress: optional((v) => typeof v === 'boolean'), copies: optional(validCopies) };
+    const read = {};
+    for (const [key, rule] of Object.entries(rules)) {
+      const value = (read[key] = label[key]);
+      if (first && (key === 'device' || key === 'instruction') && value !== first[key]) {
+        return atLabel(index, makeError(ERROR_CODES.INVALID_OPTIONS, `options.${key} ${JSON.stringify(value)} differs from the first label's ${JSON.stringify(first[key])}: a batch goes to one queue in one language`, { property: key }));
       }
+      if (!rule(value)) return atLabel(index, invalid(key));
     }
-    const property = refusedProperty(label);
-    if (property !== 'buffer') return atLabel(index, invalid(property));
-    const copies = label.copies === undefined ? 1 : label.copies;
-    if (!validCopies(copies)) return atLabel(index, invalid('copies'));
-    return null;
+    return read;
   }
 
   // Many labels for one queue in one language as one CUPS job: each label's
@@ -326,12 +308,13 @@ function createApi(addon, renderTraceCode, log = () => {}) {
     const iterator = iterable(Symbol.asyncIterator) ? labels[Symbol.asyncIterator]() : labels[Symbol.iterator]();
     const step = await iterator.next();
     if (step.done) throw invalid('labels');
-    const first = step.value;
-    if (first === null || typeof first !== 'object') throw atLabel(0, invalid('options'));
-    let index = 0;
-    for (const label of collection ? labels : [first]) {
-      const refusal = labelRefusal(label, index++, first);
-      if (refusal) throw refusal;
+    const reads = [readLabel(step.value, 0, null)];
+    const first = reads[0];
+    if (first instanceof Error) throw first;
+    for (const label of collection ? [...labels].slice(1) : []) {
+      const read = readLabel(label, reads.length, first);
+      if (read instanceof Error) throw read;
+      reads.push(read);
     }
     const { device, instruction } = first;
     let dpi = givenDpi;
@@ -341,7 +324,7 @@ function createApi(addon, renderTraceCode, log = () => {}) {
       dpi = printer.dpi;
     }
     if (signal && signal.aborted) throw signal.reason;
-    const stream = await openJobStream({ device, title: title ?? batchTitle(collection ? [...labels] : null, first), copies: copies ?? 0 });
+    const stream = await openJobStream({ device, title: title ?? batchTitle(collection ? reads : null, first), copies: copies ?? 0 });
     if (stream.failure) throw submitError(stream.failure, first);
 
     const onAbort = () => stream.wake();
@@ -357,10 +340,7 @@ function createApi(addon, renderTraceCode, log = () => {}) {
       onProgress(final ? { prepared: handed, sent: handed, total } : { prepared: stream.prepared, sent: stream.written, total });
     };
     // Why label `at` could not be made, as renderTraceCode says it.
-    const unmade = (at) => {
-      const error = renderLabel(waiting.get(at), at, dpi, compress);
-      return error instanceof Error ? error : atLabel(at, invalid('buffer'));
-    };
+    const unmade = (at) => unmadeError(waiting.get(at), at, dpi, compress);
     const cancel = async (error) => {
       if (!collection && typeof iterator.return === 'function') {
         try {
@@ -371,8 +351,8 @@ function createApi(addon, renderTraceCode, log = () => {}) {
       throw error;
     };
     try {
-      for (index = 0; ; index++) {
-        let label = first;
+      for (let index = 0; ; index++) {
+        let [label, read] = [step.value, first];
         if (index > 0) {
           let next;
           try {
@@ -382,22 +362,24 @@ function createApi(addon, renderTraceCode, log = () => {}) {
           }
           if (next.done) break;
           label = next.value;
-          const refusal = collection ? null : labelRefusal(label, index, first);
-          if (refusal) return await cancel(refusal);
+          read = collection ? reads[index] : readLabel(label, index, first);
+          if (read instanceof Error) return await cancel(read);
         }
         while (handed - stream.written >= BACKLOG && !stream.record && stream.failedAt < 0 && !aborted()) await stream.next();
         if (aborted()) return await cancel(signal.reason);
         if (stream.failedAt >= 0) return await cancel(unmade(stream.failedAt));
         if (stream.record) break;
-        const copies = label.copies === undefined ? 1 : label.copies;
+        let buffer = label.buffer;
         let taken;
         try {
-          const plain = plainLabel({ ...label }, compress);
-          taken = plain !== null && addon._jobStreamPrepare(stream.handle, plain, dpi, copies);
+          const image = buffer === undefined ? label.image : undefined;
+          if (image !== undefined) buffer = imageBytes(image).bytes;
+          const plain = plainLabel(read, buffer, compress);
+          taken = plain !== null && addon._jobStreamPrepare(stream.handle, plain, dpi, read.copies ?? 1);
         } catch (error) {
           return await cancel(atLabel(index, error));
         }
-        waiting.set(index, label);
+        waiting.set(index, { ...read, buffer });
         if (!taken) return await cancel(unmade(index));
         handed++;
         for (const at of waiting.keys()) {

@@ -32,9 +32,15 @@ test('submitTraceCodes', async (t) => {
     const r = await child(cups, `
       const labels = [mark(1, 0), mark(1, 1, { withCutter: true }), mark(1, 2, { width: 3, copies: 2 }),
         mark(1, 3, { compress: true }), mark(1, 4, { height: 2 })];
-      // An iterable, not an array.
-      return await addon.submitTraceCodes(new Set(labels), { copies: 2 });`);
+      // An iterable, not an array; each label tells what was read of it.
+      const reads = labels.map(() => []);
+      const spied = labels.map((l, i) => new Proxy(l, { get: (o, k) => (reads[i].push(k), o[k]) }));
+      const job = await addon.submitTraceCodes(new Set(spied), { copies: 2 });
+      return { ...job, reads: reads.map((keys) => keys.join(' ')) };`);
     assert.equal(r.answer.kind, 'value', r.stdout + r.stderr);
+    // Each option once, in one order, the image last.
+    assert.deepEqual(r.answer.value.reads, Array(5).fill('device instruction withCutter width height compress copies buffer'));
+    delete r.answer.value.reads;
     const labels = [mark(1, 0), mark(1, 1, { withCutter: true }), mark(1, 2, { width: 3, copies: 2 }),
       mark(1, 3, { compress: true }), mark(1, 4, { height: 2 })];
     const expected = rendered(labels);
