@@ -269,10 +269,10 @@ function createApi(addon, renderTraceCode, log = () => {}) {
     const text = (v) => typeof v === 'string' && v !== '';
     const mm = (v) => typeof v === 'number' && Math.trunc(v) > 0 && v < 2 ** 31;
     const optional = (rule) => (v) => v === undefined || rule(v);
-    const rules = { device: text, instruction: text, withCutter: (v) => typeof v === 'boolean', width: mm, height: mm,
+    const checks = { device: text, instruction: text, withCutter: (v) => typeof v === 'boolean', width: mm, height: mm,
       compress: optional((v) => typeof v === 'boolean'), copies: optional(validCopies) };
     const read = {};
-    for (const [key, rule] of Object.entries(rules)) {
+    for (const [key, rule] of Object.entries(checks)) {
       const value = (read[key] = label[key]);
       if (first && (key === 'device' || key === 'instruction') && value !== first[key]) {
         return atLabel(index, makeError(ERROR_CODES.INVALID_OPTIONS, `options.${key} ${JSON.stringify(value)} differs from the first label's ${JSON.stringify(first[key])}: a batch goes to one queue in one language`, { property: key }));
