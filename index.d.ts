@@ -186,7 +186,7 @@ export type SubmitOptions = (TraceCodePrintOptions | TraceCodeImageOptions) & {
    */
   wait?: boolean | { timeout?: number };
   /**
-   * The job's title in CUPS; not empty, at most 255 bytes. Default: the
+   * The job's title in CUPS; not empty, at most 255 bytes, no NUL. Default: the
    * label's language, size in whole mm and a short id of its own, as
    * "ZPL 50x30mm 3f2a9c", so that jobs tell apart in lpstat.
    */

@@ -17,9 +17,8 @@ const { EXTENSIONS, dotsPerMm } = facts;
 const { toBMP } = require('../lib/images');
 const { ERROR_CODES } = require('../lib/errors');
 
-// No label printer takes a label longer than a metre either way; past that a
-// size is almost surely a typing slip, and it would make a huge job.
-const MAX_LABEL_MM = 1000;
+const { rules } = require('../lib/api');
+const MAX_LABEL_MM = rules.LARGEST_LABEL_MM;
 // The largest preview picture: 100 million pixels (100 MB of gray).
 const MAX_PREVIEW_PIXELS = 100e6;
 
@@ -508,13 +507,13 @@ const commands = {
     if (values.help) return out.help('print');
     if (!values.printer) throw new UsageError('--printer is required');
     const copies = positiveInteger('copies', values.copies, { required: false });
-    if (copies > facts.LIMITS.maxCopies) throw new UsageError(`--copies must be at most ${facts.LIMITS.maxCopies}, not ${copies}`);
-    if (values.dpi !== undefined && !['203', '300', '600'].includes(values.dpi)) {
+    if (copies !== undefined && !rules.validCopies(copies)) throw new UsageError(`--copies must be at most ${facts.LIMITS.maxCopies}, not ${copies}`);
+    if (values.dpi !== undefined && !(String(Number(values.dpi)) === values.dpi && rules.validDpi(Number(values.dpi)))) {
       throw new UsageError(`--dpi must be 203, 300 or 600, not "${values.dpi}"`);
     }
     const dpi = values.dpi && Number(values.dpi);
     const { title } = values;
-    if (title !== undefined && (title === '' || Buffer.byteLength(title) > 255)) {
+    if (title !== undefined && !rules.validTitle(title)) {
       throw new UsageError(`--title must be 1 to 255 bytes of text, not ${Buffer.byteLength(title)}`);
     }
     const files = batchFiles(values, positionals);

@@ -1,29 +1,32 @@
 'use strict';
 // The Promise-based calls that say what happened. The add-on answers with
 // plain records; this turns a failure record into an Error of lib/errors.js
-// whose message a person can act on, and checks the arguments the add-on
-// does not read itself.
+// whose message a person can act on. The options of these calls are checked
+// here, once, and handed to the add-on plain and typed.
 
 const { ERROR_CODES, makeError } = require('./errors');
-const { LANGUAGES, LIMITS, dotsPerMm: dotsPerMillimetre } = require('./languages');
-const { minCopies, maxCopies, finalJobStates } = LIMITS;
-const validCopies = (n) => Number.isInteger(n) && n >= minCopies && n <= maxCopies;
-const { toBMP, withImage } = require('./images');
+// The module's facts are read on first use: the command-line tool loads this
+// file before it knows there is a module.
+const facts = require('./languages');
+const { dotsPerMm: dotsPerMillimetre } = facts;
+const validCopies = (n) => Number.isInteger(n) && n >= facts.LIMITS.minCopies && n <= facts.LIMITS.maxCopies;
+const { toBMP, imageBytes } = require('./images');
 const { withCondition } = require('./condition');
 const { createWatch } = require('./watch');
 // Labels of a batch handed to the add-on and not yet sent, at most.
 const BACKLOG = 32;
 
-// Each message states the rule the reader applies (src/napi_utils.cpp, src/api.cpp).
+// Each message states the rule its reader applies: submitRequest below, or
+// for the print path's options src/napi_utils.cpp.
 const OPTION_RULES = {
   options: 'the options must be an object',
   device: 'options.device must be a non-empty string: the name of a CUPS queue',
-  instruction: `options.instruction must be a string, one of ${LANGUAGES.join(', ')}`,
+  get instruction() { return `options.instruction must be a string, one of ${facts.LANGUAGES.join(', ')}`; },
   withCutter: 'options.withCutter must be true or false',
   width: 'options.width must be a number of millimetres from 1 to 1000 (fractions are dropped, so 1.9 is 1 and 0.5 is 0, refused; over 1000 needs allowLarge: true)',
   height: 'options.height must be a number of millimetres from 1 to 1000 (fractions are dropped, so 1.9 is 1 and 0.5 is 0, refused; over 1000 needs allowLarge: true)',
   buffer: 'options.buffer must be a Buffer, typed array or DataView holding a BMP file, or give options.image instead',
-  copies: `options.copies must be a whole number from ${minCopies} to ${maxCopies} (a fraction is refused)`,
+  get copies() { return `options.copies must be a whole number from ${facts.LIMITS.minCopies} to ${facts.LIMITS.maxCopies} (a fraction is refused)`; },
   dpi: 'options.dpi must be the number 203, 300 or 600',
   title: 'options.title must be a non-empty string of at most 255 bytes of UTF-8',
   allowLarge: 'options.allowLarge must be true or false (true lets width or height be over 1000 mm)',
@@ -38,6 +41,56 @@ const OPTION_RULES = {
 };
 
 const invalid = (property) => makeError(ERROR_CODES.INVALID_OPTIONS, OPTION_RULES[property], { property });
+
+// The add-on reads text up to its first NUL, as C does, and a number as
+// ToInt32 does (2 ** 32 + 5 is 5): so do these rules.
+const cText = (v) => (typeof v === 'string' ? v.split('\0')[0] : '');
+const int32 = (v) => (typeof v === 'number' ? v | 0 : 0);
+const validTitle = (v) => typeof v === 'string' && v !== '' && Buffer.byteLength(v) <= 255 && !v.includes('\0');
+const validDpi = (v) => v === 203 || v === 300 || v === 600;
+// No label printer takes a label over a metre either way: past that a size
+// is most likely a slip (inches, dots), and it would make a huge job.
+const LARGEST_LABEL_MM = 1000;
+
+// submitTraceCode's options as the add-on takes them, plain and typed; throws
+// the Error for the first one refused. Each is read once, in this order, and
+// none after a refused one; a getter's exception propagates. `image` is read
+// only when `buffer` is undefined, and a PNG there is handed over undecoded.
+function submitRequest(options) {
+  const take = (name, rule) => {
+    const value = options[name];
+    if (!rule(value)) throw invalid(name);
+    return value;
+  };
+  const optional = (rule) => (v) => v === undefined || rule(v);
+  const flag = (v) => typeof v === 'boolean';
+  const device = cText(take('device', (v) => cText(v) !== ''));
+  const instruction = cText(take('instruction', (v) => cText(v) !== ''));
+  const withCutter = take('withCutter', flag);
+  const width = int32(take('width', (v) => int32(v) !== 0));
+  const height = int32(take('height', (v) => int32(v) !== 0));
+  let [buffer, png] = [options.buffer, false];
+  if (buffer === undefined) {
+    const image = options.image;
+    if (image !== undefined) ({ bytes: buffer, png } = imageBytes(image, true));
+  }
+  if (!ArrayBuffer.isView(buffer)) throw invalid('buffer');
+  // A negative size was refused only once the image had been read.
+  if (width < 0 || height < 0) throw invalid(width < 0 ? 'width' : 'height');
+  const copies = take('copies', optional(validCopies)) ?? 0;
+  const dpi = take('dpi', optional(validDpi));
+  // Untitled, a job is named by its label and a short id, to tell it apart in lpstat.
+  const title = take('title', optional(validTitle)) ?? `${instruction} ${width}x${height}mm ${shortId()}`;
+  if (!take('allowLarge', optional(flag)) && (width > LARGEST_LABEL_MM || height > LARGEST_LABEL_MM)) {
+    throw submitError({ failure: 'large', width, height, limit: LARGEST_LABEL_MM });
+  }
+  // Asked first, as the print path asks, so that a request without it reads no more.
+  const compress = ('compress' in options && take('compress', optional(flag))) || false;
+  return { device, instruction, withCutter, width, height, buffer, png, copies, dpi, title, compress };
+}
+
+// Six hex digits: two jobs of one size share a title only by chance, 1 in 16 million.
+const shortId = () => require('crypto').randomBytes(3).toString('hex');
 
 // The scheduler's part of a failure record as an Error, or null.
 function schedulerError(record, what) {
@@ -111,7 +164,7 @@ function submitError(record, options) {
   const { failure, printer, language, dpi, dots } = record;
   switch (failure) {
     case 'language':
-      return makeError(ERROR_CODES.UNKNOWN_LANGUAGE, `unknown printer language "${language}": use one of ${LANGUAGES.join(', ')} (exact case)`);
+      return makeError(ERROR_CODES.UNKNOWN_LANGUAGE, `unknown printer language "${language}": use one of ${facts.LANGUAGES.join(', ')} (exact case)`);
     case 'image':
       return makeError(ERROR_CODES.UNREADABLE_IMAGE, record.reason || bufferReason(options.buffer));
     case 'size':
@@ -143,17 +196,13 @@ function atLabel(index, error) {
   return error;
 }
 
-// The first property renderTraceCode refused, read in its order.
-function refusedProperty(label) {
-  const text = (v) => typeof v === 'string' && v !== '';
-  const mm = (v) => typeof v === 'number' && Math.trunc(v) > 0 && v < 2 ** 31;
-  if (!text(label.device)) return 'device';
-  if (!text(label.instruction)) return 'instruction';
-  if (typeof label.withCutter !== 'boolean') return 'withCutter';
-  if (!mm(label.width)) return 'width';
-  if (!mm(label.height)) return 'height';
-  if (label.compress !== undefined && typeof label.compress !== 'boolean') return 'compress';
-  return 'buffer';
+// A batch's label as readLabel read it, with its image, as the add-on takes
+// it: plain and typed; null where the print path's reader would refuse it.
+function plainLabel(read, buffer, compress) {
+  const [device, instruction] = [cText(read.device), cText(read.instruction)];
+  if (device === '' || instruction === '' || !ArrayBuffer.isView(buffer)) return null;
+  const { withCutter, width, height } = read;
+  return { device, instruction, withCutter, width: int32(width), height: int32(height), buffer, compress: read.compress ?? compress ?? false };
 }
 
 // Whether toBMP reads `buffer` as the BMP it is (not a PNG it would convert).
@@ -166,13 +215,13 @@ function isBmp(buffer) {
   }
 }
 
-// A batch's default title, like a label's (src/api.cpp): its language, the
+// A batch's default title, like a label's (submitRequest): its language, the
 // size when all labels share one, the count and a short id of its own
 // ("ZPL 50x30mm 12 labels 3f2a9c").
 // Labels not known before the end of their iterable (null) give the
 // language and the id only ("ZPL batch 3f2a9c").
 function batchTitle(labels, first) {
-  const id = require('crypto').randomBytes(3).toString('hex');
+  const id = shortId();
   if (labels === null) return [first.instruction, 'batch', id].join(' ');
   const sizes = new Set(labels.map((l) => `${Math.trunc(l.width)}x${Math.trunc(l.height)}mm`));
   return [labels[0].instruction, ...(sizes.size === 1 ? sizes : []), `${labels.length} label${labels.length === 1 ? '' : 's'}`, id].join(' ');
@@ -180,59 +229,57 @@ function batchTitle(labels, first) {
 
 // log(line): a line for the application's logger (setLogger).
 function createApi(addon, renderTraceCode, log = () => {}) {
-  // The options are read by the add-on at call time, in printTraceCode's
-  // order, then copies, dpi, title and compress; `image` only when `buffer` is undefined.
-  function submitTraceCode(options) {
-    if (options === null || typeof options !== 'object') return Promise.reject(invalid('options'));
+  // The options are read at call time: wait, then submitRequest's.
+  async function submitTraceCode(options) {
+    if (options === null || typeof options !== 'object') throw invalid('options');
     // Checked before submitting: a bad wait must not leave a job behind.
     const timeout = waitTimeout(options.wait);
-    if (timeout === null) return Promise.reject(invalid('wait'));
-    return addon._submitTraceCode(withImage(options, { nativePng: true })).then((record) => {
-      if (record.failure === 'options') throw invalid(record.property);
-      if (record.failure) throw submitError(record, options);
-      return timeout === undefined ? record : untilPrinted(record, timeout);
-    });
+    if (timeout === null) throw invalid('wait');
+    const request = submitRequest(options);
+    const record = await addon._submitTraceCode(request);
+    if (record.failure === 'options') throw invalid(record.property);
+    if (record.failure) throw submitError(record, request);
+    return timeout === undefined ? record : untilPrinted(record, timeout);
   }
 
-  // One label of a batch as renderTraceCode makes it, `copies` times over;
-  // an Error (with the label's index) when it cannot be made.
-  function renderLabel(label, index, dpi, compress) {
-    if (label === null || typeof label !== 'object') return atLabel(index, invalid('options'));
-    const property = refusedProperty(label);
-    if (property !== 'buffer') return atLabel(index, invalid(property));
-    const copies = label.copies === undefined ? 1 : label.copies;
-    if (!validCopies(copies)) return atLabel(index, invalid('copies'));
+  // Why a batch's label (as read, with its buffer) could not be made, as
+  // renderTraceCode says it.
+  function unmadeError(label, index, dpi, compress) {
     let bytes;
     try {
       bytes = renderTraceCode({ ...label, compress: label.compress ?? compress }, dpi);
     } catch (error) {
       return atLabel(index, error);
     }
-    if (bytes === undefined) return atLabel(index, invalid('buffer'));
     if (bytes === false) {
-      if (!LANGUAGES.includes(label.instruction)) return atLabel(index, submitError({ failure: 'language', language: label.instruction }, label));
+      if (!facts.LANGUAGES.includes(label.instruction)) return atLabel(index, submitError({ failure: 'language', language: label.instruction }, label));
       if (label.buffer !== undefined && !isBmp(label.buffer)) return atLabel(index, submitError({ failure: 'image' }, label));
       const dotsPerMm = dotsPerMillimetre(dpi);
       const dots = { width: Math.trunc(label.width) * dotsPerMm, height: Math.trunc(label.height) * dotsPerMm };
       return atLabel(index, submitError({ failure: 'size', language: label.instruction, dpi, dots }, label));
     }
-    return copies === 1 ? bytes : Buffer.concat(Array(copies).fill(bytes));
+    return atLabel(index, invalid('buffer'));
   }
 
-  // The Error for the first of a batch's label options that cannot be
-  // printed, read before the label is made; null when none is refused.
-  function labelRefusal(label, index, first) {
+  // A batch's label options but its image, each read once, in this order and
+  // up to the first refused: as plain values, or the Error. Every label
+  // after the first (`first`, as read) goes to its queue in its language.
+  function readLabel(label, index, first) {
     if (label === null || typeof label !== 'object') return atLabel(index, invalid('options'));
-    for (const key of ['device', 'instruction']) {
-      if (label[key] !== first[key]) {
-        return atLabel(index, makeError(ERROR_CODES.INVALID_OPTIONS, `options.${key} ${JSON.stringify(label[key])} differs from the first label's ${JSON.stringify(first[key])}: a batch goes to one queue in one language`, { property: key }));
+    const text = (v) => typeof v === 'string' && v !== '';
+    const mm = (v) => typeof v === 'number' && Math.trunc(v) > 0 && v < 2 ** 31;
+    const optional = (rule) => (v) => v === undefined || rule(v);
+    const checks = { device: text, instruction: text, withCutter: (v) => typeof v === 'boolean', width: mm, height: mm,
+      compress: optional((v) => typeof v === 'boolean'), copies: optional(validCopies) };
+    const read = {};
+    for (const [key, rule] of Object.entries(checks)) {
+      const value = (read[key] = label[key]);
+      if (first && (key === 'device' || key === 'instruction') && value !== first[key]) {
+        return atLabel(index, makeError(ERROR_CODES.INVALID_OPTIONS, `options.${key} ${JSON.stringify(value)} differs from the first label's ${JSON.stringify(first[key])}: a batch goes to one queue in one language`, { property: key }));
       }
+      if (!rule(value)) return atLabel(index, invalid(key));
     }
-    const property = refusedProperty(label);
-    if (property !== 'buffer') return atLabel(index, invalid(property));
-    const copies = label.copies === undefined ? 1 : label.copies;
-    if (!validCopies(copies)) return atLabel(index, invalid('copies'));
-    return null;
+    return read;
   }
 
   // Many labels for one queue in one language as one CUPS job: each label's
@@ -249,8 +296,8 @@ function createApi(addon, renderTraceCode, log = () => {}) {
     const { title: givenTitle, copies, dpi: givenDpi, compress, onProgress, signal } = options;
     if (copies !== undefined && !validCopies(copies)) throw invalid('copies');
     const title = givenTitle;
-    if (title !== undefined && (typeof title !== 'string' || title === '' || Buffer.byteLength(title) > 255 || title.includes('\0'))) throw invalid('title');
-    if (givenDpi !== undefined && ![203, 300, 600].includes(givenDpi)) throw invalid('dpi');
+    if (title !== undefined && !validTitle(title)) throw invalid('title');
+    if (givenDpi !== undefined && !validDpi(givenDpi)) throw invalid('dpi');
     if (compress !== undefined && typeof compress !== 'boolean') throw invalid('compress');
     if (onProgress !== undefined && typeof onProgress !== 'function') throw invalid('onProgress');
     if (!validSignal(signal)) throw invalid('signal');
@@ -261,12 +308,13 @@ function createApi(addon, renderTraceCode, log = () => {}) {
     const iterator = iterable(Symbol.asyncIterator) ? labels[Symbol.asyncIterator]() : labels[Symbol.iterator]();
     const step = await iterator.next();
     if (step.done) throw invalid('labels');
-    const first = step.value;
-    if (first === null || typeof first !== 'object') throw atLabel(0, invalid('options'));
-    let index = 0;
-    for (const label of collection ? labels : [first]) {
-      const refusal = labelRefusal(label, index++, first);
-      if (refusal) throw refusal;
+    const reads = [readLabel(step.value, 0, null)];
+    const first = reads[0];
+    if (first instanceof Error) throw first;
+    for (const label of collection ? [...labels].slice(1) : []) {
+      const read = readLabel(label, reads.length, first);
+      if (read instanceof Error) throw read;
+      reads.push(read);
     }
     const { device, instruction } = first;
     let dpi = givenDpi;
@@ -276,7 +324,7 @@ function createApi(addon, renderTraceCode, log = () => {}) {
       dpi = printer.dpi;
     }
     if (signal && signal.aborted) throw signal.reason;
-    const stream = await openJobStream({ device, title: title ?? batchTitle(collection ? [...labels] : null, first), copies: copies ?? 0 });
+    const stream = await openJobStream({ device, title: title ?? batchTitle(collection ? reads : null, first), copies: copies ?? 0 });
     if (stream.failure) throw submitError(stream.failure, first);
 
     const onAbort = () => stream.wake();
@@ -292,10 +340,7 @@ function createApi(addon, renderTraceCode, log = () => {}) {
       onProgress(final ? { prepared: handed, sent: handed, total } : { prepared: stream.prepared, sent: stream.written, total });
     };
     // Why label `at` could not be made, as renderTraceCode says it.
-    const unmade = (at) => {
-      const error = renderLabel(waiting.get(at), at, dpi, compress);
-      return error instanceof Error ? error : atLabel(at, invalid('buffer'));
-    };
+    const unmade = (at) => unmadeError(waiting.get(at), at, dpi, compress);
     const cancel = async (error) => {
       if (!collection && typeof iterator.return === 'function') {
         try {
@@ -306,8 +351,8 @@ function createApi(addon, renderTraceCode, log = () => {}) {
       throw error;
     };
     try {
-      for (index = 0; ; index++) {
-        let label = first;
+      for (let index = 0; ; index++) {
+        let [label, read] = [step.value, first];
         if (index > 0) {
           let next;
           try {
@@ -317,21 +362,24 @@ function createApi(addon, renderTraceCode, log = () => {}) {
           }
           if (next.done) break;
           label = next.value;
-          const refusal = collection ? null : labelRefusal(label, index, first);
-          if (refusal) return await cancel(refusal);
+          read = collection ? reads[index] : readLabel(label, index, first);
+          if (read instanceof Error) return await cancel(read);
         }
         while (handed - stream.written >= BACKLOG && !stream.record && stream.failedAt < 0 && !aborted()) await stream.next();
         if (aborted()) return await cancel(signal.reason);
         if (stream.failedAt >= 0) return await cancel(unmade(stream.failedAt));
         if (stream.record) break;
-        const copies = label.copies === undefined ? 1 : label.copies;
+        let buffer = label.buffer;
         let taken;
         try {
-          taken = addon._jobStreamPrepare(stream.handle, withImage({ ...label, compress: label.compress ?? compress }), dpi, copies);
+          const image = buffer === undefined ? label.image : undefined;
+          if (image !== undefined) buffer = imageBytes(image).bytes;
+          const plain = plainLabel(read, buffer, compress);
+          taken = plain !== null && addon._jobStreamPrepare(stream.handle, plain, dpi, read.copies ?? 1);
         } catch (error) {
           return await cancel(atLabel(index, error));
         }
-        waiting.set(index, label);
+        waiting.set(index, { ...read, buffer });
         if (!taken) return await cancel(unmade(index));
         handed++;
         for (const at of waiting.keys()) {
@@ -514,7 +562,7 @@ function createApi(addon, renderTraceCode, log = () => {}) {
         if (job === null && last) return { ...last, state: 'forgotten' };
         if (job === null) return ref.uuid === null ? null : { id: jobId, uuid: ref.uuid, state: 'lost' };
         last = job;
-        if (finalJobStates.includes(job.state)) return job;
+        if (facts.LIMITS.finalJobStates.includes(job.state)) return job;
         const left = deadline - Date.now();
         if (left <= 0) {
           throw makeError(ERROR_CODES.SCHEDULER_TIMEOUT, `job ${jobId} did not end within ${timeout} ms; it is ${job.state}${job.stateReasons.length ? ` (${job.stateReasons.join(', ')})` : ''}`, { job });
@@ -534,4 +582,7 @@ function createApi(addon, renderTraceCode, log = () => {}) {
   return { submitTraceCode, submitTraceCodes, listPrinters, getPrinter, getJob, cancelJob, waitForJob, watchPrinter };
 }
 
-module.exports = { createApi };
+// The rules the command-line tool holds its own options to.
+const rules = { validCopies, validDpi, validTitle, LARGEST_LABEL_MM };
+
+module.exports = { createApi, rules };

@@ -348,41 +348,39 @@ function toBMP(input) {
   throw unreadable(`expected PNG or BMP bytes or { width, height, data }, not ${describe(input)}${hint}`);
 }
 
+// The bytes the add-on is handed for `image`: a PNG as it is when the add-on
+// decodes it on its own thread (nativePng: submitTraceCode), anything else
+// made a BMP here. Throws toBMP's error for an image it cannot read.
+function imageBytes(image, nativePng = false) {
+  if (nativePng) {
+    const view = image instanceof ArrayBuffer ? new Uint8Array(image) : image;
+    if (ArrayBuffer.isView(view)) {
+      const bytes = Buffer.from(view.buffer, view.byteOffset, view.byteLength);
+      if (bytes.length >= 8 && bytes.subarray(0, 8).equals(PNG_SIGNATURE)) return { bytes, png: true };
+    }
+  }
+  return { bytes: toBMP(image), png: false };
+}
+
 // renderTraceCode's options with `image` standing in for an absent `buffer`.
 // The add-on reads the options through this proxy in its own order; only when
 // it reads `buffer` and finds undefined is `image` read (and made a BMP, or
 // its error thrown as a getter's would be). Every other read reaches the
 // caller's object unchanged, so calls without `image` behave as before.
-//
-// With { nativePng: true } (submitTraceCode) a PNG is not decoded here: its
-// bytes stand in for `buffer` and `_imageIsPng`, answered by the proxy alone,
-// tells the add-on to decode them on its own thread.
-function pngBytes(image) {
-  if (image instanceof ArrayBuffer) image = new Uint8Array(image);
-  if (!ArrayBuffer.isView(image)) return null;
-  const bytes = Buffer.from(image.buffer, image.byteOffset, image.byteLength);
-  return bytes.length >= 8 && bytes.subarray(0, 8).equals(PNG_SIGNATURE) ? bytes : null;
-}
-
-function withImage(options, { nativePng = false } = {}) {
+function withImage(options) {
   if (options === null || (typeof options !== 'object' && typeof options !== 'function')) return options;
-  let png = false;
   return new Proxy(
     {},
     {
       get(_, key) {
-        if (nativePng && key === '_imageIsPng') return png;
         const value = Reflect.get(options, key);
         if (key !== 'buffer' || value !== undefined) return value;
         const image = Reflect.get(options, 'image');
-        if (image === undefined) return undefined;
-        const bytes = nativePng ? pngBytes(image) : null;
-        png = bytes !== null;
-        return png ? bytes : toBMP(image);
+        return image === undefined ? undefined : imageBytes(image).bytes;
       },
       has: (_, key) => Reflect.has(options, key),
     },
   );
 }
 
-module.exports = { toBMP, withImage };
+module.exports = { toBMP, withImage, imageBytes };

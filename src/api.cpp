@@ -1,12 +1,8 @@
 #include "api.h"
 
-#include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -110,101 +106,26 @@ class SubmitJob : public engine::Job {
   PrintOutcome outcome_;
 };
 
-// An optional property: false when it is undefined, true with its value and
-// type otherwise; a getter's exception stays pending.
-bool ReadOptional(napi_env env, napi_value options, const char* name, napi_value& value,
-                  napi_valuetype& type, bool& threw) {
-  threw = napi_get_named_property(env, options, name, &value) != napi_ok;
-  if (threw || napi_typeof(env, value, &type) != napi_ok) return threw = true, false;
-  return type != napi_undefined;
-}
-
-// A whole number within [low, high], or refused.
-bool WholeNumber(napi_env env, napi_value value, napi_valuetype type, double low, double high,
-                 int32_t& out) {
-  double number = 0;
-  if (type != napi_number || napi_get_value_double(env, value, &number) != napi_ok ||
-      std::trunc(number) != number || number < low || number > high) {
+// The request lib/api.js checked and made plain (submitRequest): the label's
+// fields, then the buffer, whether it holds a PNG, copies, title and dpi.
+bool ReadCheckedRequest(napi_env env, napi_value request, TraceCodePrintParams& params,
+                        napi_value& buffer, bool& png, std::optional<int32_t>& dpi) {
+  napi_value given = nullptr;
+  napi_valuetype type = napi_undefined;
+  if (!ReadCheckedLabel(env, request, params) ||
+      napi_get_named_property(env, request, "buffer", &buffer) != napi_ok ||
+      GetBoolProperty(env, request, "png", png) != napi_ok ||
+      GetInt32Property(env, request, "copies", params.copies) != napi_ok ||
+      GetStringProperty(env, request, "title", params.title) != napi_ok ||
+      napi_get_named_property(env, request, "dpi", &given) != napi_ok ||
+      napi_typeof(env, given, &type) != napi_ok) {
     return false;
   }
-  out = static_cast<int32_t>(number);
+  int32_t value = 0;
+  if (type == napi_undefined) return true;
+  if (napi_get_value_int32(env, given, &value) != napi_ok) return false;
+  dpi = value;
   return true;
-}
-
-// The title of a job whose caller gave none: the label's language and size
-// and a short id of its own ("ZPL 50x30mm 3f2a9c"), so that jobs tell apart
-// in lpstat. Six hex digits: two jobs of one size share one only by chance,
-// 1 in 16 million.
-std::string DefaultTitle(const TraceCodePrintParams& params) {
-  static std::mutex guard;
-  static std::mt19937 draw{std::random_device{}()};
-  unsigned id = 0;
-  {
-    const std::lock_guard<std::mutex> lock(guard);
-    id = draw() & 0xffffffu;
-  }
-  char tail[32];
-  std::snprintf(tail, sizeof tail, " %dx%dmm %06x", params.width, params.height, id);
-  std::string title = params.instruction + tail;
-  // A language name too long for a title is refused later anyway.
-  return title.size() <= 255 ? title : params.title;
-}
-
-// The options beyond the print path's own: copies, dpi, title, compress,
-// allowLarge (and the size guard it lifts). Null when
-// they are all fine; otherwise the failure record, or null with an
-// exception pending (`threw`).
-napi_value ReadSubmitExtras(napi_env env, napi_value options, TraceCodePrintParams& params,
-                            std::optional<int32_t>& dpi, bool& threw) {
-  napi_value value = nullptr;
-  napi_valuetype type = napi_undefined;
-  if (ReadOptional(env, options, "copies", value, type, threw) &&
-      !WholeNumber(env, value, type, kMinCopies, kMaxCopies, params.copies)) {
-    return optionsFailure(env, "copies");
-  }
-  if (threw) return nullptr;
-  if (ReadOptional(env, options, "dpi", value, type, threw)) {
-    int32_t given = 0;
-    if (!WholeNumber(env, value, type, 203, 600, given) ||
-        (given != 203 && given != 300 && given != 600)) {
-      return optionsFailure(env, "dpi");
-    }
-    dpi = given;
-  }
-  if (threw) return nullptr;
-  if (ReadOptional(env, options, "title", value, type, threw)) {
-    std::string title;
-    if (type != napi_string || GetStringValue(env, value, title) != napi_ok || title.empty() ||
-        title.size() > 255 || title.find('\0') != std::string::npos) {
-      return optionsFailure(env, "title");
-    }
-    params.title = std::move(title);
-  } else if (!threw) {
-    params.title = DefaultTitle(params);
-  }
-  if (threw) return nullptr;
-  // No label printer takes a label over a metre either way: past that a size
-  // is most likely a slip (inches, dots), and it would make a huge job.
-  bool allowLarge = false;
-  if (ReadOptional(env, options, "allowLarge", value, type, threw) &&
-      (type != napi_boolean || napi_get_value_bool(env, value, &allowLarge) != napi_ok)) {
-    return optionsFailure(env, "allowLarge");
-  }
-  if (threw) return nullptr;
-  constexpr int32_t kLargestLabelMm = 1000;
-  if (!allowLarge && (params.width > kLargestLabelMm || params.height > kLargestLabelMm)) {
-    return Record(env)
-        .text("failure", "large")
-        .number("width", params.width)
-        .number("height", params.height)
-        .number("limit", kLargestLabelMm)
-        .value();
-  }
-  if (!ReadCompressOption(env, options, params)) {
-    napi_is_exception_pending(env, &threw);
-    return threw ? nullptr : optionsFailure(env, "compress");
-  }
-  return nullptr;
 }
 
 // ---- printers and jobs ----
@@ -348,30 +269,16 @@ napi_value JobQueryCall(napi_env env, napi_callback_info info, bool cancel) {
 
 napi_value SubmitTraceCode(napi_env env, napi_callback_info info) {
   try {
-    napi_value options = Argument(env, info);
-    if (options == nullptr) return engine::settled(env, optionsFailure(env, "options"));
+    napi_value request = Argument(env, info);
     TraceCodePrintParams params;
     napi_value buffer = nullptr;
-    const char* refused = "options";
-    bool threw = false;
-    if (!ReadPrintRequest(env, options, params, &buffer, &refused)) {
-      napi_is_exception_pending(env, &threw);
-      return engine::settled(env, threw ? nullptr : optionsFailure(env, refused));
-    }
-    // Set by lib/images.js when `buffer` stands for a PNG given as `image`.
     bool png = false;
-    napi_value flag = nullptr;
-    if (napi_get_named_property(env, options, "_imageIsPng", &flag) != napi_ok) {
-      return engine::settled(env, nullptr);
-    }
-    napi_get_value_bool(env, flag, &png);
-    if (params.width < 0) return engine::settled(env, optionsFailure(env, "width"));
-    if (params.height < 0) return engine::settled(env, optionsFailure(env, "height"));
     std::optional<int32_t> dpi;
-    if (napi_value failure = ReadSubmitExtras(env, options, params, dpi, threw)) {
-      return engine::settled(env, failure);
+    if (request == nullptr || !ReadCheckedRequest(env, request, params, buffer, png, dpi)) {
+      bool threw = false;
+      napi_is_exception_pending(env, &threw);
+      return engine::settled(env, threw ? nullptr : optionsFailure(env, "options"));
     }
-    if (threw) return engine::settled(env, nullptr);
     params.jobUuid = true;
     napi_value promise = SubmitBorrowing(env, buffer, params, [&](napi_ref held) {
       return std::make_unique<SubmitJob>(std::move(params), held, png, dpi);

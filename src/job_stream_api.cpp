@@ -207,10 +207,12 @@ napi_value JobStreamPrepare(napi_env env, napi_callback_info info) {
     return nullptr;
   }
   try {
-    // Read as renderTraceCode reads it; the image is copied here, while its
-    // owner cannot change it, and made into a label on another thread.
+    // Checked and made plain by lib/api.js (plainLabel); the image is copied
+    // here, while its owner cannot change it, and made into a label on
+    // another thread.
     TraceCodePrintParams params;
-    if (!ReadPrintRequest(env, argv[1], params) || !ReadCompressOption(env, argv[1], params)) {
+    if (!ReadCheckedLabel(env, argv[1], params) ||
+        GetBufferPropertyInPlace(env, argv[1], "buffer", params.image) != napi_ok) {
       bool pending = false;
       if (napi_is_exception_pending(env, &pending) == napi_ok && pending) return nullptr;
       return MakeBoolean(env, false);

@@ -60,19 +60,24 @@ napi_status GetBoolProperty(napi_env env, napi_value object, const char* name, b
 }
 
 bool ReadPrintRequest(napi_env env, napi_value options, TraceCodePrintParams& params,
-                      napi_value* buffer, const char** refused) {
-  const char* at = "device";
-  const bool read =
-      GetStringProperty(env, options, at, params.device) == napi_ok && !params.device.empty() &&
-      GetStringProperty(env, options, at = "instruction", params.instruction) == napi_ok &&
-      !params.instruction.empty() &&
-      GetBoolProperty(env, options, at = "withCutter", params.withCutter) == napi_ok &&
-      GetInt32Property(env, options, at = "width", params.width) == napi_ok && params.width != 0 &&
-      GetInt32Property(env, options, at = "height", params.height) == napi_ok &&
-      params.height != 0 &&
-      GetBufferPropertyInPlace(env, options, at = "buffer", params.image, buffer) == napi_ok;
-  if (!read && refused != nullptr) *refused = at;
-  return read;
+                      napi_value* buffer) {
+  return GetStringProperty(env, options, "device", params.device) == napi_ok &&
+         !params.device.empty() &&
+         GetStringProperty(env, options, "instruction", params.instruction) == napi_ok &&
+         !params.instruction.empty() &&
+         GetBoolProperty(env, options, "withCutter", params.withCutter) == napi_ok &&
+         GetInt32Property(env, options, "width", params.width) == napi_ok && params.width != 0 &&
+         GetInt32Property(env, options, "height", params.height) == napi_ok && params.height != 0 &&
+         GetBufferPropertyInPlace(env, options, "buffer", params.image, buffer) == napi_ok;
+}
+
+bool ReadCheckedLabel(napi_env env, napi_value label, TraceCodePrintParams& params) {
+  return GetStringProperty(env, label, "device", params.device) == napi_ok &&
+         GetStringProperty(env, label, "instruction", params.instruction) == napi_ok &&
+         GetBoolProperty(env, label, "withCutter", params.withCutter) == napi_ok &&
+         GetInt32Property(env, label, "width", params.width) == napi_ok &&
+         GetInt32Property(env, label, "height", params.height) == napi_ok &&
+         GetBoolProperty(env, label, "compress", params.compress) == napi_ok;
 }
 
 bool ReadCompressOption(napi_env env, napi_value options, TraceCodePrintParams& params) {

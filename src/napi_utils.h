@@ -28,9 +28,14 @@ napi_status GetBoolProperty(napi_env env, napi_value object, const char* name, b
 // refused. False for a refused request; a getter's exception stays pending.
 // The image is read in place: the request must not outlive the callback
 // unless the caller keeps `buffer` (the Buffer read) and lends it instead.
-// `refused`, when given, names the property a refused request stopped at.
 bool ReadPrintRequest(napi_env env, napi_value options, TraceCodePrintParams& params,
-                      napi_value* buffer = nullptr, const char** refused = nullptr);
+                      napi_value* buffer = nullptr);
+
+// A label lib/api.js checked and made plain: device, instruction,
+// withCutter, width, height and compress, each there and of its type, so
+// nothing is judged here; the image is the caller's to read. False when one
+// cannot be read, which only a caller that goes around lib/api.js meets.
+bool ReadCheckedLabel(napi_env env, napi_value label, TraceCodePrintParams& params);
 
 // options.compress into params.compress: true when it is undefined or a
 // boolean, false when it is anything else or its getter threw (pending).

@@ -32,9 +32,15 @@ test('submitTraceCodes', async (t) => {
     const r = await child(cups, `
       const labels = [mark(1, 0), mark(1, 1, { withCutter: true }), mark(1, 2, { width: 3, copies: 2 }),
         mark(1, 3, { compress: true }), mark(1, 4, { height: 2 })];
-      // An iterable, not an array.
-      return await addon.submitTraceCodes(new Set(labels), { copies: 2 });`);
+      // An iterable, not an array; each label tells what was read of it.
+      const reads = labels.map(() => []);
+      const spied = labels.map((l, i) => new Proxy(l, { get: (o, k) => (reads[i].push(k), o[k]) }));
+      const job = await addon.submitTraceCodes(new Set(spied), { copies: 2 });
+      return { ...job, reads: reads.map((keys) => keys.join(' ')) };`);
     assert.equal(r.answer.kind, 'value', r.stdout + r.stderr);
+    // Each option once, in one order, the image last.
+    assert.deepEqual(r.answer.value.reads, Array(5).fill('device instruction withCutter width height compress copies buffer'));
+    delete r.answer.value.reads;
     const labels = [mark(1, 0), mark(1, 1, { withCutter: true }), mark(1, 2, { width: 3, copies: 2 }),
       mark(1, 3, { compress: true }), mark(1, 4, { height: 2 })];
     const expected = rendered(labels);
@@ -60,6 +66,8 @@ test('submitTraceCodes', async (t) => {
         [mark(2, 0), mark(2, 1, { width: -2 })],
         [mark(2, 0), mark(2, 1, { width: 20000, height: 20000 })],
         [mark(2, 0, { copies: 0 })],
+        [mark(2, 0), mark(2, 1, { buffer: [1, 2] })],
+        [mark(2, 0), mark(2, 1), mark(2, 2, { buffer: undefined, image: Buffer.from('GIF89a') })],
         [],
         [mark(2, 0)],
       ];
@@ -77,6 +85,8 @@ test('submitTraceCodes', async (t) => {
       ['ERR_INVALID_OPTIONS', 1, 'width', 'label 1'],
       ['ERR_LABEL_TOO_LARGE', 1, undefined, 'label 1'],
       ['ERR_INVALID_OPTIONS', 0, 'copies', 'label 0'],
+      ['ERR_INVALID_OPTIONS', 1, 'buffer', 'label 1'],
+      ['ERR_UNREADABLE_IMAGE', 2, undefined, 'label 2'],
       ['ERR_INVALID_OPTIONS', undefined, 'labels', 'labels must be a non-empty array or iterable of label options'],
       ['ERR_INVALID_OPTIONS', undefined, 'dpi', 'options.dpi must be the number 203, 300 or 600'],
       ['ERR_NO_SUCH_PRINTER', undefined, undefined, 'CUPS has no queue named "nowhere"'],

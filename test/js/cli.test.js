@@ -52,6 +52,7 @@ test('trace-label', async (t) => {
       [['render', '-l', 'ZPL', '--width', '--height', '2', '-o', 'x.zpl', 'half.bmp'], /--width needs a value/],
       [['render', '-l', 'ZPL', ...label, '--cutter=yes', '-o', 'x.zpl', 'half.bmp'], /--cutter takes no value/],
       [['print', '-p', QUEUE, '-l', 'ZPL', ...label, '--dpi', '250', 'half.bmp'], /--dpi must be 203, 300 or 600, not "250"/],
+      [['print', '-p', QUEUE, '-l', 'ZPL', ...label, '--dpi', '0300', 'half.bmp'], /--dpi must be 203, 300 or 600, not "0300"/],
       [['print', '-p', QUEUE, '-l', 'ZPL', ...label, '--title', '', 'half.bmp'], /--title must be 1 to 255 bytes of text, not 0/],
       [['print', '-p', QUEUE, '-l', 'ZPL', ...label, '--title', 'é'.repeat(128), 'half.bmp'], /--title must be 1 to 255 bytes of text, not 256/],
       [['cancel'], /missing the job id/],
