@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "instruction/dpl.h"
 #include "instruction/ppla.h"
@@ -46,6 +47,14 @@ TEST(StoredImage, PplaStreams) {
               head(h.text, "\r"));
     EXPECT_EQ(PPLAInstruction::mmToTenths(h.mm), h.tenths) << h.mm;
     EXPECT_EQ(DPLInstruction::mmToTenths(h.mm), h.tenths) << h.mm;
+  }
+}
+
+// Whole inches, truncated toward zero: 25 mm is not yet one.
+TEST(StoredImage, MmToInchTruncates) {
+  const std::pair<int32_t, int32_t> cases[] = {{25, 0}, {26, 1}, {50, 1}, {127, 5}, {-30, -1}};
+  for (auto [mm, inches] : cases) {
+    EXPECT_EQ(BaseInstruction::mmToInch(mm), inches) << mm;
   }
 }
 
