@@ -1,6 +1,7 @@
 #include "printer/cups_job.h"
 
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -117,18 +118,36 @@ int createJob(CupsConnection& cups, const Target& target, const char* title, int
   return 0;
 }
 
-bool readWhole(const char* file, std::string& out) {
-  cups_file_t* fp = cupsFileOpen(file, "rb");
-  if (fp == nullptr) return false;
-  char buffer[8192];
-  ssize_t bytes = 0;
-  while ((bytes = cupsFileRead(fp, buffer, sizeof buffer)) > 0) {
-    out.append(buffer, static_cast<size_t>(bytes));
+// The job file, streamed into a request whose length is given up front:
+// a label stream can be hundreds of megabytes, so it is not read whole.
+struct Document {
+  const char* file = nullptr;
+  size_t length = 0;
+
+  // False when the file cannot be looked at; libcups's path then says why.
+  bool find(const char* path) {
+    struct stat info {};
+    if (::stat(path, &info) != 0) return false;
+    file = path;
+    length = static_cast<size_t>(info.st_size);
+    return true;
   }
-  const bool whole = cupsFileEOF(fp) != 0;  // cupsFileRead gives -1 at the end too
-  cupsFileClose(fp);
-  return whole;
-}
+
+  // Every byte of the file, in order, or false.
+  bool write(http_t* http) const {
+    cups_file_t* fp = cupsFileOpen(file, "rb");
+    if (fp == nullptr) return false;
+    char buffer[8192];
+    size_t sent = 0;
+    ssize_t bytes = 0;
+    while ((bytes = cupsFileRead(fp, buffer, sizeof buffer)) > 0 &&
+           httpWrite2(http, buffer, static_cast<size_t>(bytes)) >= 0) {
+      sent += static_cast<size_t>(bytes);
+    }
+    cupsFileClose(fp);
+    return sent == length;
+  }
+};
 
 // How a request sent whole ended: kRetry when the scheduler took nothing
 // and libcups's own path may ask again (it wanted a password libcups now
@@ -141,8 +160,8 @@ enum class Sent { kAnswered, kFailed, kRetry };
 // libcups waits for before each request body: one round trip less. Once the
 // whole request is sent it is never sent again: an exchange that ends
 // without an answer may have made the job. Takes the request.
-Sent postWhole(CupsConnection& cups, const char* resource, ipp_t* request,
-               const std::string& document, IppPtr& response, bool& unanswered) {
+Sent postWhole(CupsConnection& cups, const char* resource, ipp_t* request, const Document& document,
+               IppPtr& response, bool& unanswered) {
   IppPtr owned(request);
   unanswered = true;
   http_t* http = cups.http();
@@ -162,7 +181,7 @@ Sent postWhole(CupsConnection& cups, const char* resource, ipp_t* request,
   httpClearFields(http);
   httpSetField(http, HTTP_FIELD_CONTENT_TYPE, "application/ipp");
   httpSetField(http, HTTP_FIELD_DATE, httpGetDateString2(time(nullptr), date, sizeof date));
-  httpSetLength(http, ippLength(request) + document.size());
+  httpSetLength(http, ippLength(request) + document.length);
   if (auth != nullptr) httpSetField(http, HTTP_FIELD_AUTHORIZATION, auth);
   if (httpPost(http, resource) != 0) {
     // The headers did not go out: nothing to make a job of.
@@ -171,8 +190,7 @@ Sent postWhole(CupsConnection& cups, const char* resource, ipp_t* request,
   ipp_state_t state = IPP_STATE_IDLE;
   while ((state = ippWrite(http, request)) != IPP_STATE_DATA && state != IPP_STATE_ERROR) {
   }
-  if (state == IPP_STATE_ERROR ||
-      (!document.empty() && httpWrite2(http, document.data(), document.size()) < 0)) {
+  if (state == IPP_STATE_ERROR || !document.write(http)) {
     return Sent::kFailed;
   }
   response.reset(cupsGetResponse(http, resource));
@@ -197,7 +215,7 @@ Sent postWhole(CupsConnection& cups, const char* resource, ipp_t* request,
 // Create-Job then Send-Document take two at best.
 Sent printJob(CupsConnection& cups, const Target& target, const char* title, int optionCount,
               cups_option_t* options, const char* uuid, const char* format,
-              const std::string& document, int& jobId, bool& unanswered) {
+              const Document& document, int& jobId, bool& unanswered) {
   IppPtr response;
   Sent sent =
       postWhole(cups, target.resource,
@@ -212,7 +230,7 @@ Sent printJob(CupsConnection& cups, const Target& target, const char* title, int
 // The Send-Document of cupsStartDocument (the last document, its name and
 // format, to /printers/NAME), sent whole.
 Sent sendDocument(CupsConnection& cups, const char* name, int jobId, const char* docname,
-                  const char* format, const std::string& document, bool& unanswered) {
+                  const char* format, const Document& document, bool& unanswered) {
   char uri[1024];
   char resource[1024];
   httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
@@ -269,8 +287,8 @@ JobSubmission submitFile(CupsConnection& cups, const QueueDests& queue, const ch
                ? lastError()
                : failure(IPP_STATUS_ERROR_INTERNAL, std::strerror(httpError(http)));
   };
-  std::string document;
-  const bool whole = readWhole(file, document);
+  Document document;
+  const bool whole = document.find(file);
   if (oneExchange && whole) {
     int printed = 0;
     bool unanswered = false;
