@@ -62,15 +62,8 @@ const rendered = images.map((image) => renderTraceCode({ ...label, image }));
 async function run(): Promise<void> {
   const ok: boolean | null = await checkPrinterConnectionAsync('label');
   const answer: boolean | undefined = await printTraceCodeAsync({ ...options, buffer: bmp });
-  const bytes = renderTraceCode(options, 300);
   const packed: Buffer | false | undefined = renderTraceCode({ ...options, compress: true }, 300);
   if (packed) fs.writeFileSync('label.z64.zpl', packed);
-  if (bytes) {
-    fs.writeFileSync('label.zpl', bytes);
-  } else {
-    const why: false | undefined = bytes;
-    void why;
-  }
   void ok;
   void answer;
 }
@@ -86,7 +79,6 @@ setLogger(null);
 setLogger(undefined);
 async function app(): Promise<void> {
   const job: SubmittedJob = await submitTraceCode({ ...label, image: imageData, copies: 2, dpi: 600, title: 'Batch 7' });
-  await submitTraceCode({ ...options, buffer: new DataView(new ArrayBuffer(54)) });
   const printers: PrinterInfo[] = await listPrinters();
   const one: PrinterInfo | null = await getPrinter(printers[0].name);
   const picker: string[] = printers.map((p) => `${p.description} (${p.location})`);
