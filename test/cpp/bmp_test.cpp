@@ -30,12 +30,6 @@ std::string converted(int bits) {
   return "[DEBUG] 成功将" + std::to_string(bits) + "位BMP转换为8位灰度BMP\n";
 }
 
-std::string resized(int sw, int sh, int tw, int th) {
-  const auto n = [](int v) { return std::to_string(v); };
-  return "[DEBUG] 成功将BMP图像从" + n(sw) + " x " + n(sh) + "调整为" + n(tw) + " x " + n(th) +
-         "\n";
-}
-
 ByteVector withU32(ByteVector bytes, size_t at, uint32_t value) {
   put32(bytes, at, value);
   return bytes;
@@ -213,23 +207,6 @@ TEST(ConvertTo8BitBMP, RowsRunningPastTheEndAreRefused) {
 }
 
 // ---- resizing ---------------------------------------------------------------
-
-TEST(ResizeBMP, SamplesNearestNeighbourFromTheBottomLeft) {
-  Bytes twoToNinetyEight(50, 10);  // column 49 still takes source column 0
-  twoToNinetyEight.resize(98, 20);
-  const std::tuple<int32_t, int32_t, Bytes, int32_t, int32_t, Bytes> cases[] = {
-      {2, 1, {10, 20}, 4, 1, {10, 10, 20, 20}},
-      {4, 1, {10, 20, 30, 40}, 2, 1, {10, 30}},
-      {1, 3, {10, 20, 30}, 1, 2, {10, 20}},
-      {2, 1, {10, 20}, 98, 1, twoToNinetyEight},
-      {2, 2, {10, 20, 30, 40}, 3, 3, {10, 10, 20, 10, 10, 20, 30, 30, 40}},
-  };
-  for (const auto& [sw, sh, source, tw, th, expected] : cases) {
-    Outcome out = resize(build({sw, sh, 8, source}), tw, th);
-    EXPECT_EQ(out.log, converted(8) + resized(sw, sh, tw, th));
-    EXPECT_EQ(pixels(out.bytes), expected) << tw << " x " << th;
-  }
-}
 
 // The column table, its shuffle blocks and the portable loop against the
 // index formula, for shrink factors on both sides of the shuffle's reach
