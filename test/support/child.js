@@ -4,7 +4,10 @@
 // normally; the snippet's answer comes back on a separate pipe (fd 3).
 
 const { spawn } = require('child_process');
+const fs = require('fs');
 const path = require('path');
+const { PrivateCups } = require('../../lib/private-cups');
+const { makeBmp } = require('../../lib/bmp-writer');
 
 const ROOT = path.resolve(__dirname, '..', '..');
 
@@ -45,6 +48,22 @@ function runInChild(body, { env = process.env, timeoutMs = 60000 } = {}) {
   });
 }
 
+// A private scheduler with `queue` for test `t`, an image in its folder, and
+// run(body, env), whose snippet sees the image as `image`; good(over) is a
+// small TSPL label of it.
+const IMAGE = makeBmp({ width: 16, height: 8, bpp: 24, pixel: (x, y) => ((x + y) % 3 ? [255, 255, 255] : [0, 0, 0]) });
+async function labelRig(t, queue, bytes = IMAGE) {
+  const cups = await PrivateCups.start({ queues: [queue] });
+  t.after(() => cups.stop());
+  const imageFile = path.join(cups.dir, 'image.bmp');
+  fs.writeFileSync(imageFile, bytes);
+  const run = (body, env = cups.env) =>
+    runInChild(`const image = require('fs').readFileSync(${JSON.stringify(imageFile)}); ${body}`, { env });
+  const good = (over = '') =>
+    `{ device: '${queue}', instruction: 'TSPL', withCutter: false, width: 2, height: 1, buffer: image ${over} }`;
+  return { cups, imageFile, run, good };
+}
+
 // The job files a log names; each must be gone once its call has answered.
 const loggedJobFiles = (log) => [...log.matchAll(/生成临时文件名: (\/tmp\/printer_command_\d{8}_\d{6}_\d+)\n/g)].map((m) => m[1]);
 
@@ -52,4 +71,4 @@ const loggedJobFiles = (log) => [...log.matchAll(/生成临时文件名: (\/tmp\
 const normaliseLog = (log) =>
   log.replace(/printer_command_\d{8}_\d{6}_\d+/g, 'printer_command_NAME').replace(/ID=\d+/g, 'ID=N');
 
-module.exports = { runInChild, loggedJobFiles, normaliseLog, ROOT };
+module.exports = { runInChild, labelRig, loggedJobFiles, normaliseLog, ROOT };
