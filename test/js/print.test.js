@@ -53,10 +53,8 @@ test('printTraceCode', async (t) => {
   await t.test('a TSPL label arrives byte-exact', async () => {
     // Left half black, right half white: every row is the same.
     const image = makeBmp({ width: 16, height: 8, bpp: 24, pixel: (x) => (x < 8 ? [0, 0, 0] : [255, 255, 255]) });
-    fs.writeFileSync(imageFile + '.exact', image);
     const before = cups.jobs(QUEUE).length;
-    const r = await run(`return addon.printTraceCode({ ...${good(", withCutter: true")},
-      buffer: require('fs').readFileSync(${JSON.stringify(imageFile + '.exact')}) });`);
+    const r = await run(`return addon.printTraceCode(${good(`, withCutter: true, buffer: Buffer.from('${image.toString('hex')}', 'hex')`)});`);
     assert.deepEqual(r.answer, { kind: 'value', value: true }, r.stdout);
     const job = (await cups.waitForJobs(QUEUE, before + 1)).at(-1);
     assert.deepEqual([job.type, job.title], ['application/vnd.cups-raw', 'Qorvin']);
