@@ -124,10 +124,11 @@ test('submitTraceCode refuses with a code and a reason, each refusal states the 
   ];
   const calls = rules.flatMap(([option, refused, accepted]) =>
     [...refused.map((v) => [option, v, true]), ...accepted.map((v) => [option, v, false])]);
-  const ids = [['0', true], ['1.5', true], ['2 ** 31', true], ["'7'", true], ['2 ** 31 - 1', false]];
+  const ids = [['0', true], ['1.5', true], ['2 ** 31', true], ["'7'", true], ['null', true], ['{ id: 0 }', true],
+    ['{}', true], ['{ id: 1, uuid: 5 }', true], ["{ jobId: 'x' }", true], ['2 ** 31 - 1', false], ['{ id: 2 ** 31 - 1 }', false]];
   const r = await child(cups, `return Promise.all([
     ${calls.map(([option, v]) => `outcome(addon.submitTraceCode(label('api_rejecting', { ${option}: ${v} })))`)},
-    ${ids.map(([v]) => `outcome(addon.getJob(${v})), outcome(addon.cancelJob(${v}))`)},
+    ${ids.map(([v]) => `outcome(addon.getJob(${v})), outcome(addon.cancelJob(${v})), outcome(addon.waitForJob(${v}))`)},
     outcome(addon.getPrinter('')), outcome(addon.waitForJob(1, { timeout: NaN })), outcome(addon.submitTraceCode(5))]);`);
   const got = r.answer.value;
   calls.forEach(([option, v, refused], i) => {
@@ -138,12 +139,12 @@ test('submitTraceCode refuses with a code and a reason, each refusal states the 
   });
   const rest = got.slice(calls.length);
   ids.forEach(([v, refused], i) => {
-    for (const answer of rest.slice(2 * i, 2 * i + 2)) {
-      if (refused) assert.deepEqual([answer.property, answer.message], ['jobId', 'a job id must be a whole number from 1 to 2147483647'], v);
+    for (const answer of rest.slice(3 * i, 3 * i + 3)) {
+      if (refused) assert.deepEqual([answer.code, answer.property, answer.message], ['ERR_INVALID_OPTIONS', 'jobId', 'a job id must be a whole number from 1 to 2147483647'], v);
       else assert.ok(answer === null || answer === false, `${v}: ${JSON.stringify(answer)}`);
     }
   });
-  assert.deepEqual(rest.slice(2 * ids.length).map((e) => [e.property, e.message]), [
+  assert.deepEqual(rest.slice(3 * ids.length).map((e) => [e.property, e.message]), [
     ['name', 'the queue name must be a non-empty string'],
     ['timeout', 'options.timeout must be a number of milliseconds from 0 (Infinity waits for ever)'],
     ['options', 'the options must be an object'],
