@@ -11,7 +11,8 @@
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
-const { spawn, spawnSync, execFileSync } = require('child_process');
+const { spawn, spawnSync } = require('child_process');
+const { freePort, sleep, processGone, stopProcess } = require('./processes');
 
 const REQUIRED = [
   { file: 'cupsd', dirs: ['/usr/sbin', '/usr/bin'], pkg: 'cups-daemon' },
@@ -94,22 +95,6 @@ function policyLines(authenticate, subscriptions = true) {
   const ops = authenticate === 'all' ? [...JOB_OPERATIONS, ...QUERY_OPERATIONS] : JOB_OPERATIONS;
   return [`  <Limit ${ops.join(' ')}>`, '    AuthType Basic', '    Require valid-user', '    Order allow,deny', '    Allow all', '  </Limit>', ...open];
 }
-
-// A TCP port on 127.0.0.1 that nothing listens on now.
-function freePort() {
-  const net = require('net');
-  return new Promise((resolve, reject) => {
-    const server = net.createServer();
-    server.once('error', reject);
-    server.listen(0, '127.0.0.1', () => {
-      const { port } = server.address();
-      server.close(() => resolve(port));
-    });
-  });
-}
-
-const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
-const sleepSync = (ms) => Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, ms);
 
 class PrivateCups {
   constructor(dir, tools) {
@@ -390,11 +375,7 @@ class PrivateCups {
   }
 
   stop() {
-    if (this.proc && this.proc.exitCode === null && this.proc.signalCode === null) {
-      this.proc.kill('SIGTERM');
-      for (let i = 0; i < 100 && this.proc.exitCode === null && !processGone(this.proc.pid); i++) sleepSync(20);
-      if (!processGone(this.proc.pid)) this.proc.kill('SIGKILL');
-    }
+    stopProcess(this.proc);
     this.proc = null;
     fs.rmSync(this.dir, { recursive: true, force: true });
   }
@@ -447,25 +428,6 @@ function ppdText(name, resolution) {
     );
   }
   return lines.join('\n') + '\n';
-}
-
-// Whether our child `pid` has exited. stop() runs synchronously, so Node has
-// not reaped it yet and a signal probe still finds the zombie: ps tells the
-// two apart, on Linux and macOS alike (no /proc there). Without ps only the
-// probe is left, and stop() waits out its bound.
-function processGone(pid) {
-  try {
-    process.kill(pid, 0);
-  } catch {
-    return true;
-  }
-  // Without the caller's LD_PRELOAD (a sanitizer runtime deadlocks ps), and
-  // bounded: a ps that hangs must not hang stop().
-  const env = { ...process.env };
-  delete env.LD_PRELOAD;
-  const ps = spawnSync('ps', ['-o', 'stat=', '-p', String(pid)], { encoding: 'utf8', env, timeout: 5000 });
-  if (ps.error) return false;
-  return ps.status !== 0 || ps.stdout.trim().startsWith('Z');
 }
 
 // Wrapper mode: run one command against a fresh scheduler and always stop it.

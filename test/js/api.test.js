@@ -37,12 +37,13 @@ test('submitTraceCode: the job, its options and title, and the print path log', 
     const c = await addon.submitTraceCode(label('api_q', { copies: 3, title: 'Batch 7' }));
     const e = await addon.submitTraceCode(label('api_ppd300'));
     const f = await addon.submitTraceCode(label('api_q', { dpi: 600, width: 5.9 }));
-    const done = await Promise.all([b, c, e, f].map((j) => addon.waitForJob(j.jobId)));
-    return { a, b, c, e, f, done: done.map((j) => j.state) };`,
+    const g = await addon.submitTraceCode(label('api_q', { compress: true, dpi: 203 }));
+    const done = await Promise.all([b, c, e, f, g].map((j) => addon.waitForJob(j.jobId)));
+    return { a, b, c, e, f, done: done.map((j) => j.state), packed: addon.renderTraceCode(label('api_q', { compress: true })).toString('base64') };`,
   );
-  const { a, b, c, e, f, done } = r.answer.value;
+  const { a, b, c, e, f, done, packed } = r.answer.value;
   assert.equal(a, true);
-  assert.deepEqual(done, Array(4).fill('completed'));
+  assert.deepEqual(done, Array(5).fill('completed'));
   assert.deepEqual(b, { jobId: 2, uuid: b.uuid, printer: 'api_q', language: 'ZPL', dpi: 203, dots: { width: 40, height: 16 }, bytes: b.bytes });
   assert.match(b.uuid, /^urn:uuid:/);
   assert.deepEqual([c.jobId, e.dpi, f.dpi, f.dots], [3, 300, 600, { width: 120, height: 48 }]);
@@ -56,11 +57,11 @@ test('submitTraceCode: the job, its options and title, and the print path log', 
   assert.equal(rest.split('尝试加载打印机默认设置').length - 1, 2, rest);
   assert.deepEqual(loggedJobFiles(r.stdout).filter((file) => fs.existsSync(file)), []);
 
-  const [jobA, jobB, jobC] = await cups.waitForJobs('api_q', 4);
+  const [jobA, jobB, jobC, jobF, jobG] = await cups.waitForJobs('api_q', 5);
   assert.deepEqual(jobB.data, jobA.data);
+  assert.ok(jobG.data.equals(Buffer.from(packed, 'base64')) && !jobG.data.equals(jobB.data), 'compress: true reaches the job');
   assert.equal(jobB.data.length, b.bytes);
   // The default title names the label and tells two of one size apart; the print path keeps its own.
-  const jobF = cups.jobs('api_q')[3];
   const ids = [jobB, jobF].map((job) => job.title.match(/^ZPL 5x2mm ([0-9a-f]{6})$/)?.[1]);
   assert.ok(ids[0] && ids[1] && ids[0] !== ids[1], `${jobB.title} / ${jobF.title}`);
   assert.deepEqual([jobA.title, jobB.copies, jobC.title, jobC.copies], ['Qorvin', 1, 'Batch 7', 3]);
@@ -119,13 +120,15 @@ test('submitTraceCode refuses with a code and a reason, each refusal states the 
     ['dpi', ['200', '300.5', "'300'"], ['203', '300', '600'], /^options\.dpi must be the number 203, 300 or 600$/],
     ['title', ["''", '5', "'\u00e9'.repeat(128)", "'a\\0b'"], ["'\u00e9'.repeat(127) + 'a'", "'x'"], /^options\.title must be a non-empty string of at most 255 bytes of UTF-8$/],
     ['allowLarge', ['1', "'yes'"], ['true', 'false'], /^options\.allowLarge must be true or false \(true lets width or height be over 1000 mm\)$/],
+    ['compress', ['1', "'yes'"], ['true', 'false'], /^options\.compress must be true or false$/],
   ];
   const calls = rules.flatMap(([option, refused, accepted]) =>
     [...refused.map((v) => [option, v, true]), ...accepted.map((v) => [option, v, false])]);
-  const ids = [['0', true], ['1.5', true], ['2 ** 31', true], ["'7'", true], ['2 ** 31 - 1', false]];
+  const ids = [['0', true], ['1.5', true], ['2 ** 31', true], ["'7'", true], ['null', true], ['{ id: 0 }', true],
+    ['{}', true], ['{ id: 1, uuid: 5 }', true], ["{ jobId: 'x' }", true], ['2 ** 31 - 1', false], ['{ id: 2 ** 31 - 1 }', false]];
   const r = await child(cups, `return Promise.all([
     ${calls.map(([option, v]) => `outcome(addon.submitTraceCode(label('api_rejecting', { ${option}: ${v} })))`)},
-    ${ids.map(([v]) => `outcome(addon.getJob(${v})), outcome(addon.cancelJob(${v}))`)},
+    ${ids.map(([v]) => `outcome(addon.getJob(${v})), outcome(addon.cancelJob(${v})), outcome(addon.waitForJob(${v}))`)},
     outcome(addon.getPrinter('')), outcome(addon.waitForJob(1, { timeout: NaN })), outcome(addon.submitTraceCode(5))]);`);
   const got = r.answer.value;
   calls.forEach(([option, v, refused], i) => {
@@ -136,12 +139,12 @@ test('submitTraceCode refuses with a code and a reason, each refusal states the 
   });
   const rest = got.slice(calls.length);
   ids.forEach(([v, refused], i) => {
-    for (const answer of rest.slice(2 * i, 2 * i + 2)) {
-      if (refused) assert.deepEqual([answer.property, answer.message], ['jobId', 'a job id must be a whole number from 1 to 2147483647'], v);
+    for (const answer of rest.slice(3 * i, 3 * i + 3)) {
+      if (refused) assert.deepEqual([answer.code, answer.property, answer.message], ['ERR_INVALID_OPTIONS', 'jobId', 'a job id must be a whole number from 1 to 2147483647'], v);
       else assert.ok(answer === null || answer === false, `${v}: ${JSON.stringify(answer)}`);
     }
   });
-  assert.deepEqual(rest.slice(2 * ids.length).map((e) => [e.property, e.message]), [
+  assert.deepEqual(rest.slice(3 * ids.length).map((e) => [e.property, e.message]), [
     ['name', 'the queue name must be a non-empty string'],
     ['timeout', 'options.timeout must be a number of milliseconds from 0 (Infinity waits for ever)'],
     ['options', 'the options must be an object'],

@@ -6,25 +6,12 @@
 // scheduler, quitting and worker threads.
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const fs = require('fs');
-const path = require('path');
-const { PrivateCups } = require('../../lib/private-cups');
-const { runInChild, normaliseLog } = require('../support/child');
-const { makeBmp } = require('../../lib/bmp-writer');
+const { runInChild, labelRig, normaliseLog } = require('../support/child');
 
 const QUEUE = 'async_label';
-const IMAGE = makeBmp({ width: 16, height: 8, bpp: 24, pixel: (x, y) => ((x * y) % 5 ? [255, 255, 255] : [0, 0, 0]) });
 
 test('async calls', async (t) => {
-  const cups = await PrivateCups.start({ queues: [QUEUE] });
-  t.after(() => cups.stop());
-  const imageFile = path.join(cups.dir, 'image.bmp');
-  fs.writeFileSync(imageFile, IMAGE);
-
-  const run = (body) =>
-    runInChild(`const image = require('fs').readFileSync(${JSON.stringify(imageFile)}); ${body}`, { env: cups.env });
-  const good = (over = '') =>
-    `{ device: '${QUEUE}', instruction: 'TSPL', withCutter: false, width: 2, height: 1, buffer: image ${over} }`;
+  const { cups, run, good } = await labelRig(t, QUEUE);
 
   await t.test('the async calls answer, throw and log exactly as the blocking ones', async () => {
     // [call, arguments, the answer both give]: one of each kind; hostile.test.js holds the refusal matrix

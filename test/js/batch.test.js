@@ -178,36 +178,3 @@ test('submitTraceCodes', async (t) => {
     for (const job of got) assert.ok(job.data.equals(expected[job.id]), `job ${job.id}`);
   });
 });
-
-test('the README batch example prints three scannable labels as one job', async (t) => {
-  const { spawnSync } = require('child_process');
-  const fs = require('fs');
-  const path = require('path');
-  const jsQR = require('jsqr');
-  const { ROOT } = require('../support/child');
-  const readme = fs.readFileSync(path.join(ROOT, 'README.md'), 'utf8');
-  const block = readme.match(/<!-- batch-example -->\n```js\n([^]*?)```/);
-  assert.ok(block, 'the example block is marked in README.md');
-  const cups = await PrivateCups.start({ queues: ['label'] });
-  t.after(() => cups.stop());
-  const app = path.join(cups.dir, 'app');
-  fs.mkdirSync(path.join(app, 'node_modules'), { recursive: true });
-  fs.symlinkSync(ROOT, path.join(app, 'node_modules', 'trace-label-printer'));
-  fs.symlinkSync(path.join(ROOT, 'node_modules', 'qrcode'), path.join(app, 'node_modules', 'qrcode'));
-  fs.writeFileSync(path.join(app, 'app.js'), block[1]);
-  const r = spawnSync(process.execPath, ['app.js'], { cwd: app, env: cups.env, encoding: 'utf8', timeout: 120000 });
-  assert.equal(r.status, 0, r.stdout + r.stderr);
-  const [job] = await cups.waitForJobs('label', 1);
-  assert.match(r.stdout, new RegExp(`(?:^|\\n)3 made, 3 sent\\njob ${job.id}: 3 labels in ${job.data.length} bytes, completed\\n$`));
-  assert.equal(job.title, 'carton 42');
-  const streams = job.data.toString('latin1').split(/(?<=\^XZ\r\n)/);
-  const scanned = streams.map((stream) => {
-    assert.match(stream, /:Z64:/);
-    const { width, height, dots } = decode('ZPL', Buffer.from(stream, 'latin1'));
-    const rgba = new Uint8ClampedArray(4 * width * height);
-    dots.forEach((dot, i) => rgba.fill(dot ? 0 : 255, 4 * i, 4 * i + 3).fill(255, 4 * i + 3, 4 * i + 4));
-    const code = jsQR(rgba, width, height);
-    return code && code.data;
-  });
-  assert.deepEqual(scanned, ['6901234567892', '6901234567908', '6901234567915']);
-});

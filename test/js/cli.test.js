@@ -195,12 +195,14 @@ test('trace-label', async (t) => {
     assert.equal(r.status, 0, r.stderr);
     const job = (await cups.waitForJobs(QUEUE, before + 1)).at(-1);
     assert.equal(job.title, 'lot 42');
-    // The queue says 203 dpi; --dpi 300 makes the label at 12 dots/mm, as render --dpi 300 does.
+    // The queue says 203 dpi; --dpi 300 makes the label at 12 dots/mm, as render --dpi 300 does (the rest of --dpi is dots.test.js's).
     assert.deepEqual(job.data, Buffer.from(cli('render', '-l', 'ZPL', ...label, '--dpi', '300', '-o', '-', 'half.png').stdout, 'latin1'));
-    // --force reaches submitTraceCode as allowLarge.
-    const long = cli('print', '-p', QUEUE, '-l', 'CPCL', '--width', '1001', '--height', '1', '--force', 'half.png');
-    assert.equal(long.status, 0, long.stderr);
-    assert.match((await cups.waitForJobs(QUEUE, before + 2)).at(-1).data.toString('latin1'), /^! 0 200 200 8 1\r\nPW 8008\r\n/);
+    // --force reaches submitTraceCode as allowLarge; render takes it too.
+    const long = ['-l', 'CPCL', '--width', '1001', '--height', '1', '--force'];
+    assert.equal(cli('print', '-p', QUEUE, ...long, 'half.png').status, 0);
+    const made = cli('render', ...long, '-o', '-', 'half.png').stdout;
+    assert.match(made, /^! 0 200 200 8 1\r\nPW 8008\r\n/);
+    assert.equal((await cups.waitForJobs(QUEUE, before + 2)).at(-1).data.toString('latin1'), made);
   });
 
   // 100 x 150 mm of ZPL is larger than a pipe buffer, so the write is still going when head leaves.
@@ -215,13 +217,6 @@ test('trace-label', async (t) => {
     // Read to the end, the count comes after the stream and is its length.
     const whole = spawnSync('bash', ['-c', `"${process.execPath}" "${BIN}" render ${big.join(' ')} -o - | wc -c`], { env: cups.env, encoding: 'latin1', cwd: dir });
     assert.deepEqual([whole.stdout, whole.stderr], [`${size}\n`, `standard output: ${size} bytes of ZPL at 203 dpi\n`]);
-  });
-
-  // --dpi on render and preview is dots.test.js's.
-  await t.test('--force allows a label over a metre', () => {
-    const r = cli('render', '-l', 'CPCL', '--width', '1001', '--height', '1', '--force', '-o', file('long.cpcl'), 'half.bmp');
-    assert.match(r.stdout, /long.cpcl: \d+ bytes of CPCL at 203 dpi\n$/, r.stderr);
-    assert.match(fs.readFileSync(file('long.cpcl'), 'latin1'), /^! 0 200 200 8 1\r\nPW 8008\r\n/);
   });
 
   await t.test('watch: a line per change; Ctrl-C ends it with 0 and cancels its subscription', async () => {

@@ -9,7 +9,7 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const { PrivateCups } = require('../../lib/private-cups');
 const { LANGUAGES } = require('../../lib/languages');
-const { runInChild } = require('../support/child');
+const { runInChild, readmeApp } = require('../support/child');
 const { numberedLabel } = require('../support/numbered-label');
 const { DeviceRig, unavailable, socketUnavailable, addIppBackend, subscriptions } = require('../support/ipp-printer');
 
@@ -258,20 +258,11 @@ test('an IPP printer', { skip: unavailable() || false }, async (t) => {
   });
 
   await t.test('the README\'s "Did it print?" example, ready and out of labels', async () => {
-    const fs = require('fs');
-    const path = require('path');
-    const { spawnSync } = require('child_process');
-    const { ROOT } = require('../support/child');
-    const block = fs.readFileSync(path.join(ROOT, 'README.md'), 'utf8').match(/<!-- did-it-print-example -->\n```js\n([^]*?)```/);
-    assert.ok(block, 'the example block is marked in README.md');
-    const app = path.join(cups.dir, 'did-it-print');
-    fs.mkdirSync(path.join(app, 'node_modules'), { recursive: true });
-    fs.symlinkSync(ROOT, path.join(app, 'node_modules', 'trace-label-printer'));
-    fs.writeFileSync(path.join(app, 'app.js'), block[1]);
     // A printer of its own: the jobs of the tests above may still be on their way.
     const own = await rig.ippPrinter('readme');
     cups.admin('lpadmin', ['-p', 'ipp_readme', '-E', '-v', own.uri]);
-    const run = (...args) => spawnSync(process.execPath, ['app.js', 'ipp_readme', ...args], { cwd: app, env: cups.env, encoding: 'utf8', timeout: 120000 });
+    const app = readmeApp(cups.dir, 'did-it-print-example');
+    const run = (...args) => app.run(cups.env, 'ipp_readme', ...args);
     const lines = (r) => r.stdout.split('\n').filter((l) => !l.startsWith('[DEBUG]') && l !== '');
 
     const ready = run();

@@ -7,15 +7,10 @@ const assert = require('node:assert/strict');
 const fs = require('fs');
 const { PrivateCups } = require('../../lib/private-cups');
 const { runInChild, loggedJobFiles } = require('../support/child');
-const { numberedLabel } = require('../support/numbered-label');
 
-// The child reads numbered labels from here: label(i) is request i's image.
-const LABEL_DIR = fs.mkdtempSync('/tmp/js_faults_');
-const LABEL_COUNT = 8;
-for (let i = 0; i < LABEL_COUNT; i++) fs.writeFileSync(`${LABEL_DIR}/${i}.bmp`, numberedLabel(i));
-test.after(() => fs.rmSync(LABEL_DIR, { recursive: true, force: true }));
+// Request i's image is numbered label i.
 const PRELUDE = `
-const label = (i) => require('fs').readFileSync(${JSON.stringify(LABEL_DIR)} + '/' + i + '.bmp');
+const { numberedLabel: label } = require(${JSON.stringify(require.resolve('../support/numbered-label'))});
 const request = (device, i, instruction = 'TSPL', withCutter = false) =>
   ({ device, instruction, withCutter, width: 2, height: 1, buffer: label(i) });
 `;

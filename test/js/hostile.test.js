@@ -13,14 +13,13 @@ const { makeBmp } = require('../../lib/bmp-writer');
 
 const QUEUE = 'hostile';
 const PENDING_QUEUE = 'hostile_pending';  // its own, so late jobs of other cases cannot mix in
-const IMAGE_DIR = fs.mkdtempSync('/tmp/js_hostile_');
-const IMAGE_FILE = `${IMAGE_DIR}/image.bmp`;
 const LANGUAGES = ['TSPL', 'ZPL', 'ESC/POS', 'CPCL', 'PPLA', 'DPL'];
+const IMAGE = makeBmp({ width: 16, height: 8, bpp: 24, pixel: (x, y) => ((x + y) % 2 ? [255, 255, 255] : [0, 0, 0]) });
 
 // Shared by this process (for the expected answers) and the children (for the
 // calls): the image, a good request and the values that need some set-up.
 const PRELUDE = `
-const IMAGE = require('fs').readFileSync(${JSON.stringify(IMAGE_FILE)});
+const IMAGE = Buffer.alloc(${IMAGE.length}, '${IMAGE.toString('hex')}', 'hex'); // unpooled, as a file read is
 const QUEUE = ${JSON.stringify(QUEUE)};
 const GOOD = { device: QUEUE, instruction: 'TSPL', withCutter: false, width: 2, height: 1, buffer: IMAGE };
 const traps = [];
@@ -82,8 +81,6 @@ function expectedFor(key, value) {
   throw new Error(key);
 }
 
-const IMAGE = makeBmp({ width: 16, height: 8, bpp: 24, pixel: (x, y) => ((x + y) % 2 ? [255, 255, 255] : [0, 0, 0]) });
-
 // The answer as JSON can carry it: values as they are, strings marked, other
 // types by name, exceptions by name and message.
 const OUTCOME = `(f) => {
@@ -121,8 +118,6 @@ const asOutcome = (v) => (v === undefined ? 'undefined' : v);
 test('hostile input', async (t) => {
   const cups = await PrivateCups.start({ queues: [QUEUE, PENDING_QUEUE] });
   t.after(() => cups.stop());
-  fs.writeFileSync(IMAGE_FILE, IMAGE);
-  t.after(() => fs.rmSync(IMAGE_DIR, { recursive: true, force: true }));
 
   // [what, the call for a value, its answer, extra [call, answer] rows, whether a true answer is a job]
   const KEYS = ['device', 'instruction', 'withCutter', 'width', 'height', 'buffer'];

@@ -5,24 +5,14 @@
 // worker threads are responsiveness.test.js's.
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const fs = require('fs');
 const path = require('path');
 const { spawnSync } = require('child_process');
-const { PrivateCups } = require('../../lib/private-cups');
-const { makeBmp } = require('../../lib/bmp-writer');
-const { runInChild, normaliseLog: normalise, ROOT } = require('../support/child');
-
-const QUEUE = 'logger_label';
-const IMAGE = makeBmp({ width: 16, height: 8, bpp: 24, pixel: (x, y) => ((x + y) % 3 ? [255, 255, 255] : [0, 0, 0]) });
+const { labelRig, normaliseLog: normalise, ROOT } = require('../support/child');
 
 test('setLogger', async (t) => {
-  const cups = await PrivateCups.start({ queues: [QUEUE] });
-  t.after(() => cups.stop());
-  const imageFile = path.join(cups.dir, 'image.bmp');
-  fs.writeFileSync(imageFile, IMAGE);
+  const { cups, imageFile, run } = await labelRig(t, 'logger_label');
   const options = (over = '') =>
-    `{ device: '${QUEUE}', instruction: 'ZPL', withCutter: true, width: 3, height: 2, buffer: require('fs').readFileSync(${JSON.stringify(imageFile)}) ${over} }`;
-  const run = (body) => runInChild(body, { env: cups.env });
+    `{ device: 'logger_label', instruction: 'ZPL', withCutter: true, width: 3, height: 2, buffer: image ${over} }`;
 
   await t.test('a call logs the same lines under the default, a function and null; a throwing logger changes nothing', async () => {
     // [what, an expression that answers]: the long name takes the formatting path for lines over 256 bytes.

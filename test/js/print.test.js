@@ -3,24 +3,14 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('fs');
 const path = require('path');
-const { PrivateCups } = require('../../lib/private-cups');
-const { runInChild, loggedJobFiles } = require('../support/child');
+const { labelRig, loggedJobFiles } = require('../support/child');
 const { makeBmp } = require('../../lib/bmp-writer');
 
 const QUEUE = 'js_tspl';
-const IMAGE = makeBmp({ width: 16, height: 8, bpp: 24, pixel: (x, y) => ((x + y) % 3 ? [255, 255, 255] : [0, 0, 0]) });
 const CONVERT_FAILED = '[DEBUG] BMP数据不完整或无效\n[DEBUG] BaseInstruction: BMP转换8bit失败，返回空数据\n';
 
 test('printTraceCode', async (t) => {
-  const cups = await PrivateCups.start({ queues: [QUEUE] });
-  t.after(() => cups.stop());
-  const imageFile = path.join(cups.dir, 'image.bmp');
-  fs.writeFileSync(imageFile, IMAGE);
-  // body sees `image`, the test image as a Buffer.
-  const run = (body, env = cups.env) =>
-    runInChild(`const image = require('fs').readFileSync(${JSON.stringify(imageFile)}); ${body}`, { env });
-  const good = (over = '') =>
-    `{ device: '${QUEUE}', instruction: 'TSPL', withCutter: false, width: 2, height: 1, buffer: image ${over} }`;
+  const { cups, imageFile, run, good } = await labelRig(t, QUEUE);
   const print = (over) => run(`return addon.printTraceCode(${good(over)});`);
 
   // Both readers, the add-on's and the async calls', in one table. An unknown
@@ -63,10 +53,8 @@ test('printTraceCode', async (t) => {
   await t.test('a TSPL label arrives byte-exact', async () => {
     // Left half black, right half white: every row is the same.
     const image = makeBmp({ width: 16, height: 8, bpp: 24, pixel: (x) => (x < 8 ? [0, 0, 0] : [255, 255, 255]) });
-    fs.writeFileSync(imageFile + '.exact', image);
     const before = cups.jobs(QUEUE).length;
-    const r = await run(`return addon.printTraceCode({ ...${good(", withCutter: true")},
-      buffer: require('fs').readFileSync(${JSON.stringify(imageFile + '.exact')}) });`);
+    const r = await run(`return addon.printTraceCode(${good(`, withCutter: true, buffer: Buffer.from('${image.toString('hex')}', 'hex')`)});`);
     assert.deepEqual(r.answer, { kind: 'value', value: true }, r.stdout);
     const job = (await cups.waitForJobs(QUEUE, before + 1)).at(-1);
     assert.deepEqual([job.type, job.title], ['application/vnd.cups-raw', 'Qorvin']);

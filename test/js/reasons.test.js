@@ -105,13 +105,8 @@ let plain;
 test.before(async () => ([tls, plain] = await Promise.all([true, false].map((on) => PrivateCups.start({ queues: ['other_q'], tcp: true, tls: on })))));
 test.after(() => [tls, plain].forEach((c) => c.stop()));
 
-test('a scheduler that knows no such queue or job says so', async () => {
-  const r = await ask(plain.tcpEnv.CUPS_SERVER);
-  assert.equal(r.answer.kind, 'value', r.stderr);
-  assert.deepEqual(r.answer.value, notFound(r.answer.value));
-});
-
-// Encryption asked for by CUPS_ENCRYPTION or by client.conf.
+// Encryption asked for by CUPS_ENCRYPTION or by client.conf. Through TLS a
+// scheduler that knows no such queue or job says so (the TLS runs below).
 function encryptionCases(cups) {
   const home = fs.mkdtempSync(path.join(os.tmpdir(), 'label-home-'));
   fs.mkdirSync(path.join(home, '.cups'));

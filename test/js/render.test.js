@@ -4,27 +4,20 @@
 // resolutions, is round-trip.test.js's.
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const fs = require('fs');
 const path = require('path');
-const { PrivateCups } = require('../../lib/private-cups');
-const { runInChild } = require('../support/child');
+const { labelRig } = require('../support/child');
 const { sampleLabelBmp } = require('../../demo/sample-label');
 
 const QUEUE = 'render_label';
 
 test('renderTraceCode', async (t) => {
-  const cups = await PrivateCups.start({ queues: [QUEUE] });
-  t.after(() => cups.stop());
-  const imageFile = path.join(cups.dir, 'label.bmp');
-  fs.writeFileSync(imageFile, sampleLabelBmp({ width: 200, height: 120 }));
-  const SETUP = `const image = require('fs').readFileSync(${JSON.stringify(imageFile)});`;
+  const { cups, run } = await labelRig(t, QUEUE, sampleLabelBmp({ width: 200, height: 120 }));
   const request = (instruction, withCutter, over = '') =>
     `{ device: '${QUEUE}', instruction: ${JSON.stringify(instruction)}, withCutter: ${withCutter}, width: 25, height: 15, buffer: image ${over} }`;
   // CUPS is unreachable for rendering: nothing may depend on it.
   const offline = { ...cups.env, CUPS_SERVER: path.join(cups.dir, 'nowhere.sock') };
   const render = (args) =>
-    runInChild(`${SETUP} const r = addon.renderTraceCode(${args});
-      return Buffer.isBuffer(r) ? { hex: r.toString('hex') } : String(r);`, { env: offline });
+    run(`const r = addon.renderTraceCode(${args}); return Buffer.isBuffer(r) ? { hex: r.toString('hex') } : String(r);`, offline);
 
   const preparation = (log) => log.slice(log.indexOf('[DEBUG] BaseInstruction: 开始准备准备8bit'), log.indexOf('[DEBUG] macOS平台'));
 
@@ -55,10 +48,9 @@ test('renderTraceCode', async (t) => {
       [request('ESC/POS', false), '{ width: 1, height: 8192 }', 'false'],
     ];
     for (const [opts, over, expected] of cases) {
-      const body = (call, dpi) => `${SETUP}
-        return String(addon.${call}(${over ? `{ ...${opts}, ...${over} }` : opts}${dpi}) && true);`;
-      const printed = await runInChild(body('printTraceCode', ''), { env: cups.env });
-      const rendered = await runInChild(body('renderTraceCode', ', 203'), { env: offline });
+      const body = (call, dpi) => `return String(addon.${call}(${over ? `{ ...${opts}, ...${over} }` : opts}${dpi}) && true);`;
+      const printed = await run(body('printTraceCode', ''));
+      const rendered = await run(body('renderTraceCode', ', 203'), offline);
       const got = (r) => (r.answer.kind === 'threw' ? r.answer.name : r.answer.value);
       assert.equal(got(printed), expected, `print ${opts} ${over}`);
       assert.deepEqual(rendered.answer, printed.answer, `${opts} ${over}`);

@@ -10,12 +10,9 @@ const assert = require('node:assert/strict');
 const fs = require('fs');
 const path = require('path');
 const { spawn } = require('child_process');
-const { PrivateCups } = require('../../lib/private-cups');
-const { runInChild, loggedJobFiles, ROOT } = require('../support/child');
-const { makeBmp } = require('../../lib/bmp-writer');
+const { runInChild, labelRig, loggedJobFiles, ROOT } = require('../support/child');
 
 const QUEUE = 'stopped_label';
-const IMAGE = makeBmp({ width: 16, height: 8, bpp: 24, pixel: (x, y) => ((x + y) % 3 ? [255, 255, 255] : [0, 0, 0]) });
 // The calls' own timeout is a day, so a call that held the way out would end
 // only after the scheduler answers again, which it does once the child has
 // quit: the order is the test. The watchdog only stops such a hang.
@@ -52,12 +49,10 @@ function runUntilLines(script, lines, env) {
 }
 
 test('a stopped scheduler', async (t) => {
-  const cups = await PrivateCups.start({ queues: [QUEUE] });
-  const imageFile = path.join(cups.dir, 'image.bmp');
-  fs.writeFileSync(imageFile, IMAGE);
+  const { cups, imageFile } = await labelRig(t, QUEUE);
   const stop = () => cups.proc.kill('SIGSTOP');
-  const resume = () => cups.proc.kill('SIGCONT'); // harmless when it runs
-  t.after(() => (resume(), cups.stop()));
+  // A test that fails while the scheduler is stopped leaves it to stop()'s KILL.
+  const resume = () => cups.proc.kill('SIGCONT');
   const good = `{ device: '${QUEUE}', instruction: 'TSPL', withCutter: false, width: 2, height: 1, buffer: require('fs').readFileSync(${JSON.stringify(imageFile)}) }`;
   const addonPath = JSON.stringify(path.join(ROOT, 'index.js'));
 

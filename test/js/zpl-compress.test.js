@@ -9,8 +9,6 @@ const assert = require('node:assert/strict');
 const { PNG } = require('pngjs');
 const { ready } = require('zpl-renderer-js');
 const addon = require('../..');
-const { PrivateCups } = require('../../lib/private-cups');
-const { runInChild } = require('../support/child');
 const { decode } = require('../../lib/virtual-printer');
 const { makeBmp } = require('../../lib/bmp-writer');
 const { sampleLabelBmp } = require('../../demo/sample-label');
@@ -159,23 +157,4 @@ test('the virtual printer reads :Z64: and refuses damaged compressed fields', ()
     if (pattern) assert.throws(() => decode('ZPL', label(body)), pattern, body);
     else assert.deepEqual([...decode('ZPL', label(body)).dots], [...'1111111100000000'].map(Number), body);
   }
-});
-
-test('submitTraceCode sends the compressed stream', async (t) => {
-  const cups = await PrivateCups.start({ queues: ['zc'] });
-  t.after(() => cups.stop());
-  const r = await runInChild(
-    `const bmp = require(${JSON.stringify(require.resolve('../../demo/sample-label'))}).sampleLabelBmp({ width: 800, height: 1200 });
-     const options = { device: 'zc', instruction: 'ZPL', withCutter: false, width: 100, height: 150, buffer: bmp, compress: true };
-     const job = await addon.submitTraceCode(options);
-     const refused = await addon.submitTraceCode({ ...options, compress: 'yes' }).catch((e) => [e.code, e.property, e.message]);
-     return { job, rendered: addon.renderTraceCode(options, 203).toString('latin1'), refused };`,
-    { env: cups.env },
-  );
-  const { job, rendered, refused } = r.answer.value;
-  assert.deepEqual(refused, ['ERR_INVALID_OPTIONS', 'compress', 'options.compress must be true or false']);
-  assert.equal(job.bytes, rendered.length);
-  const [captured] = await cups.waitForJobs('zc', 1);
-  assert.equal(captured.data.toString('latin1'), rendered);
-  assert.deepEqual(form(captured.data), ['z64', 'z64']);
 });

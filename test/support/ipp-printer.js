@@ -17,6 +17,7 @@ const os = require('os');
 const net = require('net');
 const path = require('path');
 const { spawn } = require('child_process');
+const { freePort, sleep, stopProcess } = require('../../lib/processes');
 
 const TOOLS = {
   ippeveprinter: { dirs: ['/usr/sbin', '/usr/bin'], pkg: 'cups-ipp-utils' },
@@ -94,38 +95,6 @@ cp "$1" "$dir/kept/$name.part" || exit 1
 mv "$dir/kept/$name.part" "$dir/kept/$name"
 exit 0
 `;
-
-const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
-const sleepSync = (ms) => Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, ms);
-
-function gone(pid) {
-  try {
-    process.kill(pid, 0);
-    return fs.readFileSync(`/proc/${pid}/stat`, 'utf8').split(') ')[1].startsWith('Z');
-  } catch {
-    return true;
-  }
-}
-
-// TERM, then KILL after two seconds; by pid only.
-function stopProcess(proc) {
-  if (!proc || proc.exitCode !== null || proc.signalCode !== null) return;
-  proc.kill('SIGTERM');
-  for (let i = 0; i < 100 && proc.exitCode === null && !gone(proc.pid); i++) sleepSync(20);
-  if (!gone(proc.pid)) proc.kill('SIGKILL');
-}
-
-// A port no one listens on now, on the loopback interface.
-function freePort() {
-  return new Promise((resolve, reject) => {
-    const server = net.createServer();
-    server.on('error', reject);
-    server.listen(0, '127.0.0.1', () => {
-      const { port } = server.address();
-      server.close(() => resolve(port));
-    });
-  });
-}
 
 function connects(port) {
   return new Promise((resolve) => {
