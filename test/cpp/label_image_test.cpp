@@ -19,6 +19,7 @@
 #include "helper/label_image.h"
 #include "helper/png_gray.h"
 #include "instruction/zpl.h"
+#include "language.h"
 #include "outcome.h"
 
 namespace {
@@ -128,15 +129,6 @@ TEST(LabelImage, MatchesAtTheSizeLimit) {
   }
 }
 
-TraceCodePrintParams zplRequest(int32_t widthMm, int32_t heightMm) {
-  TraceCodePrintParams p;
-  p.device = "lab";
-  p.instruction = "ZPL";
-  p.width = widthMm;
-  p.height = heightMm;
-  return p;
-}
-
 // Through the instruction base: its own lines around the helpers', and the
 // label sizes whose dot counts leave 32 bits, which never reach the resize.
 TEST(LabelImage, InstructionBaseKeepsItsLog) {
@@ -152,8 +144,7 @@ TEST(LabelImage, InstructionBaseKeepsItsLog) {
                                                       {1, -268435457, false},
                                                       {300000000, 300000000, false}};
   for (auto [widthMm, heightMm, reachesResize] : cases) {
-    TraceCodePrintParams p = zplRequest(widthMm, heightMm);
-    p.image = {bmp.data(), bmp.size()};
+    const TraceCodePrintParams p = labelRequest("lab", "ZPL", false, widthMm, heightMm, bmp);
     ByteVector prepared;
     const std::string log = logOf([&] { prepared = ZPLInstruction(p, 203).preparedImage(); });
     const Outcome helpers = reachesResize ? twoPasses(bmp, 8 * widthMm, 8 * heightMm) : Outcome{};
@@ -177,8 +168,7 @@ TEST(LabelImage, AllocatesNothingLargerThanTheLabel) {
   std::mt19937 rng(17);
   for (uint16_t bits : {8, 24, 32}) {
     const ByteVector bmp = makeBmp(2400, 1800, bits, kRandom, rng);
-    TraceCodePrintParams p = zplRequest(50, 30);
-    p.image = {bmp.data(), bmp.size()};
+    const TraceCodePrintParams p = labelRequest("lab", "ZPL", false, 50, 30, bmp);
     ByteVector prepared;
     size_t largest = 0;
     logOf([&] {

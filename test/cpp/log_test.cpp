@@ -15,29 +15,22 @@ class Lines final : public tracelog::Sink {
   std::vector<std::string> lines;
 };
 
-TEST(Log, FormatsWholeLinesIntoTheSink) {
-  Lines sink;
-  tracelog::Redirect to(&sink);
-  const std::vector<size_t> lengths = {0, 1, 254, 255, 256, 257, 4096};
-  for (size_t n : lengths) tracelog::line("[%s] %d%%\n", std::string(n, 'x').c_str(), -7);
-  tracelog::line("plain\n");
-  ASSERT_EQ(sink.lines.size(), lengths.size() + 1);
-  for (size_t i = 0; i < lengths.size(); ++i) {
-    EXPECT_EQ(sink.lines[i], "[" + std::string(lengths[i], 'x') + "] -7%\n") << lengths[i];
-  }
-  EXPECT_EQ(sink.lines.back(), "plain\n");
-}
-
-TEST(Log, RedirectPutsBackTheSinkItReplaced) {
+// Lines of 7 to 4103 bytes, 254 to 257 among them, inside a redirect nested
+// in another; after it, the outer sink again.
+TEST(Log, FormatsWholeLinesIntoTheSinkAndPutsBackTheOneItReplaced) {
   Lines outer, inner;
   tracelog::Redirect a(&outer);
+  const std::vector<size_t> lengths = {0, 247, 248, 249, 250, 4096};
   {
     tracelog::Redirect b(&inner);
-    tracelog::line("in %d\n", 1);
+    for (size_t n : lengths) tracelog::line("[%s] %d%%\n", std::string(n, 'x').c_str(), -7);
   }
-  tracelog::line("out %d\n", 2);
-  EXPECT_EQ(inner.lines, std::vector<std::string>{"in 1\n"});
-  EXPECT_EQ(outer.lines, std::vector<std::string>{"out 2\n"});
+  tracelog::line("out\n");
+  ASSERT_EQ(inner.lines.size(), lengths.size());
+  for (size_t i = 0; i < lengths.size(); ++i) {
+    EXPECT_EQ(inner.lines[i], "[" + std::string(lengths[i], 'x') + "] -7%\n") << lengths[i];
+  }
+  EXPECT_EQ(outer.lines, std::vector<std::string>{"out\n"});
 }
 
 }  // namespace

@@ -21,18 +21,30 @@ std::string stream(LanguageCommand command, int32_t heightMm, bool cutter) {
   return generate(command, 7, heightMm, cutter, 203, {kImage.begin(), kImage.end()});
 }
 
-std::string head(const std::string& length, const std::string& eol = "\r\n") {
-  return S + "m" + eol + S + "M" + length + eol + S + "c" + length + eol + S + "O0000" + eol;
+std::string head(const std::string& length) {
+  return S + "m\r\n" + S + "M" + length + "\r\n" + S + "c" + length + "\r\n" + S + "O0000\r\n";
 }
 
-// Heights in tenths of a millimetre, four digits at least, saturating.
-TEST(StoredImage, PplaStreams) {
-  const std::string download = S + "MTT\r\n" + S + "qA\r\n" + S + "IABqrv1\r\n" + kImage + "\r\n";
-  const std::string format = S + "L\r\nC0000\r\nm\r\nH15\r\nD11\r\n1Y1100000000000qrv1\r\n";
-  EXPECT_EQ(stream(pplaCommand, 30, false),
-            head("0300") + download + format + "E\r\n" + S + "F\r\n");
-  EXPECT_EQ(stream(pplaCommand, 30, true),
-            head("0300") + S + "V1\r\n" + download + format + ":0001\r\nE\r\n");
+// DPL's records are PPLA's with every line end's LF dropped.
+std::string bareCr(std::string s) {
+  for (size_t at = 0; (at = s.find("\r\n", at)) != std::string::npos;) s.erase(at + 1, 1);
+  return s;
+}
+
+// The records before and after the image, which stays whole in DPL too;
+// heights in tenths of a millimetre, four digits at least, saturating.
+TEST(StoredImage, PplaAndDplStreams) {
+  const std::string download = S + "MTT\r\n" + S + "qA\r\n" + S + "IABqrv1\r\n";
+  const std::string format =
+      "\r\n" + S + "L\r\nC0000\r\nm\r\nH15\r\nD11\r\n1Y1100000000000qrv1\r\n";
+  const std::pair<std::string, std::string> records[] = {
+      {head("0300") + download, format + "E\r\n" + S + "F\r\n"},
+      {head("0300") + S + "V1\r\n" + download, format + ":0001\r\nE\r\n"}};
+  for (bool cutter : {false, true}) {
+    const auto& [before, after] = records[cutter];
+    EXPECT_EQ(stream(pplaCommand, 30, cutter), before + kImage + after) << cutter;
+    EXPECT_EQ(stream(dplCommand, 30, cutter), bareCr(before) + kImage + bareCr(after)) << cutter;
+  }
   const struct {
     int32_t mm, tenths;
     std::string text;
@@ -42,9 +54,9 @@ TEST(StoredImage, PplaStreams) {
                  {-3, -29, "0-29"},
                  {INT32_MAX, INT32_MAX, "2147483647"}};
   for (const auto& h : heights) {
-    EXPECT_EQ(stream(pplaCommand, h.mm, false).substr(0, head(h.text).size()), head(h.text));
-    EXPECT_EQ(stream(dplCommand, h.mm, false).substr(0, head(h.text, "\r").size()),
-              head(h.text, "\r"));
+    const std::string ppla = head(h.text), dpl = bareCr(ppla);
+    EXPECT_EQ(stream(pplaCommand, h.mm, false).substr(0, ppla.size()), ppla);
+    EXPECT_EQ(stream(dplCommand, h.mm, false).substr(0, dpl.size()), dpl);
     EXPECT_EQ(PPLAInstruction::mmToTenths(h.mm), h.tenths) << h.mm;
     EXPECT_EQ(DPLInstruction::mmToTenths(h.mm), h.tenths) << h.mm;
   }
@@ -55,22 +67,6 @@ TEST(StoredImage, MmToInchTruncates) {
   const std::pair<int32_t, int32_t> cases[] = {{25, 0}, {26, 1}, {50, 1}, {127, 5}, {-30, -1}};
   for (auto [mm, inches] : cases) {
     EXPECT_EQ(BaseInstruction::mmToInch(mm), inches) << mm;
-  }
-}
-
-// DPL is the PPLA stream with every line end's LF dropped; the image stays whole.
-TEST(StoredImage, DplIsPplaWithBareCr) {
-  auto bareCr = [](std::string s) {
-    for (size_t at = 0; (at = s.find("\r\n", at)) != std::string::npos;) s.erase(at + 1, 1);
-    return s;
-  };
-  for (bool cutter : {false, true}) {
-    SCOPED_TRACE(cutter ? "with cutter" : "without cutter");
-    const std::string ppla = stream(pplaCommand, 30, cutter);
-    const size_t at = ppla.find(kImage), end = at + kImage.size();
-    ASSERT_NE(at, std::string::npos);
-    EXPECT_EQ(stream(dplCommand, 30, cutter),
-              bareCr(ppla.substr(0, at)) + kImage + bareCr(ppla.substr(end)));
   }
 }
 

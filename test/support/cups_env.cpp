@@ -55,12 +55,16 @@ std::vector<uint8_t> waitForJob(const std::string& queue) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
+void writeLines(const std::string& file, const std::vector<std::string>& lines) {
+  std::ofstream out(file, std::ios::trunc);
+  for (const auto& line : lines) out << line << "\n";
+}
+
 void setLpoptions(const std::vector<std::string>& lines) {
   const char* home = std::getenv("HOME");
   if (home == nullptr) throw std::runtime_error("HOME is not set");
   mkdir((std::string(home) + "/.cups").c_str(), 0700);
-  std::ofstream out(std::string(home) + "/.cups/lpoptions", std::ios::trunc);
-  for (const auto& line : lines) out << line << "\n";
+  writeLines(std::string(home) + "/.cups/lpoptions", lines);
 }
 
 Connection connect() {

@@ -27,6 +27,9 @@ std::string waitForCapture(const std::string& pattern);
 // The job a queue that prints once received; empty if none came.
 std::vector<uint8_t> waitForJob(const std::string& queue);
 
+// Replaces a file with these lines.
+void writeLines(const std::string& file, const std::vector<std::string>& lines);
+
 // Replaces $HOME/.cups/lpoptions (the wrapper gives every run its own HOME).
 // libcups reads HOME once per process but the file at every cupsGetDests.
 void setLpoptions(const std::vector<std::string>& lines);

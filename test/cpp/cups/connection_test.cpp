@@ -24,6 +24,7 @@
 #include "bmp_builder.h"
 #include "cups_env.h"
 #include "instruction/base.h"
+#include "language.h"
 #include "printer/trace_code.h"
 
 namespace {
@@ -104,15 +105,10 @@ TEST(CupsConnection, AnUploadThatKeepsMovingIsNotCut) {
   // 4 KiB per 100 ms: libcups writes them into its send queue at once and
   // then waits over a second for the answer, more than twice the timeout,
   // while they drain.
-  TraceCodePrintParams params;
-  params.device = "conn_slow";
-  params.instruction = "TSPL";
-  params.width = 100;
-  params.height = 80;
   std::mt19937 bits(7);
   const ByteVector image = testbmp::build(
       testbmp::grayImage(800, 640, [&](int, int) -> uint8_t { return bits() & 1 ? 0 : 255; }));
-  params.image = {image.data(), image.size()};
+  TraceCodePrintParams params = labelRequest("conn_slow", "TSPL", false, 100, 80, image);
   TraceCodePrintParams copy = params;
   const ByteVector expected = makeInstruction(std::move(copy), 203)->render();
 

@@ -7,10 +7,10 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "cups_env.h"
@@ -19,23 +19,12 @@
 
 namespace {
 
-struct Dest {
-  std::string name, instance;
-  std::map<std::string, std::string> options;
-  bool operator==(const Dest& o) const {
-    return name == o.name && instance == o.instance && options == o.options;
-  }
-};
-
-std::ostream& operator<<(std::ostream& out, const Dest& d) {
-  out << d.name << "/" << d.instance << ":";
-  for (const auto& [k, v] : d.options) out << " " << k << "=" << v;
-  return out << "\n";
-}
+// "name/instance" and the options.
+using Dest = std::pair<std::string, std::map<std::string, std::string>>;
 
 Dest copy(const cups_dest_t& d) {
-  Dest out{d.name, d.instance ? d.instance : "(none)", {}};
-  for (int i = 0; i < d.num_options; ++i) out.options[d.options[i].name] = d.options[i].value;
+  Dest out{std::string(d.name) + "/" + (d.instance ? d.instance : "(none)"), {}};
+  for (int i = 0; i < d.num_options; ++i) out.second[d.options[i].name] = d.options[i].value;
   return out;
 }
 
@@ -59,11 +48,6 @@ std::vector<Dest> fromQueue(const std::string& name, QueueDests::Answer* answer)
   std::vector<Dest> out;
   for (const cups_dest_t& d : queue) out.push_back(copy(d));
   return out;
-}
-
-void writeLines(const std::string& file, const std::vector<std::string>& lines) {
-  std::ofstream out(file, std::ios::trunc);
-  for (const auto& line : lines) out << line << "\n";
 }
 
 TEST(QueueDests, AreTheQueuesPartOfCupsGetDests) {
@@ -94,7 +78,7 @@ TEST(QueueDests, AreTheQueuesPartOfCupsGetDests) {
   };
   const char* names[] = {"eq_a", "EQ_A", "eq_b", "nosuch", "eq_a/one", ""};
   for (const auto& c : cases) {
-    writeLines(root + "/lpoptions", c.system);
+    testcups::writeLines(root + "/lpoptions", c.system);
     testcups::setLpoptions(c.user);
     std::thread([&] {
       for (const char* name : names) {

@@ -15,6 +15,7 @@
 #include "bmp_builder.h"
 #include "cups_env.h"
 #include "instruction/base.h"
+#include "language.h"
 #include "outcome.h"
 #include "printer/job_file.h"
 #include "printer/trace_code.h"
@@ -23,17 +24,6 @@ namespace {
 
 const ByteVector kImage = testbmp::build(
     testbmp::grayImage(16, 8, [](int x, int y) -> uint8_t { return (x + y) % 3 ? 255 : 0; }));
-
-TraceCodePrintParams request(const std::string& queue) {
-  TraceCodePrintParams params;
-  params.device = queue;
-  params.instruction = "TSPL";
-  params.withCutter = true;
-  params.width = 2;
-  params.height = 1;
-  params.image = {kImage.data(), kImage.size()};
-  return params;
-}
 
 class PrintTest : public ::testing::Test {
  protected:
@@ -64,7 +54,7 @@ TEST_F(PrintTest, ResolutionComesFromTheDestinationOptions) {
   };
   for (const auto& [lpoptions, lines, dpi] : cases) {
     testcups::setLpoptions(lpoptions);
-    TraceCodePrintParams params = request("dpi_probe");
+    TraceCodePrintParams params = labelRequest("dpi_probe", "TSPL", true, 2, 1, kImage);
     params.image = {};  // stops the preparation right after the lookup
     int32_t got = 0;
     const std::string log =
@@ -88,7 +78,8 @@ TEST_F(PrintTest, ExistingFileWithTheGeneratedNameIsLeftAlone) {
     std::ofstream(occupied.back()) << "someone else's";
   }
   bool ok = true;
-  const std::string log = logOf([&] { ok = execPrint(request("tspl_never")); });
+  const std::string log =
+      logOf([&] { ok = execPrint(labelRequest("tspl_never", "TSPL", true, 2, 1, kImage)); });
   EXPECT_FALSE(ok);
   EXPECT_NE(log.find("[DEBUG] macOS平台: 无法创建临时文件\n"), std::string::npos) << log;
   EXPECT_EQ(log.find("CUPS"), std::string::npos) << log;
