@@ -24,8 +24,6 @@ const Queue kQueues[] = {
     {"dnssd://Label._ipp._tcp.local/?uuid=1", nullptr, true},
     {"implicitclass://Label/", nullptr, true},
     {"socket://127.0.0.1:9100", nullptr, false},
-    {"lpd://host/queue", nullptr, false},
-    {"usb://Zebra/ZD420?serial=1", nullptr, false},
     {"capture:/lab", nullptr, false},
     {"http://host/ipp", nullptr, false},  // CUPS's http backend, but not a scheme this decides on
     {"ippx://host/", nullptr, false},
