@@ -139,16 +139,9 @@ test('a password on every operation: each call answers at once with the right re
   );
   assert.equal(r.answer.kind, 'value', r.stderr);
   const { none, wrong, right } = r.answer.value;
-  const refused = (message) => ({
-    check: false,
-    checkAsync: false,
-    print: false,
-    list: { code: 'ERR_AUTHENTICATION', message },
-    printer: { code: 'ERR_AUTHENTICATION', message },
-    job: { code: 'ERR_AUTHENTICATION', message },
-    cancel: { code: 'ERR_AUTHENTICATION', message },
-    submit: { code: 'ERR_AUTHENTICATION', message },
-  });
+  // The checks and the print answer false; the rest reject with the reason.
+  const refused = (message) => ({ check: false, checkAsync: false, print: false,
+    ...Object.fromEntries(['list', 'printer', 'job', 'cancel', 'submit'].map((k) => [k, { code: 'ERR_AUTHENTICATION', message }])) });
   assert.deepEqual(none, refused(WANTS));
   const { check, job, submit } = refused(REFUSED);
   assert.deepEqual(wrong, { check, job, submit });

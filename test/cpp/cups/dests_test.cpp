@@ -108,9 +108,8 @@ TEST(QueueDests, ResolutionInDotsPerInch) {
       {0, IPP_RES_PER_INCH, 0},
       {-5, IPP_RES_PER_CM, 0},
       {INT32_MAX, IPP_RES_PER_INCH, INT32_MAX},
-      {845466002, IPP_RES_PER_CM, 2147483645},  // the last that fits
-      {845466003, IPP_RES_PER_CM, 0},
-      {INT32_MAX, IPP_RES_PER_CM, 0},  // int arithmetic overflowed here
+      {845466002, IPP_RES_PER_CM, 2147483645},  // the last that fits; int arithmetic
+      {845466003, IPP_RES_PER_CM, 0},           // overflowed on both
   };
   for (const auto& c : cases) {
     EXPECT_EQ(dpiOfResolution(c.xres, c.units), c.dpi)
