@@ -67,13 +67,13 @@ struct Target {
 };
 
 // The job attributes of cupsCreateDestJob's request, for Create-Job, and
-// with the document's format (Send-Document's) for Print-Job. Not its name:
-// the scheduler would pass a Print-Job's document-name on to the backend as
-// a job option, where Send-Document's stays out. The groups go out in
-// order: a scheduler refuses an operation attribute after the job ones.
+// with the document's name and format (Send-Document's) for Print-Job: the
+// backend is told the name either way, as the first job option after a
+// Print-Job and the last after a Send-Document. The groups go out in order:
+// a scheduler refuses an operation attribute after the job ones.
 ipp_t* jobRequest(ipp_op_t operation, int version, const Target& target, const char* title,
                   int optionCount, cups_option_t* options, const char* uuid,
-                  const char* documentFormat = nullptr) {
+                  const char* documentName = nullptr, const char* documentFormat = nullptr) {
   ipp_t* request = ippNewRequest(operation);
   ippSetVersion(request, version / 10, version % 10);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, target.uri);
@@ -81,6 +81,9 @@ ipp_t* jobRequest(ipp_op_t operation, int version, const Target& target, const c
                cupsUser());
   if (title != nullptr) {
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title);
+  }
+  if (documentName != nullptr) {
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "document-name", nullptr, documentName);
   }
   cupsEncodeOptions2(request, optionCount, options, IPP_TAG_OPERATION);
   if (documentFormat != nullptr &&
@@ -219,13 +222,13 @@ Sent postWhole(CupsConnection& cups, const char* resource, ipp_t* request, const
 // Print-Job with the document in the same message: one round trip, where
 // Create-Job then Send-Document take two at best.
 Sent printJob(CupsConnection& cups, const Target& target, const char* title, int optionCount,
-              cups_option_t* options, const char* uuid, const char* format,
+              cups_option_t* options, const char* uuid, const char* docname, const char* format,
               const Document& document, int& jobId, bool& unanswered) {
   IppPtr response;
-  Sent sent =
-      postWhole(cups, target.resource,
-                jobRequest(IPP_OP_PRINT_JOB, 20, target, title, optionCount, options, uuid, format),
-                document, response, unanswered);
+  Sent sent = postWhole(cups, target.resource,
+                        jobRequest(IPP_OP_PRINT_JOB, 20, target, title, optionCount, options, uuid,
+                                   docname, format),
+                        document, response, unanswered);
   ipp_attribute_t* id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER);
   if (sent == Sent::kAnswered && id == nullptr) sent = Sent::kFailed;
   if (sent == Sent::kAnswered) jobId = ippGetInteger(id, 0);
@@ -258,7 +261,7 @@ Sent sendDocument(CupsConnection& cups, const char* name, int jobId, const char*
 // cupsPrintFiles2 and cupsCreateJob of libcups 2.4 (cups/util.c), step by step.
 JobSubmission submitFile(CupsConnection& cups, const QueueDests& queue, const char* name,
                          const char* file, const char* title, int optionCount,
-                         cups_option_t* options, bool withUuid, bool oneExchange) {
+                         cups_option_t* options, bool withUuid) {
   if (queue.answer() == QueueDests::Answer::kTimedOut || cups.timedOut()) return timedOut();
   cups_dest_t* dest = queue.queue();
   http_t* http = cups.http();
@@ -294,11 +297,11 @@ JobSubmission submitFile(CupsConnection& cups, const QueueDests& queue, const ch
   };
   Document document;
   const bool whole = document.find(file);
-  if (oneExchange && whole) {
+  if (whole) {
     int printed = 0;
     bool unanswered = false;
-    const Sent sent = printJob(cups, target, title, optionCount, options, jobUuid, format, document,
-                               printed, unanswered);
+    const Sent sent = printJob(cups, target, title, optionCount, options, jobUuid, docname, format,
+                               document, printed, unanswered);
     if (sent == Sent::kAnswered) {
       JobSubmission accepted;
       accepted.jobId = printed;

@@ -23,17 +23,16 @@ struct JobSubmission {
 // queue found beforehand by QueueDests instead of by libcups's lookup by
 // name, which, for a name it does not know, lists every destination on
 // libcups's default connection, whose waits are not bounded; and without its
-// second question about the queue (see createJob in cups_job.cpp). With
-// `oneExchange` the job and its document go as one Print-Job where the
-// scheduler takes it (see printJob there), otherwise as Create-Job and
-// Send-Document, as cupsPrintFile2 sends them: the scheduler then passes the
-// document's name to the backend as the last job option, not the first. The
-// document goes without waiting for "100 Continue" (see postWhole). A queue that
-// QueueDests did not find fails as cupsPrintFile2 fails for it: error 1280
-// (IPP_STATUS_ERROR_INTERNAL), "No such file or directory".
+// second question about the queue (see createJob in cups_job.cpp). The job
+// and its document go as one Print-Job where the scheduler takes it (see
+// printJob there), otherwise as Create-Job and Send-Document, as
+// cupsPrintFile2 sends them; the document goes without waiting for
+// "100 Continue" (see postWhole). A queue that QueueDests did not find fails
+// as cupsPrintFile2 fails for it: error 1280 (IPP_STATUS_ERROR_INTERNAL),
+// "No such file or directory".
 JobSubmission submitFile(CupsConnection& cups, const QueueDests& queue, const char* name,
                          const char* file, const char* title, int optionCount,
-                         cups_option_t* options, bool withUuid = false, bool oneExchange = false);
+                         cups_option_t* options, bool withUuid = false);
 
 // The first half of submitFile for a document whose bytes are made while it
 // is sent: Create-Job, then Send-Document (the last one) started with chunked

@@ -74,8 +74,7 @@ void CupsLink::submit(const TraceCodePrintParams& request, const ByteVector& com
   tracelog::line("[DEBUG] macOS平台: 发送打印任务到CUPS...\n");
   const JobSubmission job =
       submitFile(cups.cups, cups.queue, request.device.c_str(), file.path().c_str(),
-                 request.title.c_str(), options.count(), options.options(), request.jobUuid,
-                 /*oneExchange=*/kept_ != nullptr);
+                 request.title.c_str(), options.count(), options.options(), request.jobUuid);
   const bool accepted = job.jobId >= 1;
   if (accepted) {
     outcome.result = PrintOutcome::Result::kAccepted;

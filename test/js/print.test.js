@@ -61,10 +61,10 @@ test('printTraceCode', async (t) => {
     // The job options exactly as CUPS hands them to the printer's backend
     // (fit-to-page=false arrives as nofit-to-page), patterns where CUPS picks the value.
     const [jobFile] = loggedJobFiles(r.stdout);
-    const options = ['nofit-to-page', 'media=Custom.Transverse', 'number-up=1', 'orientation-requested=3',
-      'print-scaling=none', 'scaling=100', /^job-uuid=urn:uuid:[-0-9a-f]{36}$/, 'job-originating-host-name=localhost',
-      'date-time-at-creation=', 'date-time-at-processing=', /^time-at-creation=\d+$/, /^time-at-processing=\d+$/,
-      `document-name-supplied=${path.basename(jobFile)}`];
+    const options = [`document-name-supplied=${path.basename(jobFile)}`, 'nofit-to-page', 'media=Custom.Transverse',
+      'number-up=1', 'orientation-requested=3', 'print-scaling=none', 'scaling=100', /^job-uuid=urn:uuid:[-0-9a-f]{36}$/,
+      'job-originating-host-name=localhost', 'date-time-at-creation=', 'date-time-at-processing=',
+      /^time-at-creation=\d+$/, /^time-at-processing=\d+$/];
     const got = job.options.split(' ');
     assert.equal(got.length, options.length, job.options);
     options.forEach((want, i) => (typeof want === 'string' ? assert.equal : assert.match)(got[i], want));
