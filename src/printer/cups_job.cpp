@@ -225,10 +225,10 @@ Sent printJob(CupsConnection& cups, const Target& target, const char* title, int
               cups_option_t* options, const char* uuid, const char* docname, const char* format,
               const Document& document, int& jobId, bool& unanswered) {
   IppPtr response;
-  Sent sent = postWhole(cups, target.resource,
-                        jobRequest(IPP_OP_PRINT_JOB, 20, target, title, optionCount, options, uuid,
-                                   docname, format),
-                        document, response, unanswered);
+  Sent sent = postWhole(
+      cups, target.resource,
+      jobRequest(IPP_OP_PRINT_JOB, 20, target, title, optionCount, options, uuid, docname, format),
+      document, response, unanswered);
   ipp_attribute_t* id = ippFindAttribute(response.get(), "job-id", IPP_TAG_INTEGER);
   if (sent == Sent::kAnswered && id == nullptr) sent = Sent::kFailed;
   if (sent == Sent::kAnswered) jobId = ippGetInteger(id, 0);
