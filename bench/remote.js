@@ -5,15 +5,18 @@
 //            (D = 0, 10, 25), median milliseconds of 15 calls each
 //   listing: listPrinters with 1 and 300 queues beside `lpstat -p` in the
 //            same run, median of 15
+//   split:   where the time of each call at D = 10 goes: chunks held by the
+//            relay (the wire), the scheduler working, the add-on working;
+//            medians over 15 calls of each kind
 // The add-on is the build in build/Release (or TRACE_LABEL_ADDON); with
 // BENCH_BEFORE=DIR the same runs also use DIR/trace_label.node, side by side.
-//   node bench/remote.js [relay|listing]...
+//   node bench/remote.js [relay|listing|split]...
 const fs = require('fs');
 const path = require('path');
 const { spawn } = require('child_process');
 const { PrivateCups } = require('../lib/private-cups');
 const { runInChild, ROOT } = require('../test/support/child');
-const { startRelay } = require('../test/support/relay');
+const { startRelay } = require('./lib/relay');
 
 const ROUNDS = 15;
 const LABEL = path.join(ROOT, 'test/support/numbered-label.js');
@@ -99,6 +102,75 @@ async function relay(delays = [0, 10, 25]) {
   return rows;
 }
 
+// A call's time from its start to its end, by what it waited for: a chunk in
+// the relay, the scheduler (the last chunk passed on was a request), or the
+// add-on (before its first request, between an answer and the next request).
+function splitCall(chunks, from, to) {
+  const points = [];
+  for (const c of chunks) {
+    if (c.arrived < to && c.passed > from) points.push([c.arrived, 1, c.up], [c.passed, -1, c.up]);
+  }
+  points.sort((a, b) => (a[0] < b[0] ? -1 : a[0] > b[0] ? 1 : 0));
+  const out = { total: Number(to - from) / 1e6, wire: 0, scheduler: 0, addon: 0 };
+  let held = 0;
+  let waitingForScheduler = false;
+  let at = from;
+  const until = (t) => {
+    const end = t < from ? from : t > to ? to : t;
+    const ms = Number(end - at) / 1e6;
+    if (held > 0) out.wire += ms;
+    else if (waitingForScheduler) out.scheduler += ms;
+    else out.addon += ms;
+    at = end;
+  };
+  for (const [t, step, up] of points) {
+    until(t);
+    held += step;
+    if (step < 0) waitingForScheduler = up;
+  }
+  until(to);
+  return out;
+}
+
+async function split(delay = 10) {
+  const cups = await PrivateCups.start({ queues: ['bench_remote'], tcp: true });
+  const rows = [];
+  try {
+    const hop = await startRelay(cups.port, delay, { trace: true });
+    try {
+      const r = await runInChild(
+        `addon.setLogger(null);
+        const now = () => String(process.hrtime.bigint());
+        const out = { print: [], submit: [] };
+        for (let i = 0; i <= ${ROUNDS}; i++) {
+          const t = now();
+          if (addon.printTraceCode(${request('bench_remote')}) === true && i > 0) out.print.push([t, now()]);
+        }
+        for (let i = 0; i <= ${ROUNDS}; i++) {
+          const t = now();
+          if ((await addon.submitTraceCode(${request('bench_remote')})).jobId > 0 && i > 0) out.submit.push([t, now()]);
+        }
+        return out;`,
+        { env: { ...cups.env, CUPS_SERVER: `127.0.0.1:${hop.port}` }, timeoutMs: 300000 },
+      );
+      if (!r.answer || r.answer.kind !== 'value') throw new Error(`child failed: ${JSON.stringify(r.answer)} ${r.stderr}`);
+      const holds = hop.chunks.filter((c) => c.passed).map((c) => Number(c.passed - c.arrived) / 1e6);
+      for (const call of ['print', 'submit']) {
+        const parts = r.answer.value[call].map(([from, to]) => splitCall(hop.chunks, BigInt(from), BigInt(to)));
+        const row = { call, delayMs: delay, calls: parts.length };
+        for (const key of ['total', 'wire', 'scheduler', 'addon']) row[key] = +median(parts.map((p) => p[key])).toFixed(2);
+        rows.push(row);
+      }
+      rows.push({ chunks: holds.length, meanHoldMs: +(holds.reduce((a, b) => a + b, 0) / holds.length).toFixed(2) });
+    } finally {
+      hop.close();
+    }
+  } finally {
+    cups.stop();
+  }
+  return rows;
+}
+
 // Builds and lpstat alternate round by round, so that a busy moment of a
 // shared machine falls on all of them alike.
 async function listing(counts = [1, 300]) {
@@ -137,6 +209,7 @@ async function main(which) {
   const out = {};
   if (which.includes('relay')) out.relay = await relay();
   if (which.includes('listing')) out.listing = await listing();
+  if (which.includes('split')) out.split = await split();
   console.log(JSON.stringify(out, null, 2));
 }
 

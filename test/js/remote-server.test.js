@@ -11,7 +11,7 @@ const assert = require('node:assert/strict');
 const path = require('path');
 const { Worker } = require('worker_threads');
 const { PrivateCups } = require('../../lib/private-cups');
-const { startRelay } = require('../support/relay');
+const { startRelay } = require('../../bench/lib/relay');
 
 const INDEX = path.resolve(__dirname, '../../index.js');
 let cups;

@@ -3,12 +3,15 @@
 // passing it on, in both directions: a remote print server's round trip
 // (2 x delayMs) in front of a local scheduler. Chunks keep their order.
 // `accepted` counts the connections clients have made through it;
-// `requests` holds the head of each HTTP request clients sent.
+// `requests` holds the head of each HTTP request clients sent. With `trace`,
+// `chunks` holds each chunk's direction and when it came in and went on
+// (process.hrtime.bigint(), a clock every process on the machine shares), so
+// that a call's time can be split between the wire and either end.
 const net = require('net');
 
-function startRelay(targetPort, delayMs) {
+function startRelay(targetPort, delayMs, { trace = false } = {}) {
   const sockets = new Set();
-  const relay = { port: 0, accepted: 0, requests: [] };
+  const relay = { port: 0, accepted: 0, requests: [], chunks: [] };
   const server = net.createServer((client) => {
     relay.accepted++;
     const upstream = net.connect(targetPort, '127.0.0.1');
@@ -19,8 +22,15 @@ function startRelay(targetPort, delayMs) {
       s.on('close', () => sockets.delete(s));
       s.on('error', () => {});
     }
-    const pipe = (from, to) => {
-      from.on('data', (chunk) => setTimeout(() => to.destroyed || to.write(chunk), delayMs));
+    const pipe = (from, to, up) => {
+      from.on('data', (chunk) => {
+        const seen = trace ? { up, arrived: process.hrtime.bigint(), passed: null } : null;
+        if (seen) relay.chunks.push(seen);
+        setTimeout(() => {
+          if (!to.destroyed) to.write(chunk);
+          if (seen) seen.passed = process.hrtime.bigint();
+        }, delayMs);
+      });
       from.on('end', () => setTimeout(() => to.end(), delayMs));
       from.on('close', () => setTimeout(() => to.destroy(), delayMs));
     };
@@ -35,8 +45,8 @@ function startRelay(targetPort, delayMs) {
       }
       if (seen.indexOf('POST /') < 0) seen = seen.slice(-8);
     });
-    pipe(client, upstream);
-    pipe(upstream, client);
+    pipe(client, upstream, true);
+    pipe(upstream, client, false);
   });
   return new Promise((resolve, reject) => {
     server.once('error', reject);
