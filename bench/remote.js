@@ -7,7 +7,8 @@
 //            same run, median of 15
 //   split:   where the time of each call at D = 10 goes: chunks held by the
 //            relay (the wire), the scheduler working, the add-on working;
-//            medians over 15 calls of each kind
+//            medians over 15 calls of each kind; BENCH_GAP_MS=N waits N ms
+//            after each call, so that each one finds the queue idle
 // The add-on is the build in build/Release (or TRACE_LABEL_ADDON); with
 // BENCH_BEFORE=DIR the same runs also use DIR/trace_label.node, side by side.
 //   node bench/remote.js [relay|listing|split]...
@@ -141,14 +142,17 @@ async function split(delay = 10) {
       const r = await runInChild(
         `addon.setLogger(null);
         const now = () => String(process.hrtime.bigint());
+        const pause = () => new Promise((resolve) => setTimeout(resolve, ${Number(process.env.BENCH_GAP_MS) || 0}));
         const out = { print: [], submit: [] };
         for (let i = 0; i <= ${ROUNDS}; i++) {
           const t = now();
           if (addon.printTraceCode(${request('bench_remote')}) === true && i > 0) out.print.push([t, now()]);
+          await pause();
         }
         for (let i = 0; i <= ${ROUNDS}; i++) {
           const t = now();
           if ((await addon.submitTraceCode(${request('bench_remote')})).jobId > 0 && i > 0) out.submit.push([t, now()]);
+          await pause();
         }
         return out;`,
         { env: { ...cups.env, CUPS_SERVER: `127.0.0.1:${hop.port}` }, timeoutMs: 300000 },
