@@ -49,16 +49,20 @@ async function sampleCalls(env, body) {
   return r.answer.value;
 }
 
-const printAndSubmit = (queue) => `
+// Each counted call records `sample` (by default its milliseconds; `t` is
+// its start) and is followed by `after`.
+const printAndSubmit = (queue, sample = 'ms(t)', after = '') => `
   for (let i = 0; i <= ${ROUNDS}; i++) {
     const t = process.hrtime.bigint();
     const ok = addon.printTraceCode(${request(queue)});
-    if (ok !== true) out.failed++; else if (i > 0) out.print.push(ms(t));
+    if (ok !== true) out.failed++; else if (i > 0) out.print.push(${sample});
+    ${after}
   }
   for (let i = 0; i <= ${ROUNDS}; i++) {
     const t = process.hrtime.bigint();
     const ok = await addon.submitTraceCode(${request(queue)}).then((j) => j.jobId > 0, () => false);
-    if (!ok) out.failed++; else if (i > 0) out.submit.push(ms(t));
+    if (!ok) out.failed++; else if (i > 0) out.submit.push(${sample});
+    ${after}
   }`;
 
 // Asynchronous: the relay runs on this process's event loop.
@@ -139,28 +143,19 @@ async function split(delay = 10) {
   try {
     const hop = await startRelay(cups.port, delay, { trace: true });
     try {
-      const r = await runInChild(
-        `addon.setLogger(null);
-        const now = () => String(process.hrtime.bigint());
-        const pause = () => new Promise((resolve) => setTimeout(resolve, ${Number(process.env.BENCH_GAP_MS) || 0}));
-        const out = { print: [], submit: [] };
-        for (let i = 0; i <= ${ROUNDS}; i++) {
-          const t = now();
-          if (addon.printTraceCode(${request('bench_remote')}) === true && i > 0) out.print.push([t, now()]);
-          await pause();
-        }
-        for (let i = 0; i <= ${ROUNDS}; i++) {
-          const t = now();
-          if ((await addon.submitTraceCode(${request('bench_remote')})).jobId > 0 && i > 0) out.submit.push([t, now()]);
-          await pause();
-        }
-        return out;`,
-        { env: { ...cups.env, CUPS_SERVER: `127.0.0.1:${hop.port}` }, timeoutMs: 300000 },
+      const gap = Number(process.env.BENCH_GAP_MS) || 0;
+      const windows = await sampleCalls(
+        { ...cups.env, CUPS_SERVER: `127.0.0.1:${hop.port}` },
+        printAndSubmit(
+          'bench_remote',
+          '[String(t), String(process.hrtime.bigint())]',
+          gap > 0 ? `await new Promise((resolve) => setTimeout(resolve, ${gap}));` : '',
+        ),
       );
-      if (!r.answer || r.answer.kind !== 'value') throw new Error(`child failed: ${JSON.stringify(r.answer)} ${r.stderr}`);
+      if (windows.failed) throw new Error(`${windows.failed} calls failed`);
       const holds = hop.chunks.filter((c) => c.passed).map((c) => Number(c.passed - c.arrived) / 1e6);
       for (const call of ['print', 'submit']) {
-        const parts = r.answer.value[call].map(([from, to]) => splitCall(hop.chunks, BigInt(from), BigInt(to)));
+        const parts = windows[call].map(([from, to]) => splitCall(hop.chunks, BigInt(from), BigInt(to)));
         const row = { call, delayMs: delay, calls: parts.length };
         for (const key of ['total', 'wire', 'scheduler', 'addon']) row[key] = +median(parts.map((p) => p[key])).toFixed(2);
         rows.push(row);
